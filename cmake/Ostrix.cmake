@@ -1,0 +1,34 @@
+# Helpers shared by the folder CMakeLists. Sources are globbed per folder so that
+# adding a file to a subsystem needs no edit here.
+
+# ostrix_sources(<var> <dir> [EXCLUDE <file>...]): every .cpp below <dir>.
+function(ostrix_sources var dir)
+    cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+    foreach(ex IN LISTS ARG_EXCLUDE)
+        list(FILTER found EXCLUDE REGEX "${ex}$")
+    endforeach()
+    set(${var} ${found} PARENT_SCOPE)
+endfunction()
+
+# ostrix_test_binary(<name> <dir> LIBS <lib>... [RESOURCE_LOCK <lock>])
+# One GoogleTest binary per test folder; every test case becomes a CTest test.
+function(ostrix_test_binary name dir)
+    cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(NOT srcs)
+        return()
+    endif()
+    add_executable(${name} ${srcs})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrix_testsupport GTest::gtest GTest::gmock Threads::Threads)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set(props ENVIRONMENT "OSTRIX_PLATFORM=sim;ASAN_OPTIONS=detect_leaks=1:abort_on_error=0")
+    if(ARG_RESOURCE_LOCK)
+        list(APPEND props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES ${props} TIMEOUT ${ARG_TIMEOUT})
+endfunction()
