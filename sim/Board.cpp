@@ -176,6 +176,12 @@ CommandResult Board::execute(const std::vector<std::string>& args) {
     return {false, "unknown command '" + cmd + "' (try: help)\n"};
 }
 
+void Board::startServices() {
+    for (const auto& d : devices_) {
+        d->startServices();
+    }
+}
+
 void Board::powerCycle() {
     pins_->powerOn();
     for (const auto& d : devices_) {

@@ -56,6 +56,9 @@ public:
     virtual std::string help() const { return {}; }
     // Back to the power-on state (the volatile state is cleared).
     virtual void powerOn() {}
+    // Starts what the model serves from the program that uses the board as its platform
+    // (the camera board's serial link); not called in ostrix-sim's own short-lived board.
+    virtual void startServices() {}
 };
 
 class Board {
@@ -89,6 +92,7 @@ public:
     }
 
     std::string statusJson() const;
+    void startServices();
     CommandResult execute(const std::vector<std::string>& args);
     void powerCycle();
 

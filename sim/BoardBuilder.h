@@ -17,6 +17,9 @@ public:
 
     BoardBuilder& with(const std::string& key, const std::string& value);
     BoardBuilder& withControlServer();
+    // The camera board: not fitted at all, or booting in `ms` after power-up.
+    BoardBuilder& withoutCameraBoard() { return with("camera.fitted", "0"); }
+    BoardBuilder& withCameraBootMs(int ms) { return with("camera.boot_ms", std::to_string(ms)); }
 
     // Writes the options for every program on this board, powers the board on (fresh
     // volatile state) and installs it; returns the installed board.

@@ -6,7 +6,9 @@
 
 namespace sim {
 
-SimBackend::SimBackend(std::unique_ptr<Board> board) : board_(std::move(board)) {}
+SimBackend::SimBackend(std::unique_ptr<Board> board) : board_(std::move(board)) {
+    board_->startServices();
+}
 SimBackend::~SimBackend() = default;
 
 int SimBackend::setupGpio() {

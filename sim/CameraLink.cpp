@@ -1,0 +1,259 @@
+#include "sim/CameraLink.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "sim/Board.h"
+#include "sim/CameraBoardModel.h"
+#include "sim/CameraProtocol.h"
+#include "sim/Trace.h"
+
+namespace sim {
+
+namespace {
+
+constexpr int kPollMs = 10;
+constexpr int kLockRetryMs = 100;
+constexpr int kWriteRetries = 100; // 1 ms apart: a reader that does not read loses the reply
+constexpr size_t kReadChunk = 4096;
+constexpr const char* kLockFile = "camera-link.lock";
+constexpr const char* kByIdFolder = "/dev/serial/by-id/";
+constexpr char kBabble[] = "~~~~~~~~~~~~~~~~";
+// 8 data bits, parity, start and stop bit at the link's 115200 baud.
+constexpr double kBitsPerByte = 11.0;
+constexpr double kBaud = 115200.0;
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+const char* speedName(speed_t s) {
+    switch (s) {
+    case B9600:
+        return "9600";
+    case B19200:
+        return "19200";
+    case B38400:
+        return "38400";
+    case B57600:
+        return "57600";
+    case B115200:
+        return "115200";
+    case B230400:
+        return "230400";
+    default:
+        return "other";
+    }
+}
+
+char dataBits(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+    case CS5:
+        return '5';
+    case CS6:
+        return '6';
+    case CS7:
+        return '7';
+    default:
+        return '8';
+    }
+}
+
+} // namespace
+
+CameraLink::CameraLink(Board& board, CameraBoardModel& model)
+    : board_(board), model_(model), lockPath_(board.volatilePath(kLockFile)),
+      linkPath_(board.path(kByIdFolder) + model.linkName()), thread_([this] { run(); }) {}
+
+CameraLink::~CameraLink() {
+    stop_ = true;
+    thread_.join();
+}
+
+bool CameraLink::takeHostLock() {
+    int fd = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    lockFd_ = fd;
+    // A link left behind by a program that died names a pseudo-terminal that is gone
+    // (or now belongs to someone else).
+    unlink(linkPath_.c_str());
+    model_.setHost(true);
+    return true;
+}
+
+void CameraLink::run() {
+    while (!stop_) {
+        if (lockFd_ < 0 && !takeHostLock()) {
+            sleepMs(kLockRetryMs);
+            continue;
+        }
+        uint64_t seen = 0;
+        bool up = model_.update(&seen);
+        if (up && master_ < 0) {
+            openPty();
+        } else if (!up && master_ >= 0) {
+            closePty();
+        }
+        model_.acknowledge(seen);
+        if (master_ >= 0) {
+            serve(kPollMs);
+        } else {
+            sleepMs(kPollMs);
+        }
+    }
+    closePty();
+    if (lockFd_ >= 0) {
+        model_.setHost(false);
+        close(lockFd_);
+        lockFd_ = -1;
+    }
+}
+
+void CameraLink::openPty() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    char name[PATH_MAX];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        if (master >= 0) {
+            close(master);
+        }
+        board_.trace().note(TraceKind::Serial, -1, "camera link: no pseudo-terminal");
+        return;
+    }
+    int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        return;
+    }
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    unlink(linkPath_.c_str());
+    if (symlink(name, linkPath_.c_str()) != 0) {
+        close(slave);
+        close(master);
+        board_.trace().note(TraceKind::Serial, -1, "camera link: cannot create " + linkPath_);
+        return;
+    }
+    master_ = master;
+    slave_ = slave;
+    babbleUntilNs_ = 0;
+    parser_ = CameraLineParser{};
+    model_.setLink(true, linkPath_);
+    board_.trace().note(TraceKind::Serial, -1, std::string("camera link up: ") + name);
+}
+
+void CameraLink::closePty() {
+    if (master_ < 0) {
+        return;
+    }
+    unlink(linkPath_.c_str());
+    close(slave_);
+    close(master_);
+    slave_ = master_ = -1;
+    model_.setLink(false, "");
+    board_.trace().note(TraceKind::Serial, -1, "camera link down");
+}
+
+std::string CameraLink::describeLine() const {
+    termios t{};
+    if (tcgetattr(slave_, &t) != 0) {
+        return "unknown";
+    }
+    std::string line = speedName(cfgetospeed(&t));
+    if (cfgetispeed(&t) != cfgetospeed(&t)) {
+        line += std::string("/") + speedName(cfgetispeed(&t));
+    }
+    line += ' ';
+    line += dataBits(t.c_cflag);
+    line += (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
+    line += (t.c_cflag & CSTOPB) ? '2' : '1';
+    if (t.c_cflag & CRTSCTS) {
+        line += " rtscts";
+    }
+    if (t.c_iflag & (IXON | IXOFF | IXANY)) {
+        line += " xonxoff";
+    }
+    if (t.c_lflag & (ICANON | ECHO | ECHOE | ISIG)) {
+        line += " cooked";
+    }
+    if (t.c_oflag & OPOST) {
+        line += " opost";
+    }
+    return line;
+}
+
+void CameraLink::reply(const std::string& bytes) {
+    // What the controller has not read by now belongs to a command it gave up on; the
+    // board's USB stack drops it rather than let it answer the next command.
+    tcflush(slave_, TCIFLUSH);
+    size_t done = 0;
+    for (int tries = 0; done < bytes.size() && tries < kWriteRetries; ++tries) {
+        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        }
+        sleepMs(1);
+    }
+}
+
+void CameraLink::serve(int waitMs) {
+    pollfd p{master_, POLLIN, 0};
+    int ready = poll(&p, 1, waitMs);
+    if (babbleUntilNs_ != 0) {
+        if (nowNs() < babbleUntilNs_) {
+            ssize_t ignored = write(master_, kBabble, sizeof kBabble - 1);
+            (void)ignored;
+        } else {
+            babbleUntilNs_ = 0;
+        }
+    }
+    if (ready <= 0 || !(p.revents & POLLIN)) {
+        return;
+    }
+    uint8_t buf[kReadChunk];
+    ssize_t n = read(master_, buf, sizeof buf);
+    if (n <= 0) {
+        return;
+    }
+    std::vector<CameraCommand> commands;
+    parser_.feed(buf, static_cast<size_t>(n), commands);
+    for (const auto& cmd : commands) {
+        std::string line = describeLine();
+        std::string bytes = model_.handle(cmd, line, babbleUntilNs_);
+        reply(bytes);
+        TraceEntry e;
+        e.kind = TraceKind::Serial;
+        e.out = cmd.raw;
+        e.in.assign(bytes.begin(), bytes.end());
+        e.text = cmd.text + " [" + line + "]";
+        e.busSeconds = static_cast<double>(cmd.raw.size() + bytes.size()) * kBitsPerByte / kBaud;
+        board_.trace().record(std::move(e));
+    }
+}
+
+} // namespace sim
