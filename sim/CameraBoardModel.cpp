@@ -38,8 +38,10 @@ const char* kHelp = "camera plug|unplug             connects or disconnects the 
                     "camera rail on|off             camera supply when no power manager switches it\n"
                     "camera zoom N                  zoom encoder position\n"
                     "camera status HEX              the board's status word (\"US\")\n"
-                    "camera fault KIND [COUNT]      silence|bad|empty|cut|long|garbage|babble|none,\n"
-                    "                               for COUNT replies (0 or none: until cleared)\n"
+                    "camera fault KIND [COUNT [AFTER]]  silence|bad|empty|cut|long|garbage|babble|none\n"
+                    "                               for COUNT replies (0: until cleared) after AFTER\n"
+                    "                               normal ones\n"
+                    "camera reply OP [TEXT]         answers command OP with TEXT (no TEXT: clears)\n"
                     "camera awb VALID R G B         result of the next automatic white balance\n";
 
 int64_t nowNs() {
@@ -183,6 +185,9 @@ void CameraBoardModel::powerOn() {
     s.statusWord = static_cast<uint32_t>(board_.config().getInt("camera.status", kStatusAllUp));
     s.fault = CameraFault::None;
     s.faultShots = 0;
+    s.faultAfter = 0;
+    s.overrideOp[0] = '\0';
+    s.overrideShots = 0;
     s.awbValid = 1;
     s.awbGains[0] = s.awbGains[1] = s.awbGains[2] = 0x100;
     s.present = 0;
@@ -279,11 +284,25 @@ void CameraBoardModel::setZoom(int zoom) {
 void CameraBoardModel::setStatusWord(uint32_t word) {
     changed([word](CameraBoardState& s) { s.statusWord = word; });
 }
-void CameraBoardModel::setFault(CameraFault fault, int shots) {
-    changed([fault, shots](CameraBoardState& s) {
+void CameraBoardModel::setFault(CameraFault fault, int shots, int after) {
+    changed([fault, shots, after](CameraBoardState& s) {
         s.fault = fault;
         s.faultShots = fault == CameraFault::None ? 0 : shots;
+        s.faultAfter = fault == CameraFault::None ? 0 : after;
     });
+}
+
+void CameraBoardModel::overrideReply(const std::string& op, const std::string& text, int shots) {
+    changed([&](CameraBoardState& s) {
+        copyText(s.overrideOp, sizeof s.overrideOp, op);
+        copyText(s.overrideText, sizeof s.overrideText, text);
+        s.overrideShots = shots;
+    });
+}
+
+std::vector<uint8_t> CameraBoardModel::lastPayload() const {
+    std::lock_guard<std::mutex> lock(payloadMutex_);
+    return lastPayload_;
 }
 void CameraBoardModel::setWhiteBalanceResult(bool valid, uint32_t red, uint32_t green, uint32_t blue) {
     changed([=](CameraBoardState& s) {
@@ -353,8 +372,8 @@ std::vector<std::string> CameraBoardModel::recentCommands() const {
     std::vector<std::string> out;
     uint64_t kept = std::min<uint64_t>(s.commandCount, kCameraRecentCommands);
     for (uint64_t i = 0; i < kept; ++i) {
-        uint32_t slot = static_cast<uint32_t>((s.recentNext + kCameraRecentCommands - kept + i) %
-                                              kCameraRecentCommands);
+        uint32_t slot =
+            static_cast<uint32_t>((s.recentNext + kCameraRecentCommands - kept + i) % kCameraRecentCommands);
         out.emplace_back(s.recent[slot]);
     }
     return out;
@@ -393,6 +412,9 @@ void CameraBoardModel::addStatus(JsonObject& status) const {
         .add("line", s.lineSettings)
         .add("fault", cameraFaultName(s.fault))
         .add("fault_shots", s.faultShots)
+        .add("fault_after", s.faultAfter)
+        .add("reply_override",
+             std::string(s.overrideOp) + (s.overrideOp[0] ? " -> " + std::string(s.overrideText) : ""))
         .add("zoom", s.zoom)
         .add("status_word", s.statusWord)
         .add("firmware", std::to_string(ucMajor_) + "." + std::to_string(ucMinor_))
@@ -403,8 +425,8 @@ void CameraBoardModel::addStatus(JsonObject& status) const {
     JsonArray recent;
     uint64_t kept = std::min<uint64_t>(s.commandCount, kCameraRecentCommands);
     for (uint64_t i = 0; i < kept; ++i) {
-        uint32_t slot = static_cast<uint32_t>((s.recentNext + kCameraRecentCommands - kept + i) %
-                                              kCameraRecentCommands);
+        uint32_t slot =
+            static_cast<uint32_t>((s.recentNext + kCameraRecentCommands - kept + i) % kCameraRecentCommands);
         recent.addRaw(jsonString(s.recent[slot]));
     }
     o.addRaw("recent_commands", recent.str());
@@ -441,13 +463,20 @@ std::optional<CommandResult> CameraBoardModel::command(const std::vector<std::st
         setStatusWord(static_cast<uint32_t>(v));
         return CommandResult{true, "camera status word set\n"};
     }
-    if (sub == "fault" && (args.size() == 3 || args.size() == 4)) {
+    if (sub == "fault" && args.size() >= 3 && args.size() <= 5) {
         auto fault = cameraFaultFromName(args[2]);
-        long shots = 0;
-        if (fault && (args.size() == 3 || (parseLong(args[3], shots, 10) && shots >= 0))) {
-            setFault(*fault, static_cast<int>(shots));
+        long shots = 0, after = 0;
+        bool counts = (args.size() < 4 || (parseLong(args[3], shots, 10) && shots >= 0)) &&
+                      (args.size() < 5 || (parseLong(args[4], after, 10) && after >= 0));
+        if (fault && counts) {
+            setFault(*fault, static_cast<int>(shots), static_cast<int>(after));
             return CommandResult{true, std::string("camera fault ") + cameraFaultName(*fault) + "\n"};
         }
+    }
+    if (sub == "reply" && (args.size() == 3 || args.size() == 4)) {
+        overrideReply(args.size() == 4 ? args[2] : "", args.size() == 4 ? args[3] : "");
+        return CommandResult{true, args.size() == 4 ? "camera reply override set\n"
+                                                    : "camera reply override cleared\n"};
     }
     if (sub == "awb" && args.size() == 6) {
         long valid = 0, r = 0, g = 0, b = 0;

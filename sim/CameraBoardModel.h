@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ enum class CameraFault : uint8_t {
     Cut,     // the reply stops mid-line, no line end
     Long,    // the reply text is padded to an over-long line
     Garbage, // noise bytes before the "#"
-    Babble,  // noise without "#" that goes on for seconds
+    Babble,  // noise without "#" until the next command
 };
 
 const char* cameraFaultName(CameraFault fault);
@@ -67,7 +68,7 @@ struct CameraSettings {
     uint32_t hdrGammaIndex = 0;
     uint32_t hdrColourEnhancement = 0;
     uint8_t whiteBalanceValid = 0;
-    uint32_t whiteBalance[3] = {}; // red, green, blue gains in use
+    uint32_t whiteBalance[3] = {};                 // red, green, blue gains in use
     uint32_t sensorRegister[kCameraChannels] = {}; // last sensor register written, L and R
     uint32_t sensorValue[kCameraChannels] = {};
     int32_t testPattern[kCameraChannels] = {-1, -1}; // value of sensor register 0x308C
@@ -86,8 +87,12 @@ struct CameraBoardState {
     int32_t zoom = 0;
     uint32_t statusWord = 0;
     CameraFault fault = CameraFault::None;
-    int32_t faultShots = 0; // replies still affected; 0 = until cleared
-    uint8_t awbValid = 1;   // result of the next automatic white balance
+    int32_t faultShots = 0;  // replies still affected; 0 = until cleared
+    int32_t faultAfter = 0;  // replies still given normally before the fault starts
+    char overrideOp[8] = {}; // a command answered with `overrideText` instead
+    char overrideText[128] = {};
+    int32_t overrideShots = 0; // 0 = until cleared
+    uint8_t awbValid = 1;      // result of the next automatic white balance
     uint32_t awbGains[3] = {0x100, 0x100, 0x100};
 
     // Board side.
@@ -138,7 +143,11 @@ public:
     void plug();
     void setZoom(int zoom);
     void setStatusWord(uint32_t word);
-    void setFault(CameraFault fault, int shots = 0);
+    // The fault hits `shots` replies (0: all until cleared) after `after` normal ones.
+    void setFault(CameraFault fault, int shots = 0, int after = 0);
+    // Answers the command `op` (its first word) with `text`, like firmware of another
+    // version would; `shots` replies (0: until cleared), an empty `op` clears it.
+    void overrideReply(const std::string& op, const std::string& text, int shots = 0);
     void setWhiteBalanceResult(bool valid, uint32_t red, uint32_t green, uint32_t blue);
     // Power from a power manager model (the LTC2977 camera page) instead of the manual
     // rail; the model's programs call railChanged() when it switches.
@@ -154,6 +163,8 @@ public:
     CameraSettings settings() const;
     std::string lineSettings() const;
     uint64_t commandCount() const;
+    // Decoded payload of the last page write served in this program.
+    std::vector<uint8_t> lastPayload() const;
     // The last command texts, oldest first.
     std::vector<std::string> recentCommands() const;
     // Polls until the link is up (or down); false after `timeoutMs`.
@@ -185,6 +196,8 @@ private:
     int bootMs_;
     std::string product_;
     uint8_t ucMajor_, ucMinor_, fpgaVersion_, xlVersion_;
+    mutable std::mutex payloadMutex_;
+    std::vector<uint8_t> lastPayload_;
     std::unique_ptr<CameraLink> link_;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "sim/CameraBoardModel.h"
 
@@ -14,19 +15,12 @@ namespace {
 
 constexpr const char* kOk = "OK";
 constexpr const char* kBad = "BAD";
-constexpr const char* kExpectedLine = "115200 8E1"; // what the board's UART runs at
+constexpr const char* kExpectedRate = "115200"; // what the board's UART runs at
 constexpr uint32_t kTestPatternRegister = 0x308C;
 constexpr size_t kLongReply = 700;
-constexpr int64_t kBabbleNs = 3000LL * 1000000LL;
 constexpr const char* kGarbage = "\x00\xff\x13noise\r\n";
 constexpr size_t kGarbageLength = 10;
 constexpr size_t kMaxHexDigits = 8;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 std::vector<std::string> words(const std::string& text) {
     std::vector<std::string> out;
@@ -247,12 +241,16 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
     snprintf(s.lineSettings, sizeof s.lineSettings, "%s", lineSettings.c_str());
     remember(s, cmd.text);
     babbleUntilNs = 0;
-    // At another baud rate or frame format the board's UART only sees framing errors.
-    if (lineSettings.compare(0, strlen(kExpectedLine), kExpectedLine) != 0) {
+    // At another baud rate the board's UART only sees framing errors.
+    std::string rate = lineSettings.substr(0, lineSettings.find(' '));
+    if (rate != kExpectedRate) {
         return {};
     }
     CameraFault fault = s.fault;
-    if (fault != CameraFault::None && s.faultShots > 0 && --s.faultShots == 0) {
+    if (fault != CameraFault::None && s.faultAfter > 0) {
+        s.faultAfter--;
+        fault = CameraFault::None;
+    } else if (fault != CameraFault::None && s.faultShots > 0 && --s.faultShots == 0) {
         s.fault = CameraFault::None;
     }
     switch (fault) {
@@ -264,6 +262,16 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
         break;
     }
     std::string text = reply(s, cmd);
+    if (s.overrideOp[0] != '\0' && cmd.text.compare(0, cmd.text.find(' '), s.overrideOp) == 0) {
+        text = s.overrideText;
+        if (s.overrideShots > 0 && --s.overrideShots == 0) {
+            s.overrideOp[0] = '\0';
+        }
+    }
+    if (!cmd.payload.empty()) {
+        std::lock_guard<std::mutex> payloadLock(payloadMutex_);
+        lastPayload_ = cmd.payload;
+    }
     switch (fault) {
     case CameraFault::Empty:
         return "#\n";
@@ -276,7 +284,8 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
     case CameraFault::Garbage:
         return std::string(kGarbage, kGarbageLength) + "#" + text + "\n";
     case CameraFault::Babble:
-        babbleUntilNs = nowNs() + kBabbleNs;
+        // Until the next command arrives.
+        babbleUntilNs = std::numeric_limits<int64_t>::max();
         return {};
     default:
         return "#" + text + "\n";

@@ -60,19 +60,6 @@ const char* speedName(speed_t s) {
     }
 }
 
-char dataBits(tcflag_t cflag) {
-    switch (cflag & CSIZE) {
-    case CS5:
-        return '5';
-    case CS6:
-        return '6';
-    case CS7:
-        return '7';
-    default:
-        return '8';
-    }
-}
-
 } // namespace
 
 CameraLink::CameraLink(Board& board, CameraBoardModel& model)
@@ -132,7 +119,8 @@ void CameraLink::run() {
 void CameraLink::openPty() {
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     char name[PATH_MAX];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
         if (master >= 0) {
             close(master);
         }
@@ -175,6 +163,8 @@ void CameraLink::closePty() {
     board_.trace().note(TraceKind::Serial, -1, "camera link down");
 }
 
+// The line settings the controller gave the port. A pseudo-terminal always runs 8 data
+// bits without parity whatever it is told, so only the rate and the modes show here.
 std::string CameraLink::describeLine() const {
     termios t{};
     if (tcgetattr(slave_, &t) != 0) {
@@ -184,10 +174,9 @@ std::string CameraLink::describeLine() const {
     if (cfgetispeed(&t) != cfgetospeed(&t)) {
         line += std::string("/") + speedName(cfgetispeed(&t));
     }
-    line += ' ';
-    line += dataBits(t.c_cflag);
-    line += (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
-    line += (t.c_cflag & CSTOPB) ? '2' : '1';
+    if (t.c_cflag & CSTOPB) {
+        line += " 2-stop";
+    }
     if (t.c_cflag & CRTSCTS) {
         line += " rtscts";
     }
@@ -204,9 +193,6 @@ std::string CameraLink::describeLine() const {
 }
 
 void CameraLink::reply(const std::string& bytes) {
-    // What the controller has not read by now belongs to a command it gave up on; the
-    // board's USB stack drops it rather than let it answer the next command.
-    tcflush(slave_, TCIFLUSH);
     size_t done = 0;
     for (int tries = 0; done < bytes.size() && tries < kWriteRetries; ++tries) {
         ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
@@ -242,10 +228,17 @@ void CameraLink::serve(int waitMs) {
     }
     std::vector<CameraCommand> commands;
     parser_.feed(buf, static_cast<size_t>(n), commands);
+    if (!commands.empty()) {
+        // What the controller has not read by the time it sends a new command belongs to
+        // one it gave up on; the board's USB stack drops it rather than let it answer
+        // the new one.
+        tcflush(slave_, TCIFLUSH);
+    }
     for (const auto& cmd : commands) {
         std::string line = describeLine();
         std::string bytes = model_.handle(cmd, line, babbleUntilNs_);
-        reply(bytes);
+        // Recorded before the reply goes out: once the controller has its reply, the
+        // trace already shows the exchange.
         TraceEntry e;
         e.kind = TraceKind::Serial;
         e.out = cmd.raw;
@@ -253,6 +246,7 @@ void CameraLink::serve(int waitMs) {
         e.text = cmd.text + " [" + line + "]";
         e.busSeconds = static_cast<double>(cmd.raw.size() + bytes.size()) * kBitsPerByte / kBaud;
         board_.trace().record(std::move(e));
+        reply(bytes);
     }
 }
 

@@ -113,6 +113,9 @@ void CameraBoard::logVersions() {
 }
 
 void CameraBoard::waitMs(timer_t* handle, const char* identifier, int ms) {
+    if (ms <= 0) {
+        return;
+    }
     start_timeout(identifier, handle, ms, 0);
     while (!timeout_expired(handle, 0, 0)) {
         sleepMs(POLL_MS);
@@ -241,8 +244,8 @@ int CameraBoard::sendString(const char* s) {
     int length = static_cast<int>(strlen(s));
     int sent = writeBytes(s, static_cast<size_t>(length));
     if (sent != length) {
-        logprintferror("CB: ERROR: CameraBoard::sendString only sent %d bytes out of %d, errno = %d", sent, length,
-                       errno);
+        logprintferror("CB: ERROR: CameraBoard::sendString only sent %d bytes out of %d, errno = %d", sent,
+                       length, errno);
         return 0;
     }
     return 1;
@@ -400,7 +403,8 @@ int CameraBoard::sendBinary(const char* data, uint8_t lengthminus1) {
     int length = lengthminus1 + 1;
     int sent = writeBytes(data, static_cast<size_t>(length));
     if (sent != length) {
-        logprintferror("CB: ERROR: sendBinary() only sent %d bytes out of %d, errno = %d\n", sent, length, errno);
+        logprintferror("CB: ERROR: sendBinary() only sent %d bytes out of %d, errno = %d\n", sent, length,
+                       errno);
         return -1;
     }
     return 0;
@@ -434,8 +438,8 @@ int CameraBoard::sendHexByte(uint8_t value) {
 
 uint8_t CameraBoard::countConsecutiveBytes(const char* data, uint8_t startindex, uint8_t lengthminus1) {
     int count = 0;
-    for (int i = startindex + 1; i <= lengthminus1 && data[i] == data[startindex] && count < MAX_RUN_FOLLOWERS;
-         ++i) {
+    for (int i = startindex + 1;
+         i <= lengthminus1 && data[i] == data[startindex] && count < MAX_RUN_FOLLOWERS; ++i) {
         ++count;
     }
     return static_cast<uint8_t>(count);
@@ -449,7 +453,8 @@ int CameraBoard::sendRLEBinary(const char* data, uint8_t lengthminus1) {
     int i = 0;
     while (i < n) {
         int r = i;
-        while (r < n && countConsecutiveBytes(data, static_cast<uint8_t>(r), lengthminus1) <= MIN_RUN_FOLLOWERS) {
+        while (r < n &&
+               countConsecutiveBytes(data, static_cast<uint8_t>(r), lengthminus1) <= MIN_RUN_FOLLOWERS) {
             ++r;
         }
         if (r == i) {
@@ -495,7 +500,8 @@ int CameraBoard::getVersion(uint8_t* major, uint8_t* minor) {
 int CameraBoard::getFPGAVersion(uint8_t* major) {
     char leader[RESPONSE_SIZE];
     unsigned v = 0;
-    if (sendMessageWaitForResponse("GV", QUERY_TIMEOUT, true) && sscanf(response_str, "%s %02x", leader, &v) == 2) {
+    if (sendMessageWaitForResponse("GV", QUERY_TIMEOUT, true) &&
+        sscanf(response_str, "%s %02x", leader, &v) == 2) {
         *major = static_cast<uint8_t>(v);
         return 0;
     }

@@ -31,7 +31,8 @@ bool parseAngles(const std::string& text, std::vector<int>& values) {
     size_t start = 0;
     for (;;) {
         size_t comma = text.find(',', start);
-        std::string piece = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        std::string piece =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         char* end = nullptr;
         errno = 0;
         long v = strtol(piece.c_str(), &end, 0);
@@ -280,7 +281,7 @@ cmd_results_t CameraBoard::setColourGain(PRIMARIES colour, uint32_t gain) {
     uint32_t value[3];
     for (int c = RED; c <= BLUE; ++c) {
         float v = UNITY_GAIN * powf(GAIN_PER_STEP, static_cast<float>(static_cast<int>(colourGain[c]) -
-                                                                       UNITY_COLOUR_GAIN_STEP)) +
+                                                                      UNITY_COLOUR_GAIN_STEP)) +
                   0.5f;
         value[c] = static_cast<uint32_t>(v);
         if (value[c] <= MIN_COLOUR_GAIN) {
@@ -338,7 +339,8 @@ cmd_results_t CameraBoard::setTestPatternReg(int v) {
 cmd_results_t CameraBoard::getZoom(uint32_t* zoom) {
     char leader[RESPONSE_SIZE];
     int z = 0;
-    if (sendMessageWaitForResponse("ZX", ZOOM_TIMEOUT, false) && sscanf(response_str, "%s %d", leader, &z) == 2) {
+    if (sendMessageWaitForResponse("ZX", ZOOM_TIMEOUT, false) &&
+        sscanf(response_str, "%s %d", leader, &z) == 2) {
         *zoom = static_cast<uint32_t>(z);
         return CMD_OK;
     }
