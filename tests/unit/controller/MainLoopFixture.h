@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 
 #include "common/logfile.h"
@@ -39,7 +40,11 @@ protected:
         testing_support::SimBoardTest::TearDown();
     }
 
-    std::string logText() const { return testing_support::readFile(home() + "/log/QLM_logfile_0001.log"); }
+    // The log file without its time stamps.
+    std::string logText() const {
+        static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} > )");
+        return std::regex_replace(testing_support::readFile(home() + "/log/QLM_logfile_0001.log"), stamp, "");
+    }
 
     // The log written since the last call of markLog().
     std::string newLog() const { return logText().substr(mark_); }

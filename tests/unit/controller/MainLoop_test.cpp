@@ -47,7 +47,7 @@ TEST_F(MainLoopTest, NegativeValuesAreStoredSigned) {
 TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
     const int32_t before = shadow_settings[LAST_SETTING_INDEX];
     handle(tEV_ACTION | 0x00FFFFFF, 99);
-    handle(tEV_ACTION | SETT_MAX_SETTING, 99);
+    handle(uint32_t{tEV_ACTION} | SETT_MAX_SETTING, 99);
     EXPECT_EQ(logged("Unimplemented Setting 16777215\n"), 1u);
     EXPECT_EQ(logged("Unimplemented Setting 124\n"), 1u);
     EXPECT_EQ(shadow_settings[LAST_SETTING_INDEX], before);
@@ -237,7 +237,8 @@ TEST_F(MainLoopTest, CoreTemperatureReportAndChangeRule) {
 }
 
 TEST_F(MainLoopTest, CoreTemperatureIsReportedEveryTwoThousandPasses) {
-    for (int pass = 0; pass < 2 * TEMP_LOG_LOOPS + 1; ++pass) {
+    // A report, then 2000 passes counting down, then the next report.
+    for (int pass = 0; pass < 2 * (TEMP_LOG_LOOPS + 1) + 1; ++pass) {
         check_core_temperature(40000);
     }
     EXPECT_EQ(logged("MAIN: Core Temp 40.00.\n"), 3u);
@@ -262,7 +263,7 @@ TEST_F(MainLoopTest, IdlePassWithoutFrontPanelSleepsAndPolls) {
 
 TEST_F(MainLoopTest, CommandFileMessageIsTakenFirst) {
     typed_command = true;
-    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
+    typed_message = message_s{uint32_t{tEV_KEY} | UKEY_P_UP, 0};
     EXPECT_TRUE(main_loop_pass());
     EXPECT_FALSE(typed_command);
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
