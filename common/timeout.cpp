@@ -23,10 +23,10 @@ void arm(timer_t* handle, int durationms, const char* identifier) {
     struct itimerspec spec {};
     spec.it_value.tv_sec = durationms / MS_PER_SECOND;
     spec.it_value.tv_nsec = (durationms % MS_PER_SECOND) * NS_PER_MS;
-    // A zero expiry should disarm the timer, but some kernels leave a running SIGEV_NONE
-    // timer running when given one; expiring it at once gives the same "expired" state.
-    if (durationms <= 0) {
-        spec.it_value.tv_sec = 0;
+    // A zero value should disarm the timer, but some kernels keep reporting the earlier
+    // expiry of a SIGEV_NONE timer disarmed that way; 1 ns expires it at once, which is
+    // what a duration of 0 means to the callers.
+    if (durationms == 0) {
         spec.it_value.tv_nsec = IMMEDIATE_EXPIRY_NS;
     }
     if (timer_settime(*handle, 0, &spec, nullptr) != 0) {
