@@ -47,20 +47,22 @@ TEST_F(MainLoopTest, NegativeValuesAreStoredSigned) {
 TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
     const int32_t before = shadow_settings[LAST_SETTING_INDEX];
     handle(tEV_ACTION | 0x00FFFFFF, 99);
-    handle(uint32_t{tEV_ACTION} | SETT_MAX_SETTING, 99);
+    handle(tEV_ACTION | SETT_MAX_SETTING, 99);
     EXPECT_EQ(logged("Unimplemented Setting 16777215\n"), 1u);
     EXPECT_EQ(logged("Unimplemented Setting 124\n"), 1u);
     EXPECT_EQ(shadow_settings[LAST_SETTING_INDEX], before);
 }
 
-TEST_F(MainLoopTest, InitialisationCompletesOnceTheLastRequestHasGoneOut) {
-    settings_collection_index = 97;
-    setting(tEV_UPDATE, SETT_PRESET_P1, 0);
+TEST_F(MainLoopTest, InitialisationCompletesWithTheAnswerToTheLastRequest) {
+    // The request for 98, the last one, has not gone out yet.
+    settings_collection_index = 98;
+    setting(tEV_UPDATE, SETT_PRESET_P2, 0);
     EXPECT_EQ(execute_mode.init_complete, 0u);
     settings_collection_index = 99;
-    setting(tEV_UPDATE, SETT_PRESET_P2, 0);
     setting(tEV_UPDATE, SETT_PRESET_P3, 0);
+    EXPECT_EQ(logged("PRESET 3 option 0\nSettings initialisation complete\n"), 1u);
     EXPECT_EQ(execute_mode.init_complete, 1u);
+    setting(tEV_UPDATE, SETT_PRESET_P3, 0);
     EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
 }
 
@@ -263,7 +265,7 @@ TEST_F(MainLoopTest, IdlePassWithoutFrontPanelSleepsAndPolls) {
 
 TEST_F(MainLoopTest, CommandFileMessageIsTakenFirst) {
     typed_command = true;
-    typed_message = message_s{uint32_t{tEV_KEY} | UKEY_P_UP, 0};
+    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
     EXPECT_TRUE(main_loop_pass());
     EXPECT_FALSE(typed_command);
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
@@ -274,7 +276,8 @@ TEST_F(MainLoopTest, SignalLossTurnsTheScreensOffAfterTheTimeout) {
     execute_mode.controlsEnabled = 1;
     main_loop_pass(); // no receiver reports an input
     EXPECT_EQ(execute_mode.hdmiInput, 0u);
-    EXPECT_EQ(logged("MAIN: Screen Blanking ON\n5876 starting screenoffTimer (60 s) - !inputDetected\r\n"), 1u);
+    EXPECT_EQ(logged("MAIN: Screen Blanking ON\n5876 starting screenoffTimer (60 s) - !inputDetected\r\n"),
+              1u);
     EXPECT_EQ(execute_mode.screenoff, 0u);
 
     start_timeout("test: signal-loss timeout over", &screenoffTimer, 0, 0);

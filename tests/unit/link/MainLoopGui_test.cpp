@@ -168,14 +168,14 @@ TEST_F(MainLoopGuiTest, AfterStartUpARepeatedValueRunsNothingButWhiteBalance) {
     ASSERT_TRUE(collect());
     EXPECT_EQ(logged("CAMERA Gain Settings\n"), 1u);
 
-    gui.send(uint32_t{tEV_ACTION} | SETT_CAMERA_GAIN, 0);
-    gui.send(uint32_t{tEV_ACTION_BEEP} | SETT_CAMERA_WHITE_BALANCE, 0);
-    gui.send(uint32_t{tEV_ACTION_BEEP} | SETT_CAMERA_WHITE_BALANCE, 0);
-    gui.send(uint32_t{tEV_UPDATE} | SETT_UI_CROSSHAIRCOLOUR, 0);
-    gui.send(uint32_t{tEV_ACTION} | SETT_CAMERA_GAIN, 9);
-    ASSERT_TRUE(runUntilLogged(gotMessage(uint32_t{tEV_ACTION} | SETT_CAMERA_GAIN, 9)));
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 0);
+    gui.send(tEV_ACTION_BEEP | SETT_CAMERA_WHITE_BALANCE, 0);
+    gui.send(tEV_ACTION_BEEP | SETT_CAMERA_WHITE_BALANCE, 0);
+    gui.send(tEV_UPDATE | SETT_UI_CROSSHAIRCOLOUR, 0);
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 9);
+    ASSERT_TRUE(runUntilLogged(gotMessage(tEV_ACTION | SETT_CAMERA_GAIN, 9)));
 
-    EXPECT_EQ(logged(gotMessage(uint32_t{tEV_ACTION} | SETT_CAMERA_GAIN, 0)), 1u);
+    EXPECT_EQ(logged(gotMessage(tEV_ACTION | SETT_CAMERA_GAIN, 0)), 1u);
     EXPECT_EQ(logged("CAMERA Gain Settings\n"), 2u); // the collection's and the change to 9
     EXPECT_EQ(logged("CAMERA White Balance Settings\n"), 2u);
     EXPECT_EQ(logged("MAIN: Crosshair Colour 0\n"), 1u);
@@ -240,10 +240,10 @@ TEST_F(MainLoopGuiTest, ABurstIsHandledOnePassPerMessageWithoutSleeping) {
 TEST_F(MainLoopGuiTest, ACommandFileMessageGoesFirstAndTheQueuedOneWaits) {
     startFrontPanel(false);
     settings_collection_index = LAST_SETTING_INDEX + 1;
-    message_s queued{uint32_t{tEV_KEY} | UKEY_P_DOWN, 0};
+    message_s queued{tEV_KEY | UKEY_P_DOWN, 0};
     ASSERT_EQ(user_controls->postToMain(&queued), 0);
     typed_command = true;
-    typed_message = message_s{uint32_t{tEV_KEY} | UKEY_P_UP, 0};
+    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
 
     EXPECT_TRUE(main_loop_pass());
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
@@ -256,7 +256,7 @@ TEST_F(MainLoopGuiTest, IgnoredMessagesStillAdvanceTheCollection) {
     startFrontPanel(false);
     execute_mode.screenoff = 1; // every message is ignored, yet each one takes a step
     settings_collection_index = 9;
-    message_s msg{uint32_t{tEV_ACTION} | SETT_CAMERA_GAIN, 5};
+    message_s msg{tEV_ACTION | SETT_CAMERA_GAIN, 5};
     ASSERT_EQ(user_controls->postToMain(&msg), 0);
     EXPECT_TRUE(main_loop_pass());
     EXPECT_EQ(logged("MAIN: Message ignored when screens are off\n"), 1u);

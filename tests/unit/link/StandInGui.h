@@ -24,7 +24,9 @@ public:
     StandInGui& operator=(const StandInGui&) = delete;
 
     // Sends a message to the controller from the GUI's port.
-    void send(uint32_t command, uint32_t data = 0) const { peer_.sendMessage(CONTROLLER_PORT, command, data); }
+    void send(uint32_t command, uint32_t data = 0) const {
+        peer_.sendMessage(CONTROLLER_PORT, command, data);
+    }
 
     std::vector<message_s> received() const {
         std::lock_guard<std::mutex> lock(mutex_);
