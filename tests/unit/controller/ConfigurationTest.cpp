@@ -325,3 +325,21 @@ TEST_F(ConfigurationTest, LensAberrationFilePrefersQlmCfg) {
 }
 
 } // namespace
+
+namespace {
+
+// The sample configuration of the simulated board names every key.
+TEST_F(ConfigurationTest, SampleConfigurationHasEveryKey) {
+    const std::string sample = std::string(OSTRIX_SOURCE_DIR) + "/resources/ostrix.cfg";
+    ASSERT_EQ(read_config_file(sample), 0);
+    for (int lens = LENSPOWER_NOLENS; lens <= LENSPOWER_X050; ++lens) {
+        EXPECT_TRUE(lens_aberration_points(sample, lens).empty());
+    }
+    EXPECT_FALSE(logged("No entry for"));
+    EXPECT_EQ(signal_loss_timeout, 60);
+    EXPECT_EQ(guibgcolour, 0x008080u);
+    EXPECT_EQ(clock_script_file, "Si5351A-Registers.txt");
+    EXPECT_EQ(camera_shutter_angles, DEFAULT_SHUTTER_ANGLES);
+}
+
+} // namespace
