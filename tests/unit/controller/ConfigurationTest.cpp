@@ -324,10 +324,6 @@ TEST_F(ConfigurationTest, LensAberrationFilePrefersQlmCfg) {
     EXPECT_TRUE(logged("MAIN: load_lens_aberration_correction from file qlm.cfg\n"));
 }
 
-} // namespace
-
-namespace {
-
 // The sample configuration of the simulated board names every key.
 TEST_F(ConfigurationTest, SampleConfigurationHasEveryKey) {
     const std::string sample = std::string(OSTRIX_SOURCE_DIR) + "/resources/ostrix.cfg";
