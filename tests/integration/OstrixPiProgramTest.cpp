@@ -12,6 +12,8 @@
 
 #include "tests/support/TempRoot.h"
 
+extern char** environ;
+
 namespace {
 
 using testing_support::readFile;
@@ -32,25 +34,43 @@ protected:
         writeFile(root() + "/.keep", "");
     }
 
+    // Everything the child needs is built before fork(): between fork and exec it only
+    // makes async-signal-safe calls.
     pid_t start(const std::vector<std::string>& args) {
         const std::string program = std::string(OSTRIX_BIN_DIR) + "/OstrixPi";
         const std::string out = dir_.path() + "/stdout.txt";
+        const std::string dir = work();
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("OSTRIX_PLATFORM=", 0) != 0 && entry.rfind("OSTRIX_SYSROOT=", 0) != 0) {
+                env.push_back(entry);
+            }
+        }
+        env.push_back("OSTRIX_PLATFORM=sim");
+        env.push_back("OSTRIX_SYSROOT=" + root());
+        std::vector<char*> envp;
+        for (std::string& e : env) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        std::vector<std::string> arguments{program};
+        arguments.insert(arguments.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : arguments) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+
         pid_t pid = fork();
         if (pid == 0) {
-            if (chdir(work().c_str()) != 0) {
+            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || chdir(dir.c_str()) != 0) {
                 _exit(126);
             }
-            setenv("OSTRIX_PLATFORM", "sim", 1);
-            setenv("OSTRIX_SYSROOT", root().c_str(), 1);
-            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, STDOUT_FILENO);
             dup2(fd, STDERR_FILENO);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const std::string& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
+            execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }
         return pid;
