@@ -15,7 +15,6 @@ constexpr uint8_t kReadBit = 0x01;
 BitBangI2cTarget::BitBangI2cTarget(PinBank& pins, I2cBus& bus) : pins_(pins), bus_(bus) {
     sdaHook_ = pins_.addEdgeHook(kSda, [this](int, int level) { onSda(level); });
     sclHook_ = pins_.addEdgeHook(kScl, [this](int, int level) { onScl(level); });
-    setEdgeTracing(false);
 }
 
 BitBangI2cTarget::~BitBangI2cTarget() {
@@ -24,8 +23,16 @@ BitBangI2cTarget::~BitBangI2cTarget() {
 }
 
 void BitBangI2cTarget::setEdgeTracing(bool on) {
-    pins_.setEdgeTracing(kSda, on);
-    pins_.setEdgeTracing(kScl, on);
+    traceEdges_ = on;
+    if (on) {
+        quiet(false);
+    }
+}
+
+void BitBangI2cTarget::quiet(bool on) {
+    const bool traced = !on || traceEdges_;
+    pins_.setEdgeTracing(kSda, traced);
+    pins_.setEdgeTracing(kScl, traced);
 }
 
 void BitBangI2cTarget::applyDrive() {
@@ -45,6 +52,7 @@ void BitBangI2cTarget::reset() {
         phase_ = Phase::Idle;
         pullSdaLow_ = false;
         transfer_.clear();
+        quiet(false);
     }
     applyDrive();
 }
@@ -64,6 +72,7 @@ void BitBangI2cTarget::linesHandedBack() {
 
 void BitBangI2cTarget::endTransfer(bool stopSeen) {
     bus_.stop(transfer_, "bit-banged", true, stopSeen);
+    quiet(false);
 }
 
 // SDA moving while SCL is high is a START (falling) or a STOP (rising); while SCL is
@@ -80,6 +89,7 @@ void BitBangI2cTarget::onSda(int level) {
             phase_ = Phase::Address;
             bits_ = 0;
             shift_ = 0;
+            quiet(true);
         } else {
             endTransfer(true);
             phase_ = Phase::Idle;

@@ -4,8 +4,8 @@
 // chip on a connected channel) and drives SDA low for the chips' acknowledges and read
 // bits, open drain. Clock stretching is not modelled: chips are always ready.
 //
-// The pin edges of the pair are left out of the trace (each decoded transfer is one I2C
-// entry instead); setEdgeTracing(true) records them as well.
+// From START to the end of a transfer the pair's pin edges are left out of the trace
+// (the decoded transfer is one I2C entry instead); setEdgeTracing(true) keeps them.
 #pragma once
 
 #include <atomic>
@@ -31,6 +31,7 @@ public:
     void reset();
     // Puts the chips' wanted levels (and a stuck line) on the pins.
     void applyDrive();
+    // Whether the pin edges within transfers are traced too.
     void setEdgeTracing(bool on);
 
 private:
@@ -50,6 +51,8 @@ private:
     void sclFalling();
     void loadReadByte();
     void endTransfer(bool stopSeen);
+    // Leaves the pair's edges out of the trace while a transfer runs.
+    void quiet(bool on);
 
     PinBank& pins_;
     I2cBus& bus_;
@@ -65,6 +68,7 @@ private:
     bool masterAcked_ = false;
     std::atomic<bool> pullSdaLow_{false}; // what the addressed chip wants on SDA
     I2cTransfer transfer_;
+    std::atomic<bool> traceEdges_{false};
 };
 
 } // namespace sim

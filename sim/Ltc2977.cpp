@@ -16,7 +16,7 @@ constexpr int kGlobalBank = Ltc2977::kPages; // commands that are not paged
 constexpr int kBanks = Ltc2977::kPages + 1;
 constexpr int kControllerSupplyPage = 5;
 constexpr long kDefaultRampMs = 5;
-constexpr long kLongestRampMs = 1000000; // keeps the ramp in the state's 32-bit microseconds
+constexpr long kLongestRampMs = 3600000;
 
 // ON_OFF_CONFIG: the rail waits for a command at all; it obeys OPERATION; it needs the
 // CONTROL pin (tied asserted on this board).
@@ -177,7 +177,7 @@ void Ltc2977::setRamp(int page, std::chrono::microseconds ramp) {
     if (validPage(page)) {
         auto held = lock();
         Rail& rail = extra<State>().rails[page];
-        rail.rampUs = static_cast<int32_t>(ramp.count());
+        rail.rampUs = ramp.count();
         rail.rampSet = 1;
         rail.neverGood = 0;
     }

@@ -74,10 +74,10 @@ protected:
 private:
     struct Rail {
         int64_t onSinceNs; // CLOCK_MONOTONIC at switch-on; 0: on since board power-on
-        int32_t rampUs;
+        int64_t rampUs;
         uint8_t rampSet;
         uint8_t neverGood;
-        uint8_t reserved[2];
+        uint8_t reserved[6];
     };
     struct State {
         Rail rails[kPages];
