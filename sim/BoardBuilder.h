@@ -20,6 +20,9 @@ public:
     // The camera board: not fitted at all, or booting in `ms` after power-up.
     BoardBuilder& withoutCameraBoard() { return with("camera.fitted", "0"); }
     BoardBuilder& withCameraBootMs(int ms) { return with("camera.boot_ms", std::to_string(ms)); }
+    // The camera supply switched by the test (CameraBoardModel::setRail) instead of the
+    // power manager's page 1.
+    BoardBuilder& withManualCameraRail(bool on) { return with("camera.rail", on ? "on" : "off"); }
 
     // Writes the options for every program on this board, powers the board on (fresh
     // volatile state) and installs it; returns the installed board.

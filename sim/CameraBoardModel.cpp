@@ -16,7 +16,7 @@ namespace sim {
 namespace {
 
 constexpr const char* kStateFile = "camera.state";
-constexpr int kDefaultBootMs = 300;
+constexpr int kDefaultBootMs = 0;
 constexpr long kDefaultUcMajor = 2;
 constexpr long kDefaultUcMinor = 7;
 constexpr long kDefaultFpgaVersion = 12;
@@ -35,7 +35,8 @@ constexpr FaultName kFaultNames[] = {
 };
 
 const char* kHelp = "camera plug|unplug             connects or disconnects the camera board\n"
-                    "camera rail on|off             camera supply when no power manager switches it\n"
+                    "camera rail on|off             camera supply (board option camera.rail=on|off;\n"
+                    "                               ltc2977, the default: the power manager's page 1)\n"
                     "camera zoom N                  zoom encoder position\n"
                     "camera status HEX              the board's status word (\"US\")\n"
                     "camera fault KIND [COUNT [AFTER]]  silence|bad|empty|cut|long|garbage|babble|none\n"
@@ -180,7 +181,7 @@ void CameraBoardModel::powerOn() {
     CameraSettings fresh;
     s.settings = fresh;
     s.plugged = 1;
-    s.manualRail = board_.config().get("camera.rail", "on") == "on" ? 1 : 0;
+    s.manualRail = board_.config().get("camera.rail", "ltc2977") == "off" ? 0 : 1;
     s.zoom = 0;
     s.statusWord = static_cast<uint32_t>(board_.config().getInt("camera.status", kStatusAllUp));
     s.fault = CameraFault::None;
@@ -450,6 +451,9 @@ std::optional<CommandResult> CameraBoardModel::command(const std::vector<std::st
     if (sub == "plug" && args.size() == 2) {
         plug();
         return CommandResult{true, "camera board plugged in\n"};
+    }
+    if (sub == "rail" && railProbe_) {
+        return CommandResult{false, "the camera rail follows the power manager (board option camera.rail)\n"};
     }
     if (sub == "rail" && args.size() == 3 && (args[2] == "on" || args[2] == "off")) {
         setRail(args[2] == "on");

@@ -137,7 +137,8 @@ public:
     void startServices() override;
 
     // Test side. Each change is seen by the program serving the link before it returns
-    // (when one serves it).
+    // (when one serves it). setRail switches the supply of a board powered by hand
+    // (camera.rail=on|off); with the power manager it is page 1 of the LTC2977.
     void setRail(bool on);
     void unplug();
     void plug();

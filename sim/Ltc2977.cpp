@@ -113,6 +113,20 @@ void Ltc2977::written(int bank, uint8_t command, uint16_t value) {
         if (on && !onBefore_[page]) {
             extra<State>().rails[page].onSinceNs = monotonicNs();
         }
+        if (on != onBefore_[page]) {
+            switchedPages_ |= static_cast<uint8_t>(1u << page);
+        }
+    }
+}
+
+void Ltc2977::stop() {
+    RegisterFileDevice::stop();
+    const uint8_t switched = switchedPages_;
+    switchedPages_ = 0;
+    for (int page = 0; page < kPages && railListener_; ++page) {
+        if (switched & (1u << page)) {
+            railListener_(page);
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "sim/RegisterFileDevice.h"
 
@@ -62,6 +63,11 @@ public:
     void setRamp(int page, std::chrono::microseconds ramp);
     void setNeverGood(int page, bool never);
     void useBoardRamp(int page);
+    // Told (in this program, outside the chip's lock, at the end of the transfer) which
+    // page was switched on or off: the camera board follows its rail.
+    void setRailListener(std::function<void(int page)> listener) { railListener_ = std::move(listener); }
+
+    void stop() override;
 
 protected:
     int bankOf(int addressIndex, uint8_t command) const override;
@@ -90,6 +96,8 @@ private:
 
     std::chrono::microseconds boardRamp_;
     bool onBefore_[kPages] = {}; // rail states before the write being stored
+    uint8_t switchedPages_ = 0;  // pages switched during the current transfer
+    std::function<void(int page)> railListener_;
 };
 
 } // namespace sim

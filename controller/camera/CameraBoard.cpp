@@ -15,6 +15,8 @@
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
 
+std::unique_ptr<CameraBoard> camera_board;
+
 namespace {
 
 constexpr const char* SERIAL_BY_ID = "/dev/serial/by-id";

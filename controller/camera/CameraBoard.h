@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -207,3 +208,6 @@ private:
     int32_t hdrColourEnhancement = -1;
     std::list<std::string> aberration_points;
 };
+
+// The controller's camera board; empty when switched off (USE_CAMERA_BOARD).
+extern std::unique_ptr<CameraBoard> camera_board;

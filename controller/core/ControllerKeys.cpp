@@ -1,6 +1,7 @@
 #include "controller/core/ControllerKeys.h"
 
 #include "common/logfile.h"
+#include "controller/camera/CameraBoard.h"
 
 int StereoSeparation = 0;
 unsigned backlightScale[DISPLAY_CHANNELS] = {BACKLIGHT_SCALE_MAX, BACKLIGHT_SCALE_MAX};
@@ -91,7 +92,9 @@ void handle_key(const message_s& msg) {
         break;
     case UKEY_SETREFERENCEFRAME:
         logprintf("MAIN: UKEY_SETREFERENCEFRAME\n");
-        // [camera] take the current frame as the auto-brightness reference.
+        if (camera_board) {
+            camera_board->setAutobrightnessReferenceFrame();
+        }
         break;
     case UKEY_BRIGHTNESS_LEFT_INC:
         raiseScale(LEFT_DISPLAY);

@@ -8,6 +8,7 @@
 
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/ControllerKeys.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
@@ -51,6 +52,14 @@ constexpr double MILLIDEGREES_PER_DEGREE = 1000.0;
 
 // Forces the next zoom reading to be reported.
 constexpr uint8_t ZOOM_UNKNOWN = 255;
+// The GUI gets the optical zoom in tenths.
+constexpr double ZOOM_ROUNDING = 0.05;
+constexpr double ZOOM_SCALE = 10.0;
+constexpr int ZOOM_ERRORS_LOGGED = 9;
+
+constexpr int CAMERA_PREPARING_SECONDS = 15;
+// White balance gains that leave the colours as they are.
+constexpr uint32_t NEUTRAL_WHITE_BALANCE_GAIN = 256;
 
 // A preset-loaded message's parameter: which preset, 0 after factory defaults, or this
 // after an import of settings from USB memory.
@@ -114,7 +123,10 @@ void presetLoaded(uint32_t preset) {
         logprintf("MAIN: Factory reset applied. Requesting all settings...\n");
         if (execute_mode.init_complete) {
             logprintf("MAIN: Factory reset forceWhiteBalanceSettings\n");
-            // [camera] force the white-balance gains to 256, 256, 256.
+            if (camera_board) {
+                camera_board->forceWhiteBalanceSettings(
+                    NEUTRAL_WHITE_BALANCE_GAIN, NEUTRAL_WHITE_BALANCE_GAIN, NEUTRAL_WHITE_BALANCE_GAIN);
+            }
         } else {
             logprintf("MAIN: skip AWB reset after factory reset since initialisation not complete.\n");
         }
@@ -308,9 +320,13 @@ void pollHardware() {
         pollHdmi();
     }
     // [usb] check for USB memory insertion and removal.
-    // [camera] on a new camera connection: display_message(MESS_PREPARING_CAMERA_BOARD, 15),
-    //          then (unless DEBUG_POWER_CYCLE_CAMERA_BOARD) send all current settings to the
-    //          camera and display_message(MESS_NONE, 0).
+    if (camera_board && camera_board->isConnected() == 1) {
+        display_message(MESS_PREPARING_CAMERA_BOARD, CAMERA_PREPARING_SECONDS);
+        if (!DEBUG_POWER_CYCLE_CAMERA_BOARD) {
+            camera_board->updateSettings();
+            display_message(MESS_NONE, 0);
+        }
+    }
 }
 
 // --- periodic duties --------------------------------------------------------------------
@@ -321,17 +337,63 @@ void pollWarpDebug() {
     }
 }
 
+// The soak test of service builds: the camera is powered off and on again over and
+// over, and every power-up that does not bring its FPGA up is counted.
+void powerCycleCamera() {
+    if (!camera_board) {
+        logprintf("MAIN: No Camera\n");
+        return;
+    }
+    if (execute_mode.camera_board_on && timeout_expired(&cameraOnTimer, 0, 0)) {
+        STATUS_T status{};
+        camera_board->getStatus(&status);
+        if (!status.bits.fpga_l_booted || !status.bits.fpga_r_booted) {
+            err_printf("Camera FPGA Failed");
+            char text[96];
+            snprintf(text, sizeof text, "Camera Power On Failed in Loop %d total %d", camera_on_loop,
+                     ++camera_on_error_count);
+            err_printf(text);
+        }
+        camera_board->PowerOff();
+        execute_mode.camera_board_on = 0;
+        start_timeout("MAIN: CAM OFF ", &cameraOffTimer, CAMBOARD_OFF_TIME, 0);
+    } else if (!execute_mode.camera_board_on && timeout_expired(&cameraOffTimer, 0, 0)) {
+        camera_board->PowerOn(true);
+        execute_mode.camera_board_on = 1;
+        start_timeout("MAIN: CAM ON ", &cameraOnTimer, CAMBOARD_ON_TIME, 0);
+        ++camera_on_loop;
+        logprintf("MAIN: Camera Power On Loop %d, error count %d\n", camera_on_loop, camera_on_error_count);
+    }
+}
+
+void pollZoom() {
+    if (!zoomencoder || execute_mode.standby || !camera_board ||
+        !timeout_expired(&zoomPollTimer, ZOOM_POLL_PERIOD_MS, 0)) {
+        return;
+    }
+    if (!camera_board->is_running()) {
+        if (poll_zoom_error_count++ < ZOOM_ERRORS_LOGGED) {
+            logprintf("MAIN: Error getting Zoom\n");
+        }
+        return;
+    }
+    poll_zoom_error_count = 0;
+    uint32_t zoom = 0;
+    if (camera_board->getZoom(&zoom) == CMD_OK && zoom != last_zoom) {
+        last_zoom = static_cast<uint8_t>(zoom);
+        queue_gui_message(tEV_ZOOMVAL, static_cast<uint32_t>((zoom + ZOOM_ROUNDING) * ZOOM_SCALE));
+    }
+}
+
 void periodicDuties() {
-    // [camera] the power-cycle soak test when DEBUG_POWER_CYCLE_CAMERA_BOARD is set.
+    if (DEBUG_POWER_CYCLE_CAMERA_BOARD) {
+        powerCycleCamera();
+    }
     if (LOG_PI_TEMPERATURE) {
         check_core_temperature(read_core_temperature());
     }
     pollWarpDebug();
-    // [camera] zoom poll: if zoomencoder, not in standby, a camera board exists and
-    //          zoomPollTimer has expired (restart ZOOM_POLL_PERIOD_MS): read the zoom and
-    //          queue tEV_ZOOMVAL with (zoom + 0.05) * 10 when it differs from last_zoom;
-    //          a camera that is not running logs "MAIN: Error getting Zoom\n" for the
-    //          first nine errors.
+    pollZoom();
     // [command file] if home_folder + "/command" exists: wait 10 ms and read one command.
 }
 

@@ -4,15 +4,21 @@
 // device is driven are marked "[device]" with the call the device's owner makes there.
 #include "controller/core/SettingHandlers.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "common/logfile.h"
 #include "common/messages.h"
 #include "common/timeout.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/OstrixPi.h"
+#include "controller/core/configuration.h"
+#include "controller/devices/LightingControl.h"
 
 int32_t shadow_settings[SETT_MAX_SETTING];
 bool setting_changed;
@@ -68,16 +74,42 @@ constexpr int UNBLANK_DELAY_MS = 1500;
 // White balance gains that leave the colours as they are.
 constexpr uint32_t NEUTRAL_WHITE_BALANCE_GAIN = 256;
 
+constexpr int AWB_MESSAGE_SECONDS = 3;
+constexpr int HALF_WORD_BITS = 16;
+constexpr uint32_t HALF_WORD_MASK = 0xFFFF;
+
+// The camera board when its picture settings are to be sent (USE_CAMERA_SETTINGS).
+CameraBoard* pictureCamera() {
+    return USE_CAMERA_SETTINGS ? camera_board.get() : nullptr;
+}
+
+uint32_t unsignedValue(int index);
+
+// A white-balance gain word from its two halves in the settings.
+uint32_t gainWord(int lowIndex) {
+    return unsignedValue(lowIndex + 1) << HALF_WORD_BITS | (unsignedValue(lowIndex) & HALF_WORD_MASK);
+}
+
 int32_t value(int index) {
     return shadow_settings[index];
+}
+
+uint32_t unsignedValue(int index) {
+    return static_cast<uint32_t>(shadow_settings[index]);
+}
+
+// Lighting levels are 0..25; the lighting control clamps larger ones.
+uint16_t level(int64_t v) {
+    return v < 0 ? 0 : static_cast<uint16_t>(std::min<int64_t>(v, UINT16_MAX));
 }
 
 // --- display and overlay --------------------------------------------------------------
 
 void setLensPower(int index) {
     logprintf("MAIN: Set Lens Power %d\n", value(SETT_LENSPOWER));
-    // [camera] with a camera board and 0 <= v <= LENSPOWER_X050:
-    //          load_lens_aberration_correction(v).
+    if (camera_board && value(SETT_LENSPOWER) <= LENSPOWER_X050) {
+        load_lens_aberration_correction(value(SETT_LENSPOWER));
+    }
 }
 
 void setDigitalZoom(int index) {
@@ -136,119 +168,180 @@ void setDisplaySharpness(int index) {
 
 void setCameraGain(int index) {
     logprintf("CAMERA Gain Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: gain = v.
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setGain(unsignedValue(SETT_CAMERA_GAIN));
+    }
 }
 
 void setCameraExposureTime(int index) {
     logprintf("CAMERA Exposure Time Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: exposure time = v.
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setExposureTime(unsignedValue(SETT_CAMERA_EXPOSURE_TIME));
+    }
 }
 
 void setCameraBlackLevel(int index) {
     logprintf("CAMERA Black Level Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: black level = v.
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setBlackLevel(unsignedValue(SETT_CAMERA_BLACK_LEVEL));
+    }
 }
 
 void setCameraSharpness(int index) {
     logprintf("CAMERA Sharpness Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: sharpness = v.
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setSharpness(unsignedValue(SETT_CAMERA_SHARPNESS));
+    }
 }
 
 void setCameraContrast(int index) {
     logprintf("CAMERA Contrast Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: contrast = v.
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setContrast(unsignedValue(SETT_CAMERA_CONTRAST));
+    }
     logprintf("CAMERA Contrast Settings completed\n");
 }
 
 void runWhiteBalance(int index) {
     logprintf("CAMERA White Balance Settings\n");
-    // [camera] if USE_CAMERA_SETTINGS: run the automatic white balance; show
-    //          MESS_AUTO_WB_COMPLETE for 3 s; then queue tEV_COPYFB for 76..81 (red, green,
-    //          blue gains, low then high 16 bits) and 82 (the valid flag), in that order.
+    CameraBoard* camera = pictureCamera();
+    if (!camera) {
+        return;
+    }
+    uint16_t valid = 0;
+    uint32_t gains[3] = {};
+    camera->whiteBalance(&valid, &gains[0], &gains[1], &gains[2]);
+    display_message(MESS_AUTO_WB_COMPLETE, AWB_MESSAGE_SECONDS);
+    uint32_t part = SETT_AWB_RED_LO;
+    for (uint32_t gain : gains) {
+        queue_gui_message(tEV_COPYFB | part++, gain & HALF_WORD_MASK);
+        queue_gui_message(tEV_COPYFB | part++, gain >> HALF_WORD_BITS);
+    }
+    queue_gui_message(tEV_COPYFB | SETT_AWB_VALID, valid);
 }
 
 void setMirrorHorizontal(int index) {
     logprintf("Horizontal Mirror %d\n", value(SETT_CAMERA_MIRROR_HORIZ));
-    // [camera] horizontal output inversion = (v != 0).
+    if (camera_board) {
+        camera_board->invertHorizontalOutput(value(SETT_CAMERA_MIRROR_HORIZ) != 0);
+    }
 }
 
 void setMirrorVertical(int index) {
     logprintf("Vertical Mirror %d\n", value(SETT_CAMERA_MIRROR_VERTICAL));
-    // [camera] vertical output inversion = (v != 0).
+    if (camera_board) {
+        camera_board->invertVerticalOutput(value(SETT_CAMERA_MIRROR_VERTICAL) != 0);
+    }
 }
 
 void setAwbValid(int index) {
     logprintf("MAIN: AWB Valid\n");
-    // [camera] if v != 0: force white-balance gains red = 77 << 16 | 76,
-    //          green = 79 << 16 | 78, blue = 81 << 16 | 80 (settings).
+    if (camera_board && value(SETT_AWB_VALID) != 0) {
+        camera_board->forceWhiteBalanceSettings(gainWord(SETT_AWB_RED_LO), gainWord(SETT_AWB_GREEN_LO),
+                                                gainWord(SETT_AWB_BLUE_LO));
+    }
 }
 
 void setColourGain(int index) {
-    // [camera] if USE_CAMERA_SETTINGS: colour gain of colour (index - 84) = value(index)
-    //          (84 red, 85 green, 86 blue).
+    if (CameraBoard* camera = pictureCamera()) {
+        camera->setColourGain(static_cast<CameraBoard::PRIMARIES>(index - SETT_CAMERA_COLOUR_GAIN_RED),
+                              unsignedValue(index));
+    }
 }
 
 void setChromaCorrect(int index) {
     logprintf("MAIN: Camera Chrom Correct %d\n", value(SETT_CAMERA_CHROMA_CORRECT));
-    // [camera] chroma auto-correction = (v != 0).
+    if (camera_board) {
+        camera_board->setChromaAutoCorrect(value(SETT_CAMERA_CHROMA_CORRECT) != 0);
+    }
 }
 
 void setShutterAutobrightness(int index) {
     logprintf("MAIN: SHUTTER Autobrightness %d\n", value(SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS));
-    // [camera] shutter auto-brightness = (v == 1).
+    if (camera_board) {
+        camera_board->setShutterAutobrightness(value(SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS) == 1);
+    }
 }
 
 void setShutterPosition(int index) {
     logprintf("MAIN: SHUTTER Position %d\n", value(SETT_CAMERA_SHUTTER_POSITION));
-    // [camera] shutter position = v.
+    if (camera_board) {
+        camera_board->setShutterPosition(unsignedValue(SETT_CAMERA_SHUTTER_POSITION));
+    }
 }
 
 void setColourCorrectionProfile(int index) {
     logprintf("MAIN: Colour Correction Profile\n");
-    // [camera] colour-correction profile = v; queue tEV_COPYFB 57 with the camera's
-    //          contrast and tEV_COPYFB 55 with its black level; then, if init_complete,
-    //          log "MAIN: CCP forceWhiteBalanceSettings\n" and force the gains to
-    //          NEUTRAL_WHITE_BALANCE_GAIN, else log "MAIN: skip AWB reset from CCP since
-    //          initialisation not complete.\n".
+    if (!camera_board) {
+        return;
+    }
+    camera_board->setColourCorrectionProfile(value(SETT_COLOUR_CORRECTION_PROFILE));
+    queue_gui_message(tEV_COPYFB | SETT_CAMERA_CONTRAST, camera_board->get_last_contrast());
+    queue_gui_message(tEV_COPYFB | SETT_CAMERA_BLACK_LEVEL, camera_board->get_last_black_level());
+    if (execute_mode.init_complete) {
+        logprintf("MAIN: CCP forceWhiteBalanceSettings\n");
+        camera_board->forceWhiteBalanceSettings(NEUTRAL_WHITE_BALANCE_GAIN, NEUTRAL_WHITE_BALANCE_GAIN,
+                                                NEUTRAL_WHITE_BALANCE_GAIN);
+    } else {
+        logprintf("MAIN: skip AWB reset from CCP since initialisation not complete.\n");
+    }
 }
 
 void setHdrRatio(int index) {
     logprintf("MAIN: HDR Ratio %d\n", value(SETT_HDR_RATIO));
-    // [camera] HDR ratio = v.
+    if (camera_board) {
+        camera_board->setHDRratio(unsignedValue(SETT_HDR_RATIO));
+    }
 }
 
 void setHdrExposure(int index) {
     logprintf("MAIN: HDR Exposure %d\n", value(SETT_HDR_EXPOSURE));
-    // [camera] HDR exposure = v.
+    if (camera_board) {
+        camera_board->setHDRexposure(unsignedValue(SETT_HDR_EXPOSURE));
+    }
 }
 
 void setHdrMode(int index) {
     logprintf("MAIN: HDR Mode %d\n", value(SETT_HDR_MODE));
     hdr_mode = value(SETT_HDR_MODE);
-    // [camera] HDR mode = v.
+    if (camera_board) {
+        camera_board->setHDRmode(unsignedValue(SETT_HDR_MODE));
+    }
 }
 
 void captureReferenceFrame(int index) {
     logprintf("MAIN: SHUTTER Capture Ref Frame\n");
-    // [camera] take the current frame as the auto-brightness reference.
+    if (camera_board) {
+        camera_board->setAutobrightnessReferenceFrame();
+    }
 }
 
 // --- lighting and audio -----------------------------------------------------------------
 
 void setRingQuadrants(int index) {
     logprintf("QUADRANT Control Settings\n");
-    // [lighting] ring level r = setting 59; RING_TOP = r * 62, RING_LEFT = r * 63,
-    //            RING_BOTTOM = r * 64, RING_RIGHT = r * 65.
+    if (!lighting) {
+        return;
+    }
+    const int64_t ring = value(SETT_LIGHT_RING);
+    lighting->RingLight(RING_TOP, level(ring * value(SETT_LIGHT_QUADRANT_TOP)));
+    lighting->RingLight(RING_LEFT, level(ring * value(SETT_LIGHT_QUADRANT_LEFT)));
+    lighting->RingLight(RING_BOTTOM, level(ring * value(SETT_LIGHT_QUADRANT_BOTTOM)));
+    lighting->RingLight(RING_RIGHT, level(ring * value(SETT_LIGHT_QUADRANT_RIGHT)));
 }
 
 void setSubstage(int index) {
     logprintf("SUBSTAGE Brightness Change\n");
-    // [lighting] substage level = v.
+    if (lighting) {
+        lighting->SubstageLight(level(value(SETT_LIGHT_SUBSTAGE)));
+    }
 }
 
 void setAux(int index) {
     logprintf("AUX Brightness Change\n");
-    // [lighting] auxiliary level = v.
+    if (lighting) {
+        lighting->Auxiliary(level(value(SETT_LIGHT_AUX)));
+    }
 }
 
 void setSpeakerVolume(int index) {

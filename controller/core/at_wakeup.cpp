@@ -7,13 +7,16 @@
 #include <cstdlib>
 
 #include "common/logfile.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/ConfigFile.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
+#include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
 #include "controller/devices/LTC2977.h"
+#include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
 #include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
@@ -50,6 +53,8 @@ bool readConfiguration() {
 // The I2C handler closes its descriptors through the platform layer, so it (and the
 // power manager that uses it) goes at exit before the platform's backend does.
 void releaseI2cDevices() {
+    lighting.reset();
+    camera_board.reset();
     power_manager.reset();
     i2c_bus.reset();
 }
@@ -78,7 +83,8 @@ void createPowerManager(EXECUTE_MODE mode) {
         return;
     }
     process_mem_usage();
-    power_manager = std::make_unique<ltc2977_handler>(i2c_bus.get(), I2C_BUS_POWER_CONTROLS, I2C_BASE_LTC2977FC);
+    power_manager =
+        std::make_unique<ltc2977_handler>(i2c_bus.get(), I2C_BUS_POWER_CONTROLS, I2C_BASE_LTC2977FC);
     process_mem_usage();
 }
 
@@ -178,6 +184,45 @@ void configureHdmi(EXECUTE_MODE mode) {
     // video reset is pulsed again unless a warp verification was requested.
 }
 
+// Step 15a. The firmware, camera FPGA and bridge updates requested by options run here
+// (each when requested and its file is named); then the board's status is read.
+void runRequestedCameraUpdates() {
+    ostrix_errstat &= ~ERR_NO_CAMERA_BOARD;
+    STATUS_T status{};
+    camera_board->getStatus(&status);
+}
+
+// Steps 15a to 15f, for a camera board that answered.
+void setUpCameraBoard() {
+    runRequestedCameraUpdates();
+    camera_board->invertHorizontalOutput(image_horizontal_invert);
+    camera_board->invertVerticalOutput(image_vertical_invert);
+    if (user_controls) {
+        uint32_t major = 0, minor = 0, fpgaVersion = 0, xlVersion = 0;
+        camera_board->firmware_version(&major, &minor);
+        camera_board->fpga_version(&fpgaVersion);
+        camera_board->xl_version(&xlVersion);
+        queue_gui_message(uint32_t{tEV_VERSIONINFO} | CAM_VERSION,
+                          versionWord(static_cast<int>(major), static_cast<int>(minor)));
+        queue_gui_message(uint32_t{tEV_VERSIONINFO} | CAMFPGA_VERSION, fpgaVersion);
+        queue_gui_message(uint32_t{tEV_VERSIONINFO} | CAMXL_VERSION, xlVersion);
+    }
+    if (cameraTestPattern != 0) {
+        camera_board->setTestPatternReg(cameraTestPattern);
+    }
+    logprintf("MAIN: setHDRGammaIndex %d\n", cameraHdrGammaIndex);
+    if (cameraHdrGammaIndex >= 0) {
+        camera_board->setHDRGammaIndex(cameraHdrGammaIndex);
+    }
+    logprintf("MAIN: setHDRColourEnhancement %d\n", cameraHdrColourEnhancement);
+    if (cameraHdrColourEnhancement >= 0) {
+        camera_board->setHDRColourEnhancement(cameraHdrColourEnhancement);
+    }
+    camera_board->setShutterAngles(camera_shutter_angles);
+    camera_board->setShutterPosition(static_cast<uint32_t>(shadow_settings[SETT_CAMERA_SHUTTER_POSITION]));
+    camera_board->setShutterAutobrightness(shadow_settings[SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS] != 0);
+}
+
 // Step 15.
 void initCameraBoard(EXECUTE_MODE mode) {
     if (!mode.initialise || !USE_CAMERA_BOARD) {
@@ -185,10 +230,18 @@ void initCameraBoard(EXECUTE_MODE mode) {
     }
     logprintf("MAIN: Init Camera Board '%s' '%s'\n", loggable(camera_crosslink_algo_file).c_str(),
               loggable(camera_crosslink_data_file).c_str());
-    // The camera board object is created here; when it answers it runs the requested
-    // updates and takes its inversion, test pattern, HDR and shutter settings, and its
-    // versions are queued for the GUI. No camera board answered:
-    ostrix_errstat |= ERR_NO_CAMERA_BOARD;
+    camera_board = std::make_unique<CameraBoard>(
+        camera_crosslink_algo_file.c_str(), camera_crosslink_data_file.c_str(), camera_fpga_file.c_str());
+    camera_board->setCameraRail([](bool on) {
+        if (power_manager) {
+            power_manager->VCC5V0CAM(on);
+        }
+    });
+    if (camera_board->connected()) {
+        setUpCameraBoard();
+    } else {
+        ostrix_errstat |= ERR_NO_CAMERA_BOARD;
+    }
     logprintf("MAIN: waiting after Camera Board init...\n");
     delay(kCameraSettleMs);
 }
@@ -198,9 +251,11 @@ void createAudioAndLighting(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
     }
-    // The audio codec (when USE_AUDIO) is created here with `audio_init_script`, and the
-    // lighting control with `lighting_min_level`, which then sets the six channels to
-    // `lighting_level`.
+    // The audio codec (when USE_AUDIO) is created here with `audio_init_script`.
+    lighting = std::make_unique<LightingControl>(i2c_bus.get(), lighting_min_level);
+    for (uint8_t channel = 0; channel < LIGHTING_CHANNELS; ++channel) {
+        lighting->channel_level(channel, lighting_level[channel]);
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/logfile.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/ConfigFile.h"
 
 const char* const DEFAULT_SHUTTER_ANGLES =
@@ -314,7 +315,12 @@ void load_lens_aberration_correction(int lens) {
     if (!file_exists(file)) {
         return;
     }
-    // The camera board takes the points here: its list is cleared, each point of
-    // lens_aberration_points(file, lens) is set in order, and the list is uploaded.
-    // Without a camera board there is nothing to load them into.
+    if (!camera_board) {
+        return;
+    }
+    camera_board->resetLensAberrationPoints();
+    for (const std::string& point : lens_aberration_points(file, lens)) {
+        camera_board->setLensAberrationPoint(point);
+    }
+    camera_board->uploadLensAbberationPoints();
 }

@@ -17,7 +17,9 @@ namespace camera_testing {
 
 class CameraTest : public testing_support::SimBoardTest {
 protected:
-    void configure(sim::BoardBuilder& builder) override { builder.withCameraBootMs(0); }
+    void configure(sim::BoardBuilder& builder) override {
+        builder.withCameraBootMs(0).withManualCameraRail(true);
+    }
 
     void SetUp() override {
         SimBoardTest::SetUp();

@@ -66,7 +66,9 @@ private:
 
 class CameraModelTest : public testing_support::SimBoardTest {
 protected:
-    void configure(sim::BoardBuilder& builder) override { builder.withCameraBootMs(bootMs_); }
+    void configure(sim::BoardBuilder& builder) override {
+        builder.withCameraBootMs(bootMs_).withManualCameraRail(true);
+    }
     void SetUp() override {
         SimBoardTest::SetUp();
         model_ = board().find<sim::CameraBoardModel>();
@@ -185,7 +187,7 @@ TEST_F(CameraStaleLinkTest, AStaleLinkIsRemovedWhenTheBoardIsServedAgain) {
 // Two programs on one board, without the fixture: the first one's board goes away here.
 TEST(CameraHostTest, AnotherProgramTakesTheLinkOverWhenTheFirstEnds) {
     testing_support::TempDir root;
-    sim::Board& first = sim::BoardBuilder(root.path()).withCameraBootMs(0).build();
+    sim::Board& first = sim::BoardBuilder(root.path()).withCameraBootMs(0).withManualCameraRail(true).build();
     ASSERT_TRUE(first.find<sim::CameraBoardModel>()->waitForLink(true));
     // A second program on the same board: it waits while the first serves the link.
     sim::Board second(root.path(), sim::BoardConfig::load(sim::Board::configPath(root.path())));
