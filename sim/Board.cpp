@@ -91,6 +91,11 @@ Board::Board(std::string sysroot, BoardConfig config)
 
 Board::~Board() {
     server_.reset();
+    // Later models may use earlier ones (the camera board its power manager) until they
+    // are gone, so they go first.
+    while (!devices_.empty()) {
+        devices_.pop_back();
+    }
     Board* self = this;
     currentBoard.compare_exchange_strong(self, nullptr);
 }

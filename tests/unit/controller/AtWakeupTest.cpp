@@ -2,6 +2,8 @@
 
 #include "controller/core/pin_nums.h"
 #include "platform/wiringPi.h"
+#include "sim/CameraBoardModel.h"
+#include "sim/LightingModels.h"
 #include "tests/unit/controller/ControllerTest.h"
 
 namespace {
@@ -165,12 +167,45 @@ TEST_F(AtWakeupTest, WithoutInitialiseOnlyResetAndBacklightDriverRun) {
     }
 }
 
-TEST_F(AtWakeupTest, AbsentCameraBoardIsRecordedAndWaitedFor) {
+class AtWakeupWithoutCameraTest : public AtWakeupTest {
+protected:
+    void configure(sim::BoardBuilder& builder) override { builder.withoutCameraBoard(); }
+};
+
+TEST_F(AtWakeupWithoutCameraTest, AbsentCameraBoardIsRecordedAndWaitedFor) {
     USE_CAMERA_BOARD = 1;
     EXPECT_EQ(wakeUp({"-ca", "ostrix.cfg"}), std::nullopt);
     EXPECT_NE(ostrix_errstat & ERR_NO_CAMERA_BOARD, 0u);
     EXPECT_TRUE(loggedInOrder({"MAIN: Init Camera Board 'ostrix.cfg' 'Camera_impl1_data.ied'\n",
+                               "CB: Failed to Open Camera Board Port\n",
                                "MAIN: waiting after Camera Board init...\n", "MAIN: at_wakeup complete\n"}));
+    EXPECT_FALSE(logged("MAIN: setHDRGammaIndex"));
+}
+
+// The camera board is powered by the power manager's camera rail, switched on with the
+// others at step 5, and answers by step 15.
+TEST_F(AtWakeupTest, CameraBoardAndLightingAreSetUpFromConfigurationAndOptions) {
+    USE_CAMERA_BOARD = 1;
+    write("ostrix.cfg", "[CAMERA]\ntest_pattern = 3\nhdr_gamma_index = 2\nhdr_colour_correction = -1\n"
+                        "shutterangle = 10,20,30\n[IMAGE]\nhorizinvert = 1\n");
+    EXPECT_EQ(wakeUp({"-l", "5", "25", "-l", "0", "1"}), std::nullopt);
+    EXPECT_EQ(ostrix_errstat & ERR_NO_CAMERA_BOARD, 0u);
+    const sim::CameraSettings camera = board().find<sim::CameraBoardModel>()->settings();
+    EXPECT_EQ(camera.horizontalMirror, 1);
+    EXPECT_EQ(camera.verticalMirror, 0);
+    EXPECT_EQ(camera.testPattern[0], 3);
+    EXPECT_EQ(camera.testPattern[1], 3);
+    EXPECT_EQ(camera.hdrGammaIndex, 2u);
+    EXPECT_EQ(camera.shutterAngles[2], 30u); // sent until the short list ran out
+    EXPECT_TRUE(loggedInOrder({"CB: Constructor complete\n", "MAIN: setHDRGammaIndex 2\n",
+                               "MAIN: setHDRColourEnhancement -1\n", "CB: setShutterAngles '10,20,30'\n",
+                               "MAIN: waiting after Camera Board init...\n", "LC: Constructing Lighting Control\n",
+                               "LC: Set Lighting Channel 5 to 25\n", "MAIN: at_wakeup complete\n"}));
+    // Lighting with its start-up levels: substage at its maximum, the top quadrant at the minimum.
+    EXPECT_EQ(board().find<sim::Ltc2625>()->code(5), 2020);
+    EXPECT_EQ(board().find<sim::Ltc2625>()->code(0), 440);
+    EXPECT_EQ(board().find<sim::LightingExpander>()->enables(), 0x21);
+    EXPECT_EQ(level(32), HIGH);
 }
 
 } // namespace

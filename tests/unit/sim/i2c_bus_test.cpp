@@ -150,7 +150,7 @@ TEST_F(I2cBusTest, FaultsStrikeTheirRegisterAsOftenAsToldThenWearOff) {
 class TestChip : public sim::RegisterFileDevice {
 public:
     TestChip(sim::Board& board, sim::I2cBus& bus)
-        : RegisterFileDevice(board, bus, {"test_chip", 5, {0x20, 0x21}, 2, 0, {{1, 0x10, 0xA5}}}) {}
+        : RegisterFileDevice(board, bus, {"test_chip", 4, {0x20, 0x21}, 2, 0, {{1, 0x10, 0xA5}}}) {}
     int writes = 0;
 
 protected:
@@ -160,7 +160,7 @@ protected:
 
 TEST_F(I2cBusTest, RegisterFilesStoreFromThePointerOnPerMap) {
     auto* chip = static_cast<TestChip*>(board().add(std::make_unique<TestChip>(board(), bus())));
-    selectChannel(1 << 5);
+    selectChannel(1 << 4); // the unused channel: the lighting controls sit at 0x20 on channel 5
     const uint8_t block[] = {0x04, 0x11, 0x22, 0x33};
     ASSERT_EQ(bus().writeBytes(0x20, block, 4, "test"), 0);
     EXPECT_EQ(chip->writes, 3);
