@@ -4,7 +4,9 @@
 #include <ctime>
 
 // The handle value that names no timer ("-1").
-inline timer_t no_timeout() { return reinterpret_cast<timer_t>(-1); }
+inline timer_t no_timeout() {
+    return reinterpret_cast<timer_t>(-1);
+}
 
 int create_timeout(timer_t* handle);
 void start_timeout(const char* identifier, timer_t* handle, int durationms, int debug);

@@ -43,7 +43,8 @@ std::vector<std::string> shellEnvironment() {
         env.push_back(std::move(entry));
     }
     if (!pathSeen) {
-        env.push_back("PATH=" + (prefix.empty() ? std::string() : prefix + ":") + "/usr/sbin:/usr/bin:/sbin:/bin");
+        env.push_back("PATH=" + (prefix.empty() ? std::string() : prefix + ":") +
+                      "/usr/sbin:/usr/bin:/sbin:/bin");
     }
     return env;
 }
@@ -97,7 +98,9 @@ std::unique_ptr<Backend> setBackend(std::unique_ptr<Backend> next) {
     return next;
 }
 
-bool simulated() { return backend().simulated(); }
+bool simulated() {
+    return backend().simulated();
+}
 
 std::string sysroot() {
     const char* root = std::getenv("OSTRIX_SYSROOT");

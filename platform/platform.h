@@ -42,10 +42,14 @@ int shellOutput(const std::string& command, std::string& output);
 namespace platform {
 
 // The raw I2C and input-device calls that wiringPi has no function for.
-inline int i2cClose(int fd) { return backend().i2cClose(fd); }
+inline int i2cClose(int fd) {
+    return backend().i2cClose(fd);
+}
 inline int i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
     return backend().i2cReadBlock(fd, reg, length, data);
 }
-inline int inputEventBits(int fd, uint8_t* bits, int length) { return backend().inputEventBits(fd, bits, length); }
+inline int inputEventBits(int fd, uint8_t* bits, int length) {
+    return backend().inputEventBits(fd, bits, length);
+}
 
 } // namespace platform

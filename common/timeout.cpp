@@ -1,0 +1,117 @@
+#include "common/timeout.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "common/logfile.h"
+
+namespace {
+
+constexpr long MS_PER_SECOND = 1000;
+constexpr long NS_PER_MS = 1000000;
+
+std::atomic<TimeoutTracing> tracing{TimeoutTracing::Log};
+
+bool consoleTracing() {
+    return tracing.load() == TimeoutTracing::Console;
+}
+
+void arm(timer_t* handle, int durationms, const char* identifier) {
+    struct itimerspec spec {};
+    spec.it_value.tv_sec = durationms / MS_PER_SECOND;
+    spec.it_value.tv_nsec = (durationms % MS_PER_SECOND) * NS_PER_MS;
+    if (timer_settime(*handle, 0, &spec, nullptr) != 0) {
+        if (consoleTracing()) {
+            printf("%s settime failed with errno %d for '%s'\r\n", timestamp().c_str(), errno, identifier);
+        } else {
+            logprintf("TO: settime failed with errno %d\n", errno);
+        }
+    }
+}
+
+} // namespace
+
+void set_timeout_tracing(TimeoutTracing t) {
+    tracing.store(t);
+}
+
+int create_timeout(timer_t* handle) {
+    if (*handle != no_timeout()) {
+        timer_delete(*handle);
+        *handle = no_timeout();
+    }
+    struct sigevent event {};
+    event.sigev_notify = SIGEV_NONE;
+    event.sigev_signo = SIGRTMIN;
+    event.sigev_value.sival_ptr = handle;
+    if (timer_create(CLOCK_MONOTONIC, &event, handle) != 0) {
+        *handle = no_timeout();
+        if (consoleTracing()) {
+            printf("%s TO: ERROR: timer_create failed with error %d\r\n", timestamp().c_str(), errno);
+        } else {
+            logprintf("\033[38;5;196mTO: ERROR: TO: timer_create failed with error %d\n\033[38;5;248m\n",
+                      errno);
+        }
+        return 0;
+    }
+    return 1;
+}
+
+void start_timeout(const char* identifier, timer_t* handle, int durationms, int debug) {
+    if (!handle) {
+        return;
+    }
+    if (consoleTracing()) {
+        printf("%s start timeout '%s' for %d ms\r\n", timestamp().c_str(), identifier, durationms);
+    } else if (debug > 0) {
+        logprintf("TO: Start Timeout for %s\n", identifier);
+    }
+    if (*handle == no_timeout()) {
+        if (consoleTracing()) {
+            printf("%s creating timer\r\n", timestamp().c_str());
+        }
+        if (!create_timeout(handle)) {
+            return;
+        }
+    }
+    arm(handle, durationms, identifier);
+}
+
+int timeout_expired(timer_t* handle, int restartms, int debug) {
+    if (*handle == no_timeout()) {
+        return 1;
+    }
+    struct itimerspec remaining {};
+    if (consoleTracing()) {
+        printf("%s timeout_expired ? ", timestamp().c_str());
+    }
+    if (timer_gettime(*handle, &remaining) != 0) {
+        if (!consoleTracing()) {
+            logprintf("TO: gettime failed with errno %d\n", errno);
+        }
+        return 0;
+    }
+    bool expired = remaining.it_value.tv_sec == 0 && remaining.it_value.tv_nsec == 0;
+    if (consoleTracing()) {
+        printf(expired ? "Yes\r\n" : "No\r\n");
+    }
+    if (!expired) {
+        return 0;
+    }
+    if (debug > 0 && !consoleTracing()) {
+        logprintf("TO: Complete\n");
+    }
+    if (restartms != 0) {
+        arm(handle, restartms, "TO: ");
+    }
+    return 1;
+}
+
+void delete_timeout(timer_t* handle) {
+    if (*handle != no_timeout()) {
+        timer_delete(*handle);
+        *handle = no_timeout();
+    }
+}

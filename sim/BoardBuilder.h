@@ -1,0 +1,31 @@
+// Builds a simulated board and installs it as the platform backend of this program:
+//   sim::BoardBuilder(root).with("fpga.version", "31").build();
+// Each device issue adds named options here (withFpgaVersion, withoutCameraBoard, ...).
+#pragma once
+
+#include <string>
+
+#include "sim/Board.h"
+
+namespace sim {
+
+class BoardBuilder {
+public:
+    // `sysroot` must exist; it is laid out as a complete system root if needed, and
+    // OSTRIX_SYSROOT is set to it so that every system path of the program maps there.
+    explicit BoardBuilder(std::string sysroot);
+
+    BoardBuilder& with(const std::string& key, const std::string& value);
+    BoardBuilder& withControlServer();
+
+    // Writes the options for every program on this board, powers the board on (fresh
+    // volatile state) and installs it; returns the installed board.
+    Board& build();
+
+private:
+    std::string sysroot_;
+    BoardConfig config_;
+    bool controlServer_ = false;
+};
+
+} // namespace sim

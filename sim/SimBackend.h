@@ -1,0 +1,38 @@
+// The platform backend of the simulated board: each wiringPi-shaped call goes to the
+// board's models.
+#pragma once
+
+#include <memory>
+
+#include "platform/Backend.h"
+#include "sim/Board.h"
+
+namespace sim {
+
+class SimBackend : public platform::Backend {
+public:
+    explicit SimBackend(std::unique_ptr<Board> board);
+    ~SimBackend() override;
+
+    Board& board() { return *board_; }
+
+    const char* name() const override { return "sim"; }
+    bool simulated() const override { return true; }
+
+    int setupGpio() override;
+    void pinMode(int pin, int mode) override;
+    void pinModeAlt(int pin, int fsel) override;
+    void pullUpDnControl(int pin, int pud) override;
+    void digitalWrite(int pin, int value) override;
+    int digitalRead(int pin) override;
+
+    std::string shellPathPrefix() const override;
+
+private:
+    std::unique_ptr<Board> board_;
+};
+
+// The folder of the shell stand-ins (sudo, mount, umount, reboot, date, hwclock, ...).
+std::string standinsFolder();
+
+} // namespace sim

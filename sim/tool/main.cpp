@@ -1,0 +1,68 @@
+// ostrix-sim: stimulus into and state out of the simulated board. Commands go to the
+// program that hosts the board (over the control socket); with none running they act on
+// the board's shared state directly.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "sim/Board.h"
+#include "sim/ControlServer.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+void usage(FILE* out) {
+    fprintf(out, "usage: ostrix-sim [--root DIR] COMMAND [ARGS...]\n"
+                 "  init-root DIR              lays out a complete system root in DIR\n"
+                 "  help                       lists the board's commands\n"
+                 "The system root is DIR of --root, else OSTRIX_SYSROOT.\n");
+}
+
+int report(const sim::CommandResult& result) {
+    fputs(result.text.c_str(), result.ok ? stdout : stderr);
+    return result.ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string root = getenv("OSTRIX_SYSROOT") ? getenv("OSTRIX_SYSROOT") : "";
+    if (args.size() >= 2 && args[0] == "--root") {
+        root = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty() || args[0] == "-h" || args[0] == "--help") {
+        usage(args.empty() ? stderr : stdout);
+        return args.empty() ? kUsageError : 0;
+    }
+    if (args[0] == "init-root") {
+        if (args.size() != 2) {
+            usage(stderr);
+            return kUsageError;
+        }
+        std::string error = sim::initRoot(args[1]);
+        if (!error.empty()) {
+            fprintf(stderr, "ostrix-sim: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    if (root.empty()) {
+        fprintf(stderr, "ostrix-sim: no system root: set OSTRIX_SYSROOT or give --root DIR\n");
+        return kUsageError;
+    }
+    setenv("OSTRIX_SYSROOT", root.c_str(), 1);
+    sim::CommandResult result;
+    if (sim::sendControlCommand(sim::Board::controlSocketPath(root), args, result)) {
+        return report(result);
+    }
+    if (std::string error = sim::initRoot(root); !error.empty()) {
+        fprintf(stderr, "ostrix-sim: %s\n", error.c_str());
+        return 1;
+    }
+    sim::Board board(root, sim::BoardConfig::load(sim::Board::configPath(root)));
+    return report(board.execute(args));
+}
