@@ -132,6 +132,10 @@ bool TestWindow::replyIsSent(uint32_t reply0) {
 }
 
 void TestWindow::checkForMessages() {
+    // A wait for a key (started by a message being processed) takes the messages itself.
+    if (mInBlockingWait) {
+        return;
+    }
     CommsMessage_t msg{};
     while (mComms.GetMessage(&msg) != 0) {
         const uint32_t word0 = msg.packet.command;
@@ -234,6 +238,7 @@ void TestWindow::sendStartupMessage() {
 }
 
 bool TestWindow::waitForOK() {
+    BlockingWait wait(mInBlockingWait);
     CommsMessage_t msg{};
     for (;;) {
         update();
@@ -248,6 +253,7 @@ bool TestWindow::waitForOK() {
 }
 
 uint32_t TestWindow::waitForKeypress() {
+    BlockingWait wait(mInBlockingWait);
     update();
     CommsMessage_t msg{};
     uint32_t last = 0;

@@ -41,6 +41,7 @@ public:
     // Inspection for tests.
     Ostrix::Display& display() { return mDisplay; }
     RenderArea* renderArea() const { return mRenderArea; }
+    const QTimer& startupTimer() const { return mStartupTimer; }
     const QTimer& messageTimer() const { return mMessageTimer; }
     const QTimer& shutdownMessageTimer() const { return mShutdownMessageTimer; }
     int messageTimerCount() const { return mMessageTimerCount; }
@@ -59,6 +60,16 @@ private:
     void startMessageTimer(uint32_t word0, int messageTime);
     void repaintNow();
 
+    // Marks a blocking wait: the polling timer leaves the link to it meanwhile.
+    class BlockingWait {
+    public:
+        explicit BlockingWait(bool& flag) : flag_(flag) { flag_ = true; }
+        ~BlockingWait() { flag_ = false; }
+
+    private:
+        bool& flag_;
+    };
+
     int mWidth;
     int mHeight;
     Ostrix::CommsClient mComms;
@@ -69,6 +80,7 @@ private:
     int mMessageTimerCount = 0;
     int mShutdownMessageTimerCount = 0;
     RenderArea* mRenderArea = nullptr;
+    bool mInBlockingWait = false;
     // Set on the simulated board: where each rendered frame goes.
     std::unique_ptr<Ostrix::FrameHandoff> mFrameHandoff;
 };
