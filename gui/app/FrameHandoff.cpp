@@ -53,8 +53,10 @@ bool FrameHandoff::write(const uint8_t* pixels, uint32_t width, uint32_t height,
         return true;
     }
     if (!writeFile(contents)) {
+        ++failuresInARow_;
         return false;
     }
+    failuresInARow_ = 0;
     last_ = std::move(contents);
     return true;
 }

@@ -22,12 +22,15 @@ public:
     bool write(const uint8_t* pixels, uint32_t width, uint32_t height, size_t bytesPerLine);
 
     const std::string& path() const { return path_; }
+    // Failed writes since the last one that succeeded.
+    int failuresInARow() const { return failuresInARow_; }
 
 private:
     bool writeFile(const std::vector<uint8_t>& contents) const;
 
     std::string path_;
     std::vector<uint8_t> last_;
+    int failuresInARow_ = 0;
 };
 
 } // namespace Ostrix

@@ -99,7 +99,9 @@ void TestWindow::Update() {
     painter.end();
     mRenderArea->setImage(background);
     if (mFrameHandoff &&
-        !mFrameHandoff->write(background.constBits(), mWidth, mHeight, size_t(background.bytesPerLine()))) {
+        !mFrameHandoff->write(background.constBits(), mWidth, mHeight, size_t(background.bytesPerLine())) &&
+        mFrameHandoff->failuresInARow() == 1) {
+        // Said once; every following frame tries again.
         guiPrint("GUI: Cannot hand the frame to the board: %s", mFrameHandoff->path().c_str());
     }
 }

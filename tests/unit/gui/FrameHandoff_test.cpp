@@ -83,8 +83,11 @@ TEST(FrameHandoff, AnUnwritableFolderIsReportedAndTheNextFrameIsTriedAgain) {
     Ostrix::FrameHandoff handoff(blocker + "/frame.raw");
     const std::vector<uint32_t> pixels(1, 0xFF000000u);
     EXPECT_FALSE(handoff.write(reinterpret_cast<const uint8_t*>(pixels.data()), 1, 1, 4));
+    EXPECT_FALSE(handoff.write(reinterpret_cast<const uint8_t*>(pixels.data()), 1, 1, 4));
+    EXPECT_EQ(handoff.failuresInARow(), 2);
     std::filesystem::remove(blocker);
     EXPECT_TRUE(handoff.write(reinterpret_cast<const uint8_t*>(pixels.data()), 1, 1, 4));
+    EXPECT_EQ(handoff.failuresInARow(), 0);
     EXPECT_TRUE(std::filesystem::exists(blocker + "/frame.raw"));
 }
 
