@@ -31,7 +31,9 @@ FrameHandoff::FrameHandoff(std::string path) : path_(std::move(path)) {}
 
 bool FrameHandoff::write(const uint8_t* pixels, uint32_t width, uint32_t height, size_t bytesPerLine) {
     const size_t rowBytes = size_t(width) * kPixelSize;
-    std::vector<uint8_t> contents(kHeaderSize + rowBytes * height);
+    // Built in a buffer kept from frame to frame: no fresh pages per frame.
+    std::vector<uint8_t>& contents = scratch_;
+    contents.resize(kHeaderSize + rowBytes * height);
     std::memcpy(contents.data(), kMagic, sizeof kMagic);
     putLittleEndian32(&contents[sizeof kMagic], width);
     putLittleEndian32(&contents[sizeof kMagic + sizeof(uint32_t)], height);
@@ -57,7 +59,7 @@ bool FrameHandoff::write(const uint8_t* pixels, uint32_t width, uint32_t height,
         return false;
     }
     failuresInARow_ = 0;
-    last_ = std::move(contents);
+    last_.swap(contents);
     return true;
 }
 

@@ -30,6 +30,7 @@ private:
 
     std::string path_;
     std::vector<uint8_t> last_;
+    std::vector<uint8_t> scratch_;
     int failuresInARow_ = 0;
 };
 
