@@ -137,14 +137,4 @@ TEST(ImageRefValidity, WrappedSizesDoNotPassAsInside) {
     EXPECT_FALSE(ImageRef(nullptr, 0, 0, 0, 0).valid());
 }
 
-TEST(ColourConstants, PackAlphaRedGreenBlue) {
-    EXPECT_EQ(Colour(0x12, 0x34, 0x56, 0x78).mCol, 0x78123456u);
-    EXPECT_EQ(Colour::Blue.mCol, 0xFF0000FFu);
-    EXPECT_EQ(Colour::Yellow.mCol, 0xFFFFFF00u);
-    EXPECT_EQ(Colour::Cyan.mCol, 0xFF00FFFFu);
-    EXPECT_EQ(Colour::Magenta.mCol, 0xFFFF00FFu);
-    EXPECT_EQ(Colour::White.mCol, 0xFFFFFFFFu);
-    EXPECT_EQ(Colour::Black.mCol, 0xFF000000u);
-}
-
 } // namespace
