@@ -22,10 +22,7 @@ function(ostrix_test_binary name dir)
     add_executable(${name} ${srcs})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrix_testsupport GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    # One value only: gtest_discover_tests splits list values apart, which would turn the
-    # properties after ENVIRONMENT (RESOURCE_LOCK, TIMEOUT) into garbage. The sanitizers'
-    # defaults already detect leaks and do not abort.
-    set(props ENVIRONMENT "OSTRIX_PLATFORM=sim")
+    set(props ENVIRONMENT OSTRIX_PLATFORM=sim)
     if(ARG_RESOURCE_LOCK)
         list(APPEND props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
     endif()
