@@ -7,8 +7,9 @@
 namespace sim {
 
 namespace {
-// Lines with pull-up resistors on the board: the I2C pair of the bus switch.
-constexpr int kBoardPullUps[] = {2, 3};
+// Lines with pull-up resistors on the board: the I2C pair of the bus switch and the
+// switch's active-low reset (so the switch runs while nobody drives it).
+constexpr int kBoardPullUps[] = {2, 3, 17};
 } // namespace
 
 PinBank::PinBank(const std::string& statePath, Trace& trace) : state_(statePath), trace_(trace) {
@@ -51,20 +52,19 @@ template <class F> void PinBank::changing(int pin, F change) {
     if (before == after) {
         return;
     }
-    if (trace_.enabled(TraceKind::Gpio)) {
+    if (!(untracedPins_.load(std::memory_order_relaxed) & (uint64_t{1} << pin)) &&
+        trace_.enabled(TraceKind::Gpio)) {
         trace_.note(TraceKind::Gpio, pin, after ? "high" : "low");
     }
-    std::vector<EdgeHook> toCall;
+    std::shared_ptr<const Hooks> hooks;
     {
         std::lock_guard<std::mutex> lock(hookMutex_);
-        for (const auto& h : hooks_) {
-            if (h.pin == pin) {
-                toCall.push_back(h.fn);
-            }
-        }
+        hooks = hooks_;
     }
-    for (auto& fn : toCall) {
-        fn(pin, after);
+    for (const auto& h : *hooks) {
+        if (h.pin == pin) {
+            h.fn(pin, after);
+        }
     }
 }
 
@@ -121,13 +121,28 @@ void PinBank::setExternalPullUp(int pin, bool on) {
 int PinBank::addEdgeHook(int pin, EdgeHook hook) {
     std::lock_guard<std::mutex> lock(hookMutex_);
     int id = nextHookId_++;
-    hooks_.push_back({id, pin, std::move(hook)});
+    auto next = std::make_shared<Hooks>(*hooks_);
+    next->push_back({id, pin, std::move(hook)});
+    hooks_ = std::move(next);
     return id;
 }
 
 void PinBank::removeEdgeHook(int id) {
     std::lock_guard<std::mutex> lock(hookMutex_);
-    std::erase_if(hooks_, [id](const Hook& h) { return h.id == id; });
+    auto next = std::make_shared<Hooks>(*hooks_);
+    std::erase_if(*next, [id](const Hook& h) { return h.id == id; });
+    hooks_ = std::move(next);
+}
+
+void PinBank::setEdgeTracing(int pin, bool on) {
+    if (!valid(pin)) {
+        return;
+    }
+    if (on) {
+        untracedPins_.fetch_and(~(uint64_t{1} << pin));
+    } else {
+        untracedPins_.fetch_or(uint64_t{1} << pin);
+    }
 }
 
 std::string PinBank::statusJson() const {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -62,6 +63,10 @@ public:
     int addEdgeHook(int pin, EdgeHook hook);
     void removeEdgeHook(int id);
 
+    // Edges of a pin are recorded in the trace unless switched off here (a bit-banged
+    // bus records its decoded transfers instead of every edge).
+    void setEdgeTracing(int pin, bool on);
+
     void powerOn();
     std::string statusJson() const;
 
@@ -78,9 +83,12 @@ private:
         int pin;
         EdgeHook fn;
     };
+    using Hooks = std::vector<Hook>;
+    // Copy-on-write: an edge takes a snapshot without allocating.
     mutable std::mutex hookMutex_;
-    std::vector<Hook> hooks_;
+    std::shared_ptr<const Hooks> hooks_ = std::make_shared<const Hooks>();
     int nextHookId_ = 1;
+    std::atomic<uint64_t> untracedPins_{0};
 };
 
 } // namespace sim

@@ -1,13 +1,30 @@
 #include "sim/SimBackend.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "platform/wiringPi.h"
+#include "sim/I2cBus.h"
 
 namespace sim {
 
-SimBackend::SimBackend(std::unique_ptr<Board> board) : board_(std::move(board)) {}
-SimBackend::~SimBackend() = default;
+namespace {
+constexpr int kMaxSlaveAddress = 0x7F;
+constexpr int kByteMask = 0xFF;
+constexpr int kBitsPerByte = 8;
+} // namespace
+
+SimBackend::SimBackend(std::unique_ptr<Board> board)
+    : board_(std::move(board)), i2c_(board_->find<I2cBus>()) {}
+
+SimBackend::~SimBackend() {
+    std::lock_guard<std::mutex> lock(i2cMutex_);
+    for (const auto& [fd, slave] : i2cSlaves_) {
+        ::close(fd);
+    }
+}
 
 int SimBackend::setupGpio() {
     board_->pins().noteSetup();
@@ -19,6 +36,9 @@ void SimBackend::pinMode(int pin, int mode) {
 }
 void SimBackend::pinModeAlt(int pin, int fsel) {
     board_->pins().setFunction(pin, fsel);
+    if (i2c_) {
+        i2c_->pinFunctionChanged(pin);
+    }
 }
 void SimBackend::pullUpDnControl(int pin, int pud) {
     board_->pins().setPull(pin, pud);
@@ -28,6 +48,97 @@ void SimBackend::digitalWrite(int pin, int value) {
 }
 int SimBackend::digitalRead(int pin) {
     return board_->pins().read(pin);
+}
+
+int SimBackend::i2cSetup(int devId) {
+    if (!i2c_) {
+        return unsupported();
+    }
+    if (devId < 0 || devId > kMaxSlaveAddress) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!i2c_->openAllowed(static_cast<uint8_t>(devId))) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = eventfd(0, EFD_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(i2cMutex_);
+    i2cSlaves_[fd] = static_cast<uint8_t>(devId);
+    return fd;
+}
+
+int SimBackend::i2cClose(int fd) {
+    {
+        std::lock_guard<std::mutex> lock(i2cMutex_);
+        i2cSlaves_.erase(fd);
+    }
+    return ::close(fd);
+}
+
+int SimBackend::slaveOf(int fd) const {
+    std::lock_guard<std::mutex> lock(i2cMutex_);
+    auto it = i2cSlaves_.find(fd);
+    if (it == i2cSlaves_.end()) {
+        errno = EBADF;
+        return -1;
+    }
+    return it->second;
+}
+
+int SimBackend::read(int fd, int reg, uint8_t* data, int count, const char* what) {
+    const int slave = slaveOf(fd);
+    return slave < 0 ? -1 : i2c_->readBytes(static_cast<uint8_t>(slave), reg, data, count, what);
+}
+
+int SimBackend::write(int fd, const uint8_t* bytes, int count, const char* what) {
+    const int slave = slaveOf(fd);
+    return slave < 0 ? -1 : i2c_->writeBytes(static_cast<uint8_t>(slave), bytes, count, what);
+}
+
+int SimBackend::i2cRead(int fd) {
+    uint8_t byte = 0;
+    return read(fd, -1, &byte, 1, "receive byte") < 0 ? -1 : byte;
+}
+
+int SimBackend::i2cWrite(int fd, int data) {
+    const uint8_t byte = static_cast<uint8_t>(data);
+    return write(fd, &byte, 1, "send byte");
+}
+
+int SimBackend::i2cReadReg8(int fd, int reg) {
+    uint8_t byte = 0;
+    return read(fd, reg & kByteMask, &byte, 1, "read byte data") < 0 ? -1 : byte;
+}
+
+int SimBackend::i2cReadReg16(int fd, int reg) {
+    uint8_t word[2] = {};
+    if (read(fd, reg & kByteMask, word, 2, "read word data") < 0) {
+        return -1;
+    }
+    return word[0] | word[1] << kBitsPerByte;
+}
+
+int SimBackend::i2cWriteReg8(int fd, int reg, int data) {
+    const uint8_t bytes[] = {static_cast<uint8_t>(reg), static_cast<uint8_t>(data)};
+    return write(fd, bytes, 2, "write byte data");
+}
+
+int SimBackend::i2cWriteReg16(int fd, int reg, int data) {
+    const uint8_t bytes[] = {static_cast<uint8_t>(reg), static_cast<uint8_t>(data & kByteMask),
+                             static_cast<uint8_t>((data >> kBitsPerByte) & kByteMask)};
+    return write(fd, bytes, 3, "write word data");
+}
+
+int SimBackend::i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
+    if (length < 1 || length > I2cBus::kMaxBlock || !data) {
+        errno = EINVAL;
+        return -1;
+    }
+    return read(fd, reg & kByteMask, data, length, "read i2c block data");
 }
 
 std::string SimBackend::shellPathPrefix() const {

@@ -2,12 +2,16 @@
 // board's models.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "platform/Backend.h"
 #include "sim/Board.h"
 
 namespace sim {
+
+class I2cBus;
 
 class SimBackend : public platform::Backend {
 public:
@@ -26,10 +30,29 @@ public:
     void digitalWrite(int pin, int value) override;
     int digitalRead(int pin) override;
 
+    // I2C on "/dev/i2c-1": descriptors are real (eventfds), each addressed to a slave.
+    int i2cSetup(int devId) override;
+    int i2cClose(int fd) override;
+    int i2cRead(int fd) override;
+    int i2cWrite(int fd, int data) override;
+    int i2cReadReg8(int fd, int reg) override;
+    int i2cReadReg16(int fd, int reg) override;
+    int i2cWriteReg8(int fd, int reg, int data) override;
+    int i2cWriteReg16(int fd, int reg, int data) override;
+    int i2cReadBlock(int fd, int reg, int length, uint8_t* data) override;
+
     std::string shellPathPrefix() const override;
 
 private:
+    // The slave a descriptor is addressed to; -1 with errno = EBADF when not ours.
+    int slaveOf(int fd) const;
+    int read(int fd, int reg, uint8_t* data, int count, const char* what);
+    int write(int fd, const uint8_t* bytes, int count, const char* what);
+
     std::unique_ptr<Board> board_;
+    I2cBus* i2c_ = nullptr;
+    mutable std::mutex i2cMutex_;
+    std::map<int, uint8_t> i2cSlaves_;
 };
 
 // The folder of the shell stand-ins (sudo, mount, umount, reboot, date, hwclock, ...).

@@ -4,12 +4,16 @@
 //
 // A device whose object is absent is skipped (its fault bit set where it has one) and
 // the bring-up goes on. Each device's creation joins its step below.
+#include <cstdlib>
+
 #include "common/logfile.h"
 #include "controller/core/ConfigFile.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
+#include "controller/devices/LTC2977.h"
+#include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 
 namespace {
@@ -33,6 +37,13 @@ bool readConfiguration() {
     return true;
 }
 
+// The I2C handler closes its descriptors through the platform layer, so it (and the
+// power manager that uses it) goes at exit before the platform's backend does.
+void releaseI2cDevices() {
+    power_manager.reset();
+    i2c_bus.reset();
+}
+
 // Step 4.
 void initialiseI2c(EXECUTE_MODE mode) {
     if (!mode.initialise) {
@@ -40,8 +51,11 @@ void initialiseI2c(EXECUTE_MODE mode) {
     }
     logprintf("MAIN: Initialising I2C Devices\r\n");
     pinMode(CONTROL_INTn_Pin, INPUT);
-    // The I2C bus handler is created here, told whether the bus switch is used
-    // (USE_BUS_SWITCH). Without it every device behind the bus stays absent.
+    process_mem_usage();
+    static const bool releasedAtExit = std::atexit(releaseI2cDevices) == 0;
+    (void)releasedAtExit;
+    i2c_bus = std::make_unique<i2c_handler>(USE_BUS_SWITCH != 0);
+    process_mem_usage();
 }
 
 // Step 5.
@@ -50,14 +64,20 @@ void createPowerManager(EXECUTE_MODE mode) {
         return;
     }
     logprintf("MAIN: creating LTC2977\n");
-    // The power manager handler is created here with the arguments 3 and 0x5C.
+    if (!i2c_bus) {
+        return;
+    }
+    process_mem_usage();
+    power_manager = std::make_unique<ltc2977_handler>(i2c_bus.get(), I2C_BUS_POWER_CONTROLS, I2C_BASE_LTC2977FC);
+    process_mem_usage();
 }
 
 // Step 6: the main rails come up while the board is held in reset.
 void resetBoardAndSwitchRails() {
     system_reset(true);
-    // With the power manager, its main-rail sequence runs here with USB kept powered
-    // (VCC(true, true)).
+    if (power_manager) {
+        power_manager->VCC(true, true);
+    }
     system_reset(false);
 }
 

@@ -1,0 +1,18 @@
+// Raw I2C writes with SDA (GPIO 2) and SCL (GPIO 3) toggled in software, for transfers
+// the Pi's I2C controller cannot make in one go (long writes without register address).
+// A line is pulled low by making its pin an output at level 0 and released (pulled up by
+// the board) by making it an input. No lock is taken here: callers hold the bus lock.
+#pragma once
+
+#include <cstdint>
+
+// Takes both lines from the I2C controller, released, with output levels 0.
+void SetBitBlitMode();
+// Hands both lines back to the I2C controller (SDA first, then SCL).
+void ClrBitBlitMode();
+void SetI2CStartCondition();
+// Sends whole bytes (the bit length rounded up), checking each byte's acknowledge;
+// 0 when all were acknowledged, -1 at the first byte that was not (the rest unsent).
+int SendBytesAndCheckACK(int lengthInBits, uint8_t* bytes);
+// Calibrated busy wait of n x 80 loop iterations.
+void mysleep(int n);

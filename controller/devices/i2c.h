@@ -1,0 +1,135 @@
+// The I2C bus handler: owns the 8-channel bus switch on "/dev/i2c-1" and one open
+// descriptor per registered (channel, slave) pair. Drivers register their devices once
+// and then access registers by bus and address; the handler selects the switch channel
+// (writing the switch only when the channel changes), serialises every transfer with one
+// bus lock, and hands SDA/SCL to software bit-banging for PMBus and raw buffer writes.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef uint32_t I2C_STATUS;
+
+// Channels of the bus switch (the bus argument of every call).
+constexpr uint8_t I2C_BUS_CLK_CONTROLLER = 0;
+constexpr uint8_t I2C_BUS_VCTL_R = 1;
+constexpr uint8_t I2C_BUS_HDMI_RIGHT = I2C_BUS_VCTL_R;
+constexpr uint8_t I2C_BUS_VCTL_L = 2;
+constexpr uint8_t I2C_BUS_HDMI_LEFT = I2C_BUS_VCTL_L;
+constexpr uint8_t I2C_BUS_POWER_CONTROLS = 3;
+constexpr uint8_t I2C_BUS_UNUSED = 4;
+constexpr uint8_t I2C_BUS_LIGHTING_CONTROLS = 5;
+constexpr uint8_t I2C_BUS_AUDIO_CONTROLS = 6;
+constexpr uint8_t I2C_BUS_USER_CONTROLS = 7;
+
+// The video devices' channel per camera channel (LEFT, RIGHT).
+constexpr uint8_t I2C_BUS[2] = {I2C_BUS_VCTL_L, I2C_BUS_VCTL_R};
+constexpr uint8_t HDMI_I2C_BUS[2] = {I2C_BUS_HDMI_LEFT, I2C_BUS_HDMI_RIGHT};
+
+constexpr uint8_t I2C_SFT_STATUSWITCH_ADDRESS = 0x70;
+
+// One registered device; its id is its position in the device list.
+struct I2C_DEVICE_T {
+    int fd;      // descriptor addressed to the slave, -1 when closed
+    uint8_t bus; // switch channel
+    uint8_t slave_address;
+    std::string name; // for log lines only
+    clock_t last_used;
+};
+
+// One row of a register initialisation table.
+#pragma pack(push, 1)
+struct i2c_register_entry {
+    uint8_t slave_address;
+    uint8_t reg_num;
+    uint8_t reg_value;
+};
+#pragma pack(pop)
+static_assert(sizeof(i2c_register_entry) == 3);
+
+class i2c_handler {
+public:
+    explicit i2c_handler(bool use_bus_switch);
+    ~i2c_handler();
+    i2c_handler(const i2c_handler&) = delete;
+    i2c_handler& operator=(const i2c_handler&) = delete;
+
+    int initialise_i2c();
+    void close_i2c();
+
+    // Device registry.
+    int register_device(uint8_t bus, uint8_t slave_address, std::string name, std::string caller);
+    int device_registered(uint8_t bus, uint8_t slave_address);
+    int registered_device_fileid(int id);
+    int close_oldest();
+    void dump_devicelist();
+
+    // Register access by bus and address: 0, -9 (unknown device, bus not selectable,
+    // exception) or the transfer's status.
+    int write_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t data, bool flagErrors);
+    int write_word(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t data);
+    int read_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t* data);
+    int read_word(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t* data);
+    int read_buffer(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t length, uint8_t* data);
+    int write_buffer(uint8_t bus, uint8_t addr, uint16_t length, uint8_t* buffer);
+    int configure_i2c_device(uint8_t bus, const i2c_register_entry* table, uint16_t count);
+
+    // For drivers that run several transfers under one selection (hold the lock).
+    void lock_bus();
+    void release_bus();
+    void select_no_bus();
+    int check_selected_bus();
+    int select_bus(uint8_t bus);
+
+    // PMBus transfers with the pins bit-banged; nonzero when the transfer completed.
+    void PMBusModeOn(uint8_t bus);
+    void PMBusModeOff();
+    uint8_t PMBUS_sendByte(uint8_t bus, uint8_t addr, uint8_t command);
+    uint8_t PMBUS_readByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t* data);
+    uint8_t PMBUS_writeByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t data);
+    uint8_t PMBUS_readWord(uint8_t bus, uint8_t addr, uint8_t command, uint16_t* data);
+
+    // Register access on a descriptor (the caller holds the lock and selected the bus).
+    int write_byte(int fd, uint8_t reg, uint8_t data, bool flagErrors);
+    int write_word(int fd, uint8_t reg, uint16_t data);
+    int read_byte(int fd, uint8_t reg, uint8_t* data);
+    int read_word(int fd, uint8_t reg, uint16_t* data);
+    int read_buffer(int fd, uint8_t reg, uint16_t length, uint8_t* data);
+
+    // Through a temporary descriptor, without bus selection or lock (the bus scan).
+    int write_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t data);
+    int write_word_deprecated(uint8_t addr, uint8_t reg, uint16_t data);
+    int read_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t* data);
+    int read_word_deprecated(uint8_t addr, uint8_t reg, uint16_t* data);
+    int read_buffer_deprecated(uint8_t addr, uint8_t reg, uint16_t length, uint8_t* data);
+
+    // Diagnostic map of every address on every channel.
+    void scan_i2c_bus();
+
+    // Process-wide: the switch's descriptor and the channel believed selected
+    // (-1 unknown, 255 none).
+    static int switch_fd;
+    static int lastbus;
+
+private:
+    // The raw steps: each logs a failure with its caller id.
+    int I2CSetup(int caller, uint8_t address);
+    int I2CWriteReg8(int caller, int fd, uint8_t reg, uint8_t data, bool flagErrors);
+    int I2CWriteReg16(int caller, int fd, uint8_t reg, uint16_t data);
+    int I2CReadReg8(int caller, int fd, uint8_t reg);
+    int I2CReadReg16(int caller, int fd, uint8_t reg);
+    int I2CRead(int caller, int fd);
+    int I2CWrite(int caller, int fd, uint8_t data);
+    void close_file(int* fd);
+
+    // The registered device, or -9 after logging `unknownText` (nullptr: no log line).
+    int lookup(uint8_t bus, uint8_t addr, const char* unknownText);
+    void scan_addresses();
+
+    bool use_bus_switch;
+    std::mutex mylock;
+    std::vector<I2C_DEVICE_T> devicelist;
+};
