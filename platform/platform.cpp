@@ -16,7 +16,9 @@ namespace platform {
 namespace {
 
 std::mutex backendMutex;
-std::unique_ptr<Backend> installed;
+// Never destroyed at exit: device objects that still talk to the board while static
+// objects are torn down must find it there, whatever the order of destruction.
+std::unique_ptr<Backend>& installed = *new std::unique_ptr<Backend>;
 
 constexpr const char* kShell = "/bin/sh";
 

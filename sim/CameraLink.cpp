@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -60,15 +62,48 @@ const char* speedName(speed_t s) {
     }
 }
 
+// The links this program serves. A program's board lives until the process ends, so
+// its links are shut down at exit: a link never outlives the program serving it. Kept
+// for the whole process (never destroyed) so that exit handlers can still use them.
+std::mutex& liveLinksMutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+std::set<CameraLink*>& liveLinks() {
+    static auto* links = new std::set<CameraLink*>;
+    return *links;
+}
+void shutDownLinksAtExit() {
+    std::lock_guard<std::mutex> lock(liveLinksMutex());
+    for (CameraLink* link : liveLinks()) {
+        link->shutdown();
+    }
+}
+
 } // namespace
 
 CameraLink::CameraLink(Board& board, CameraBoardModel& model)
     : board_(board), model_(model), lockPath_(board.volatilePath(kLockFile)),
-      linkPath_(board.path(kByIdFolder) + model.linkName()), thread_([this] { run(); }) {}
+      linkPath_(board.path(kByIdFolder) + model.linkName()), thread_([this] { run(); }) {
+    static const bool registered = std::atexit(shutDownLinksAtExit) == 0;
+    (void)registered;
+    std::lock_guard<std::mutex> lock(liveLinksMutex());
+    liveLinks().insert(this);
+}
 
 CameraLink::~CameraLink() {
-    stop_ = true;
-    thread_.join();
+    {
+        std::lock_guard<std::mutex> lock(liveLinksMutex());
+        liveLinks().erase(this);
+    }
+    shutdown();
+}
+
+void CameraLink::shutdown() {
+    if (thread_.joinable()) {
+        stop_ = true;
+        thread_.join();
+    }
 }
 
 bool CameraLink::takeHostLock() {

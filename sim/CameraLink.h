@@ -23,6 +23,9 @@ public:
     CameraLink(const CameraLink&) = delete;
     CameraLink& operator=(const CameraLink&) = delete;
 
+    // Stops serving: the link goes away and another program may take it over.
+    void shutdown();
+
 private:
     void run();
     bool takeHostLock();

@@ -21,8 +21,10 @@ constexpr int kStopBits = 1;
 
 const char* kHelp = "i2c fail (switch | BUS ADDR) nack|read|write|open [REG|all] [once|always|COUNT]\n"
                     "                           makes a chip (or the bus switch) fail its transfers\n"
-                    "i2c clear [switch | BUS ADDR]  removes the faults (of one chip)\n"
-                    "i2c get (switch | BUS ADDR REG)      shows a register as stored\n"
+                    "i2c clear [switch | BUS ADDR]\n"
+                    "                           removes the faults (of one chip)\n"
+                    "i2c get (switch | BUS ADDR REG)\n"
+                    "                           shows the switch's control byte or a register as stored\n"
                     "i2c set BUS ADDR REG VALUE sets a register as stored (no side effects)\n"
                     "i2c hold sda|scl           a stuck chip holds the line low\n"
                     "i2c release [sda|scl]      lets the line(s) go\n";
@@ -88,6 +90,7 @@ void I2cTransfer::clear() {
     address = -1;
     current = -1;
     addressed = false;
+    touched = false;
     starts = 0;
     addressNack = false;
     dataNack = false;
@@ -211,15 +214,20 @@ bool I2cBus::start(I2cTransfer& t, uint8_t address, bool read) {
     t.current = address;
     t.starts++;
     t.device = route(address);
-    t.addressed = false;
-    if (!t.device || takeFault(I2cFaultKind::Nack, t.device, address, I2cDevice::kNoRegister) ||
-        (read && takeFault(I2cFaultKind::Read, t.device, address, t.device->nextReadRegister(address))) ||
-        !t.device->start(address, read)) {
-        t.addressNack = true;
+    t.addressed = acknowledges(t.device, address, read);
+    t.addressNack |= !t.addressed;
+    t.touched |= t.addressed;
+    return t.addressed;
+}
+
+bool I2cBus::acknowledges(I2cDevice* device, uint8_t address, bool read) {
+    if (!device || takeFault(I2cFaultKind::Nack, device, address, I2cDevice::kNoRegister)) {
         return false;
     }
-    t.addressed = true;
-    return true;
+    if (read && takeFault(I2cFaultKind::Read, device, address, device->nextReadRegister(address))) {
+        return false;
+    }
+    return device->start(address, read);
 }
 
 bool I2cBus::send(I2cTransfer& t, uint8_t byte) {
@@ -248,7 +256,7 @@ void I2cBus::stop(I2cTransfer& t, const char* what, bool bitBanged, bool stopSee
     if (!t.active()) {
         return;
     }
-    if (t.addressed) {
+    if (t.touched && t.device) {
         t.device->stop();
     }
     Trace& trace = board_.trace();

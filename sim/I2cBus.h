@@ -50,6 +50,7 @@ struct I2cTransfer {
     int address = -1;       // address of the first START, -1 before it
     int current = -1;       // address of the latest START
     bool addressed = false; // the device acknowledged the current address
+    bool touched = false;   // the device took part (it sees the stop)
     int starts = 0;
     bool addressNack = false;
     bool dataNack = false;
@@ -126,6 +127,7 @@ public:
 
 private:
     I2cDevice* route(uint8_t address) const;
+    bool acknowledges(I2cDevice* device, uint8_t address, bool read);
     bool takeFault(I2cFaultKind kind, const I2cDevice* device, uint8_t address, int reg);
     int controllerReady(uint8_t address, const char* what);
     CommandResult failCommand(const std::vector<std::string>& args);

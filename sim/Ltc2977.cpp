@@ -34,7 +34,8 @@ const char* const kRailNames[Ltc2977::kPages] = {"VCC1V5", "VCC5V0CAM", "VCC5V0"
                                                  "VCC3V3", "VCC3V3PI",  "VCC1V1", "VCC1V1b"};
 
 const char* kHelp = "rail (PAGE|NAME) ramp MS   the rail reports power-good MS ms after switch-on\n"
-                    "rail (PAGE|NAME) never-good  the rail never reports power-good\n"
+                    "rail (PAGE|NAME) never-good\n"
+                    "                           the rail never reports power-good\n"
                     "rail (PAGE|NAME) normal    the board's ramp again\n";
 
 template <size_t N> bool contains(const uint8_t (&list)[N], uint8_t value) {

@@ -50,15 +50,6 @@ bool readConfiguration() {
     return true;
 }
 
-// The I2C handler closes its descriptors through the platform layer, so it (and the
-// power manager that uses it) goes at exit before the platform's backend does.
-void releaseI2cDevices() {
-    lighting.reset();
-    camera_board.reset();
-    power_manager.reset();
-    i2c_bus.reset();
-}
-
 // Step 4.
 void initialiseI2c(EXECUTE_MODE mode) {
     if (!mode.initialise) {
@@ -67,8 +58,6 @@ void initialiseI2c(EXECUTE_MODE mode) {
     logprintf("MAIN: Initialising I2C Devices\r\n");
     pinMode(CONTROL_INTn_Pin, INPUT);
     process_mem_usage();
-    static const bool releasedAtExit = std::atexit(releaseI2cDevices) == 0;
-    (void)releasedAtExit;
     i2c_bus = std::make_unique<i2c_handler>(USE_BUS_SWITCH != 0);
     process_mem_usage();
 }
