@@ -6,6 +6,7 @@
 #include "common/SettingsIndex.h"
 #include "tests/support/OstrixPiProcess.h"
 #include "tests/support/TempRoot.h"
+#include "tests/unit/controller/MainLoopFixture.h"
 #include "tests/unit/link/StandInGui.h"
 
 namespace {
@@ -13,20 +14,6 @@ namespace {
 using testing_support::OstrixPiProcess;
 using testing_support::TempDir;
 using testing_support::writeFile;
-
-std::vector<int> expectedCollection() {
-    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 19};
-    for (int i = 50; i <= 57; ++i) {
-        indices.push_back(i);
-    }
-    for (int i = 59; i <= 91; ++i) {
-        indices.push_back(i);
-    }
-    for (int i = 93; i <= 98; ++i) {
-        indices.push_back(i);
-    }
-    return indices;
-}
 
 class ControllerGuiTest : public ::testing::Test {
 protected:
@@ -54,7 +41,7 @@ TEST_F(ControllerGuiTest, LateGuiGetsEverySettingAskedForThenChangesAreApplied) 
     EXPECT_EQ(
         OstrixPiProcess::count(controller.log(), "MAIN: Factory reset applied. Requesting all settings...\n"),
         1u);
-    EXPECT_EQ(gui.requests(), expectedCollection());
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
     EXPECT_EQ(OstrixPiProcess::count(controller.log(), "Settings initialisation complete\n"), 1u);
 
     gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 40); // unchanged: nothing to do
@@ -75,7 +62,7 @@ TEST_F(ControllerGuiTest, VersionsReachAGuiThatIsAlreadyRunning) {
     ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.console();
     EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | APP_VERSION, 0x0005000F));
     EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | SYSTEM_VERSION, 0x00040002));
-    EXPECT_EQ(gui.requests(), expectedCollection());
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
     EXPECT_EQ(controller.stop(), 0);
 }
 
