@@ -184,12 +184,20 @@ void Board::powerCycle() {
     trace_.note(TraceKind::Note, -1, "power cycle");
 }
 
+bool Board::servingControl() const {
+    return server_ && server_->serving();
+}
+
+void Board::stopControlServer() {
+    server_.reset();
+}
+
 bool Board::startControlServer() {
     if (server_) {
         return true;
     }
     server_ = ControlServer::start(controlSocketPath(sysroot_), *this);
-    return server_ != nullptr;
+    return server_ && server_->serving();
 }
 
 } // namespace sim

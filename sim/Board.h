@@ -92,9 +92,12 @@ public:
     CommandResult execute(const std::vector<std::string>& args);
     void powerCycle();
 
-    // Serves ostrix-sim on <root>/run/ostrix-sim/control.sock unless another program on
-    // this board already does.
+    // Offers to serve ostrix-sim on <root>/run/ostrix-sim/control.sock; true when this
+    // program serves it now, false when another program does (this one takes over when
+    // that one ends).
     bool startControlServer();
+    bool servingControl() const;
+    void stopControlServer();
     static std::string controlSocketPath(const std::string& sysroot);
 
 private:

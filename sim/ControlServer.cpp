@@ -1,7 +1,10 @@
 #include "sim/ControlServer.h"
 
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,6 +16,7 @@ namespace sim {
 namespace {
 
 constexpr int kPollMs = 100;
+constexpr int kTakeOverPollMs = 250;
 constexpr int kBacklog = 4;
 constexpr int kClientTimeoutSeconds = 5;
 constexpr size_t kMaxRequest = 64 * 1024;
@@ -95,44 +99,69 @@ std::unique_ptr<ControlServer> ControlServer::start(const std::string& socketPat
     if (!makeAddress(socketPath, addr)) {
         return nullptr;
     }
-    int existing = connectTo(socketPath);
-    if (existing >= 0) {
-        close(existing); // a live program already hosts the control socket
+    int lockFd = open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lockFd < 0) {
         return nullptr;
     }
-    unlink(socketPath.c_str()); // left behind by a program that ended
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return nullptr;
-    }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, kBacklog) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<ControlServer>(new ControlServer(socketPath, fd, board));
+    return std::unique_ptr<ControlServer>(new ControlServer(socketPath, lockFd, board));
 }
 
-ControlServer::ControlServer(std::string path, int fd, Board& board)
-    : path_(std::move(path)), fd_(fd), board_(board), thread_([this] { serve(); }) {}
+ControlServer::ControlServer(std::string path, int lockFd, Board& board)
+    : path_(std::move(path)), lockFd_(lockFd), board_(board) {
+    tryToServe(); // at once, so a program that starts first serves from its first moment
+    thread_ = std::thread([this] { run(); });
+}
 
 ControlServer::~ControlServer() {
     stop_ = true;
     thread_.join();
-    close(fd_);
-    unlink(path_.c_str());
+    if (int fd = listenFd_.exchange(-1); fd >= 0) {
+        unlink(path_.c_str());
+        close(fd);
+    }
+    close(lockFd_); // releases the lock: another program takes over
 }
 
-void ControlServer::serve() {
+// Serves once this program holds the lock; the lock dies with its holder.
+bool ControlServer::tryToServe() {
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    sockaddr_un addr{};
+    makeAddress(path_, addr);
+    unlink(path_.c_str()); // left behind by a program that ended
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd, kBacklog) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        flock(lockFd_, LOCK_UN);
+        return false;
+    }
+    listenFd_ = fd;
+    return true;
+}
+
+void ControlServer::run() {
     while (!stop_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, kPollMs) <= 0) {
+        if (!serving() && !tryToServe()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kTakeOverPollMs));
             continue;
         }
-        int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0) {
-            handle(client);
-            close(client);
-        }
+        acceptOne();
+    }
+}
+
+void ControlServer::acceptOne() {
+    pollfd p{listenFd_.load(), POLLIN, 0};
+    if (poll(&p, 1, kPollMs) <= 0) {
+        return;
+    }
+    int client = accept4(p.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client >= 0) {
+        handle(client);
+        close(client);
     }
 }
 

@@ -13,22 +13,28 @@ namespace sim {
 class Board;
 struct CommandResult;
 
+// Every program on the board offers to serve; the one holding the lock file beside the
+// socket serves, and when it ends another takes over within a moment.
 class ControlServer {
 public:
-    // nullptr when the socket cannot be served (another live program serves it, or the
-    // path is too long for a Unix socket).
+    // nullptr when the path is too long for a Unix socket or the lock file cannot be made.
     static std::unique_ptr<ControlServer> start(const std::string& socketPath, Board& board);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
+    bool serving() const { return listenFd_.load() >= 0; }
+
 private:
-    ControlServer(std::string path, int fd, Board& board);
-    void serve();
+    ControlServer(std::string path, int lockFd, Board& board);
+    void run();
+    bool tryToServe();
+    void acceptOne();
     void handle(int client);
 
     std::string path_;
-    int fd_;
+    int lockFd_;
+    std::atomic<int> listenFd_{-1};
     Board& board_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -32,7 +32,10 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    auto folder = std::filesystem::path(path).parent_path();
+    if (!folder.empty()) {
+        std::filesystem::create_directories(folder);
+    }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 

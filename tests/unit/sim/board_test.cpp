@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "TempRoot.h"
 #include "platform/platform.h"
@@ -86,9 +88,18 @@ TEST_F(BoardTest, ControlSocketRunsCommandsOnTheHostingProgram) {
     EXPECT_FALSE(result.ok);
     ASSERT_TRUE(sim::sendControlCommand(socket, {"no-such-command"}, result));
     EXPECT_FALSE(result.ok);
-    // A second board on the same root does not take the socket over.
+    // A second program on the board waits while the first serves, and takes over when
+    // the first ends.
     sim::Board other(root(), sim::BoardConfig{});
     EXPECT_FALSE(other.startControlServer());
+    board().stopControlServer();
+    constexpr int kTries = 200;
+    for (int i = 0; i < kTries && !other.servingControl(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(other.servingControl());
+    ASSERT_TRUE(sim::sendControlCommand(socket, {"temp", "30000"}, result));
+    EXPECT_TRUE(result.ok);
 }
 
 TEST_F(BoardTest, NoServerMeansNoAnswer) {

@@ -1,0 +1,62 @@
+// The GUI's facade over the overlay: every controller message passes through
+// ProcessCommand, which updates the settings, the version numbers and the displayed
+// message and may produce one reply; Update draws the overlay into a frame buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "common/SettingsIndex.h"
+#include "gui/render/vfb.h"
+
+// Versions reported by the controller (shown by the version screen).
+extern uint32_t app_version_major;
+extern uint32_t app_version_minor;
+extern uint32_t vp_version_major;
+extern uint32_t vpxl_version_major;
+extern uint32_t cam_version_major;
+extern uint32_t cam_version_minor;
+extern uint32_t cp_version_major;
+extern uint32_t cxl_version_major;
+extern uint32_t system_version_major;
+extern uint32_t system_version_minor;
+
+// The controller's image file format: 1 PNG, 0 BMP.
+extern int image_format_png;
+
+namespace Ostrix {
+
+class Display {
+public:
+    Display(int width, int height);
+
+    // Handles one controller message. reply0/reply1, showMessage and messageTime are
+    // outputs (cleared by the caller); true when the reply is to be sent, or the screen
+    // redrawn.
+    bool ProcessCommand(uint32_t word0, uint32_t word1, uint32_t& reply0, uint32_t& reply1, bool& showMessage,
+                        int& messageTime);
+
+    // Draws the overlay: information, message, overlay image, PNG image.
+    void Update(VFB& vfb);
+
+    bool MenuOpen() const { return false; }
+
+    // The number of the message shown (0 = none).
+    uint32_t currentMessage() const { return mMessage; }
+    // The display time the current message was last drawn with, in ms.
+    int messageTime() const { return mMessageTime; }
+    void clearMessageDisplay();
+    // Redraws the current message, if any, with `ms` as its remaining time.
+    void refreshMessage(int ms);
+
+private:
+    void processVersionInfo(uint32_t id, uint32_t version);
+    void SetSettingValue(SettingsIndex_t index, uint16_t value);
+    bool SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime);
+
+    int mWidth;
+    int mHeight;
+    uint32_t mMessage = 0;
+    int mMessageTime = 0;
+};
+
+} // namespace Ostrix

@@ -1,0 +1,89 @@
+// The GUI's main window: a frameless 800 x 480 widget that shows the rendered overlay,
+// polls the controller link every 10 ms, times the displayed messages and tells the
+// controller one second after start that the GUI is up.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+#include "gui/app/CommsClient.h"
+#include "gui/app/Display.h"
+#include "gui/app/FrameHandoff.h"
+
+class RenderArea;
+
+class TestWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    TestWindow(int width, int height);
+    ~TestWindow() override;
+
+    // Renders the overlay into the render area.
+    void Update();
+    // Renders, repaints at once and processes pending events: for handlers that change
+    // the screen while they run.
+    void update();
+    // Repaints and processes pending events.
+    void showImage();
+
+    // Blocks until a key arrives (other messages are dropped); true for SELECT.
+    bool waitForOK();
+    // Blocks until a key or an exit message arrives; its low 24 bits.
+    uint32_t waitForKeypress();
+
+    // Whether a reply made by the command processing goes to the controller: not when
+    // there is no event, nor for key notices other than the image-capture request.
+    static bool replyIsSent(uint32_t reply0);
+
+    // Inspection for tests.
+    Ostrix::Display& display() { return mDisplay; }
+    RenderArea* renderArea() const { return mRenderArea; }
+    const QTimer& startupTimer() const { return mStartupTimer; }
+    const QTimer& messageTimer() const { return mMessageTimer; }
+    const QTimer& shutdownMessageTimer() const { return mShutdownMessageTimer; }
+    int messageTimerCount() const { return mMessageTimerCount; }
+    int shutdownMessageTimerCount() const { return mShutdownMessageTimerCount; }
+
+private slots:
+    void checkForMessages();
+    void pollInputs();
+    void clearMessageDisplay();
+    void clearShutdownMessageDisplay();
+    void sendStartupMessage();
+
+private:
+    // Arms the message timer (or the shutdown-message timer for the no-input countdown)
+    // for a message shown for `messageTime` ms.
+    void startMessageTimer(uint32_t word0, int messageTime);
+    void repaintNow();
+
+    // Marks a blocking wait: the polling timer leaves the link to it meanwhile.
+    class BlockingWait {
+    public:
+        explicit BlockingWait(bool& flag) : flag_(flag) { flag_ = true; }
+        ~BlockingWait() { flag_ = false; }
+
+    private:
+        bool& flag_;
+    };
+
+    int mWidth;
+    int mHeight;
+    Ostrix::CommsClient mComms;
+    Ostrix::Display mDisplay;
+    QTimer mMessageTimer;
+    QTimer mShutdownMessageTimer;
+    QTimer mStartupTimer;
+    int mMessageTimerCount = 0;
+    int mShutdownMessageTimerCount = 0;
+    RenderArea* mRenderArea = nullptr;
+    bool mInBlockingWait = false;
+    // Set on the simulated board: where each rendered frame goes.
+    std::unique_ptr<Ostrix::FrameHandoff> mFrameHandoff;
+};
+
+// The one window, for the menu's blocking waits.
+extern TestWindow* window;

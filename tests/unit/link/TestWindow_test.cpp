@@ -1,0 +1,268 @@
+// The GUI window against a stand-in controller on the real ports: replies on the wire,
+// the start-up message, the message timers and the blocking waits, and the picture the
+// simulated board receives.
+#include "gui/app/testwindow.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "common/messages.h"
+#include "gui/app/RenderArea.h"
+#include "gui/settings/OstrixControlSettings.h"
+#include "sim/GuiFrame.h"
+#include "tests/support/TempRoot.h"
+
+// Font configuration keeps a cache for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kWaitMs = 5000;
+constexpr uint32_t kKeyColour = 0xFF008080u;
+
+// A UDP socket on 127.0.0.1 playing the controller's end.
+class Peer {
+public:
+    explicit Peer(int port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in address = loopbackAddress(port);
+        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~Peer() { close(fd_); }
+    bool bound() const { return bound_; }
+
+    void send(uint32_t command, uint32_t data) const {
+        uint8_t wire[MESSAGE_WIRE_SIZE];
+        encodeMessage(message_s{command, data}, wire);
+        sockaddr_in gui = loopbackAddress(GUI_PORT);
+        sendto(fd_, wire, sizeof wire, 0, reinterpret_cast<sockaddr*>(&gui), sizeof gui);
+    }
+
+    // The next datagram, if one is waiting.
+    std::optional<Bytes> poll() const {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1) {
+            return std::nullopt;
+        }
+        uint8_t buffer[64];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        return n < 0 ? std::nullopt : std::optional<Bytes>(Bytes(buffer, buffer + n));
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+Bytes wire(uint32_t command, uint32_t data) {
+    uint8_t bytes[MESSAGE_WIRE_SIZE];
+    encodeMessage(message_s{command, data}, bytes);
+    return Bytes(bytes, bytes + MESSAGE_WIRE_SIZE);
+}
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "Ostrix_Gui_test";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Kept for the whole process: Qt's offscreen platform does not free all of its screen
+    // objects when the application object goes.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+class GuiWindow : public testing_support::SimBoardTest {
+protected:
+    void SetUp() override {
+        SimBoardTest::SetUp();
+        application();
+        window_ = std::make_unique<TestWindow>(800, 480);
+    }
+    void TearDown() override {
+        window_.reset();
+        SimBoardTest::TearDown();
+    }
+
+    // Runs the event loop until the condition holds (false after kWaitMs).
+    bool runUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        return true;
+    }
+
+    std::optional<Bytes> replyTo(const Peer& peer) {
+        std::optional<Bytes> reply;
+        runUntil([&] { return (reply = peer.poll()).has_value(); });
+        return reply;
+    }
+
+    void tick(const char* slot) {
+        ASSERT_TRUE(QMetaObject::invokeMethod(window_.get(), slot, Qt::DirectConnection));
+    }
+
+    std::unique_ptr<TestWindow> window_;
+};
+
+TEST_F(GuiWindow, RequestsAreAnsweredOnTheWireToThePortTheyCameFrom) {
+    ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 6);
+    ostrixControlSettings.SetValue(SETT_CAMERA_EXPOSURE_TIME, 2);
+    Peer first, second;
+    first.send(0xE0000035, 0);
+    EXPECT_EQ(replyTo(first), (Bytes{0xC0, 0x00, 0x00, 0x35, 0x00, 0x00, 0x00, 0x06}));
+    second.send(0xE0000036, 0);
+    EXPECT_EQ(replyTo(second), wire(0xC0000036, 2));
+    EXPECT_FALSE(first.poll().has_value());
+}
+
+TEST_F(GuiWindow, StoredSettingsAndZoomMessagesAreNotAnswered) {
+    Peer controller;
+    controller.send(0x40000035, 9);      // copy: stored without reply
+    controller.send(0x61000000, 0x40);   // zoom position: redraw only
+    controller.send(0x62000000, 0x012C); // zoom value: redraw only
+    controller.send(0xB0000000, 0);      // preset: unimplemented
+    controller.send(0xE0000035, 0);
+    EXPECT_EQ(replyTo(controller), wire(0xC0000035, 9));
+    EXPECT_EQ(ostrixControlSettings.GetValue(SETT_ZOOM_VALUE), 0x012Cu);
+}
+
+TEST_F(GuiWindow, TellsTheControllerItIsUpOneSecondAfterStart) {
+    Peer controller(CONTROLLER_PORT);
+    ASSERT_TRUE(controller.bound());
+    EXPECT_EQ(replyTo(controller), (Bytes{0x70, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_FALSE(window_->startupTimer().isActive());
+}
+
+TEST_F(GuiWindow, WithoutControllerTheStartupMessageIsLostAndPollingGoesOn) {
+    ASSERT_TRUE(runUntil([&] { return !window_->startupTimer().isActive(); }));
+    Peer controller;
+    controller.send(0xE0000035, 0);
+    EXPECT_TRUE(replyTo(controller).has_value());
+    EXPECT_FALSE(window_->renderArea()->image().isNull());
+}
+
+TEST_F(GuiWindow, EveryRenderedFrameReachesTheBoard) {
+    sim::GuiFrame frame;
+    ASSERT_EQ(sim::readGuiFrame(root() + "/run/ostrix-sim/gui-frame.raw", frame), "");
+    EXPECT_EQ(frame.width, 800u);
+    EXPECT_EQ(frame.height, 480u);
+    ASSERT_EQ(frame.argb.size(), 800u * 480u);
+    // The empty overlay leaves the whole picture in the colour the FPGA keys out.
+    EXPECT_EQ(std::count(frame.argb.begin(), frame.argb.end(), kKeyColour), 800 * 480);
+    const QImage shown = window_->renderArea()->image();
+    EXPECT_EQ(shown.size(), QSize(800, 480));
+    EXPECT_EQ(shown.pixel(799, 479), kKeyColour);
+}
+
+TEST_F(GuiWindow, ALongMessageTicksOncePerSecondAndClearsAtTheSeventhTick) {
+    Peer controller;
+    controller.send(0x9000001F, 7500);
+    ASSERT_TRUE(runUntil([&] { return window_->messageTimerCount() == 7; }));
+    EXPECT_EQ(window_->messageTimer().interval(), 1000);
+    EXPECT_TRUE(window_->messageTimer().isActive());
+    EXPECT_FALSE(window_->shutdownMessageTimer().isActive());
+
+    int ticks = 0;
+    while (window_->display().currentMessage() != 0 && ticks < 20) {
+        tick("clearMessageDisplay");
+        ++ticks;
+        if (window_->display().currentMessage() != 0) {
+            // Redrawn with the whole seconds left, and counting on.
+            EXPECT_EQ(window_->display().messageTime(), 1000 * (7 - ticks));
+            EXPECT_TRUE(window_->messageTimer().isActive());
+            EXPECT_EQ(window_->messageTimer().interval(), 1000);
+        }
+    }
+    EXPECT_EQ(ticks, 7);
+    EXPECT_FALSE(window_->messageTimer().isActive());
+    EXPECT_EQ(window_->messageTimerCount(), 0);
+}
+
+TEST_F(GuiWindow, AShortMessageFiresOnceAfterItsTime) {
+    Peer controller;
+    controller.send(0x90000028, 3000);
+    ASSERT_TRUE(runUntil([&] { return window_->messageTimerCount() == 1; }));
+    EXPECT_EQ(window_->messageTimer().interval(), 3000);
+    EXPECT_TRUE(window_->messageTimer().isSingleShot());
+    EXPECT_EQ(window_->display().currentMessage(), 40u);
+    tick("clearMessageDisplay");
+    EXPECT_EQ(window_->display().currentMessage(), 0u);
+    EXPECT_FALSE(window_->messageTimer().isActive());
+    EXPECT_EQ(window_->messageTimerCount(), 0);
+}
+
+TEST_F(GuiWindow, TheNoInputCountdownHasItsOwnTimerAndYieldsToAnotherMessage) {
+    Peer controller;
+    controller.send(0x90000037, 60000);
+    ASSERT_TRUE(runUntil([&] { return window_->shutdownMessageTimerCount() == 60; }));
+    EXPECT_FALSE(window_->messageTimer().isActive());
+    tick("clearShutdownMessageDisplay");
+    EXPECT_EQ(window_->display().currentMessage(), 55u);
+    EXPECT_EQ(window_->display().messageTime(), 59000);
+    EXPECT_TRUE(window_->shutdownMessageTimer().isActive());
+
+    controller.send(0x9000001F, 3000); // USB memory inserted replaces the countdown
+    ASSERT_TRUE(runUntil([&] { return window_->display().currentMessage() == 31; }));
+    tick("clearShutdownMessageDisplay");
+    EXPECT_FALSE(window_->shutdownMessageTimer().isActive());
+    EXPECT_EQ(window_->shutdownMessageTimerCount(), 0);
+    EXPECT_EQ(window_->display().currentMessage(), 31u);
+    EXPECT_TRUE(window_->messageTimer().isActive());
+}
+
+TEST_F(GuiWindow, TheCountdownClearsWhenItRunsOut) {
+    Peer controller;
+    controller.send(0x90000037, 4000); // under 5 s: one tick of 4000 ms
+    ASSERT_TRUE(runUntil([&] { return window_->shutdownMessageTimerCount() == 1; }));
+    EXPECT_EQ(window_->shutdownMessageTimer().interval(), 4000);
+    tick("clearShutdownMessageDisplay");
+    EXPECT_EQ(window_->display().currentMessage(), 0u);
+    EXPECT_FALSE(window_->shutdownMessageTimer().isActive());
+}
+
+TEST_F(GuiWindow, WaitForOkDropsOtherMessagesAndAcceptsOnlySelect) {
+    ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 8);
+    Peer controller;
+    controller.send(0x40000035, 2); // lost while waiting
+    controller.send(0xE0000035, 0); // lost: no answer
+    controller.send(0x01000000, 0); // RIGHT
+    EXPECT_FALSE(window_->waitForOK());
+    EXPECT_EQ(ostrixControlSettings.GetValue(SETT_CAMERA_GAIN), 8u);
+    EXPECT_FALSE(controller.poll().has_value());
+
+    controller.send(0x01000004, 0); // SELECT
+    EXPECT_TRUE(window_->waitForOK());
+}
+
+TEST_F(GuiWindow, WaitForKeypressEndsAtAKeyOrAnExit) {
+    Peer controller;
+    controller.send(0x62000000, 55);
+    controller.send(0x01000003, 0); // DOWN
+    EXPECT_EQ(window_->waitForKeypress(), 3u);
+    controller.send(0x30000000, 0);
+    EXPECT_EQ(window_->waitForKeypress(), 0u);
+    EXPECT_NE(ostrixControlSettings.GetValue(SETT_ZOOM_VALUE), 55u);
+    // Polling resumes afterwards.
+    controller.send(0xE0000035, 0);
+    EXPECT_TRUE(replyTo(controller).has_value());
+}
+
+} // namespace
