@@ -1,5 +1,6 @@
 // The main loop against a stand-in GUI on the real UDP ports: the settings collection,
-// the change rule afterwards, and the handling of message bursts.
+// the change rule afterwards, and the handling of message bursts. (Here rather than with
+// the link tests, which link the GUI's code too.)
 #include <gtest/gtest.h>
 
 #include <sstream>
