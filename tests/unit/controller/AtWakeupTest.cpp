@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "controller/camera/CameraBoard.h"
+#include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
+#include "controller/devices/LTC2977.h"
+#include "controller/devices/LightingControl.h"
+#include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 #include "sim/CameraBoardModel.h"
 #include "sim/LightingModels.h"
@@ -17,6 +22,14 @@ protected:
         // The camera board's settling wait is covered by its own test.
         USE_CAMERA_BOARD = 0;
         write("ostrix.cfg", "[SYSTEM]\nmajorversion = 2\n");
+    }
+    // The devices the bring-up created go while the board and the log are still there.
+    void TearDown() override {
+        lighting.reset();
+        camera_board.reset();
+        power_manager.reset();
+        i2c_bus.reset();
+        ControllerTest::TearDown();
     }
 
     std::optional<int> wakeUp(std::vector<const char*> args = {}) {
@@ -197,10 +210,11 @@ TEST_F(AtWakeupTest, CameraBoardAndLightingAreSetUpFromConfigurationAndOptions) 
     EXPECT_EQ(camera.testPattern[1], 3);
     EXPECT_EQ(camera.hdrGammaIndex, 2u);
     EXPECT_EQ(camera.shutterAngles[2], 30u); // sent until the short list ran out
-    EXPECT_TRUE(loggedInOrder({"CB: Constructor complete\n", "MAIN: setHDRGammaIndex 2\n",
-                               "MAIN: setHDRColourEnhancement -1\n", "CB: setShutterAngles '10,20,30'\n",
-                               "MAIN: waiting after Camera Board init...\n", "LC: Constructing Lighting Control\n",
-                               "LC: Set Lighting Channel 5 to 25\n", "MAIN: at_wakeup complete\n"}));
+    EXPECT_TRUE(
+        loggedInOrder({"CB: Constructor complete\n", "MAIN: setHDRGammaIndex 2\n",
+                       "MAIN: setHDRColourEnhancement -1\n", "CB: setShutterAngles '10,20,30'\n",
+                       "MAIN: waiting after Camera Board init...\n", "LC: Constructing Lighting Control\n",
+                       "LC: Set Lighting Channel 5 to 25\n", "MAIN: at_wakeup complete\n"}));
     // Lighting with its start-up levels: substage at its maximum, the top quadrant at the minimum.
     EXPECT_EQ(board().find<sim::Ltc2625>()->code(5), 2020);
     EXPECT_EQ(board().find<sim::Ltc2625>()->code(0), 440);

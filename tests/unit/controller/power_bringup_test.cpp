@@ -5,9 +5,11 @@
 #include <filesystem>
 
 #include "TempRoot.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/devices.h"
 #include "controller/devices/LTC2977.h"
+#include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 #include "sim/Ltc2977.h"
@@ -29,6 +31,8 @@ protected:
         USE_CAMERA_BOARD = 0; // no camera settle wait
     }
     void TearDown() override {
+        lighting.reset();
+        camera_board.reset();
         power_manager.reset();
         i2c_bus.reset();
         SimBoardTest::TearDown();
