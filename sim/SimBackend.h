@@ -6,6 +6,7 @@
 
 #include "platform/Backend.h"
 #include "sim/Board.h"
+#include "sim/DisplayFpga.h"
 
 namespace sim {
 
@@ -26,10 +27,19 @@ public:
     void digitalWrite(int pin, int value) override;
     int digitalRead(int pin) override;
 
+    // SPI: channel 0 is the display FPGA; nothing answers on channel 1 (MISO reads high).
+    // Every transfer is traced with its bytes and its time on the wire at the speed set.
+    int spiSetup(int channel, int speedHz) override;
+    int spiDataRW(int channel, unsigned char* data, int len) override;
+    int spiClose(int fd) override;
+
     std::string shellPathPrefix() const override;
 
 private:
+    static constexpr int kSpiChannels = 2;
     std::unique_ptr<Board> board_;
+    DisplayFpga* fpga_ = nullptr;
+    int spiSpeedHz_[kSpiChannels] = {};
 };
 
 // The folder of the shell stand-ins (sudo, mount, umount, reboot, date, hwclock, ...).
