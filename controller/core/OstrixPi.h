@@ -1,0 +1,196 @@
+// The controller's process-wide state: its version, the mode word, the feature switches,
+// the start-up fault mask, and the file names and values that options and the
+// configuration file set. The main thread owns all of it.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+constexpr int MAJORVERSION = 5;
+constexpr int MINORVERSION = 15;
+
+// The mode word. Bit 0 is the least significant; the layout is the one the bit
+// constants below name.
+struct EXECUTE_MODE {
+    uint32_t initialise : 1;
+    uint32_t run : 1;
+    uint32_t standby : 1;
+    uint32_t pngdisplay : 1;
+    uint32_t configfile : 1;
+    uint32_t standbyafterpowerup : 1;
+    uint32_t verifywarpleft : 1;
+    uint32_t verifywarpright : 1;
+    uint32_t hdmiInput : 1;
+    uint32_t screenoff : 1;
+    uint32_t mode3D : 2;
+    uint32_t controlsEnabled : 1;
+    uint32_t standby_on_no_signal : 1;
+    uint32_t camera_board_on : 1;
+    uint32_t testSPI : 1;
+    uint32_t init_complete : 1;
+    uint32_t sync_detected : 1;
+    uint32_t screensblanked : 1;
+    uint32_t unused : 13;
+};
+static_assert(sizeof(EXECUTE_MODE) == sizeof(uint32_t));
+
+constexpr uint32_t INITIALISE = 0x01;
+constexpr uint32_t RUN = 0x02;
+constexpr uint32_t STANDBY = 0x04;
+constexpr uint32_t PNGDISPLAY = 0x08;
+constexpr uint32_t CONFIGFILE = 0x10;
+constexpr uint32_t STANDBYAFTERPOWERUP = 0x20;
+constexpr uint32_t VERIFYWARPLEFT = 0x40;
+constexpr uint32_t VERIFYWARPRIGHT = 0x80;
+
+constexpr EXECUTE_MODE EXECUTE_MODE_START{.initialise = 1,
+                                          .run = 1,
+                                          .standby = 0,
+                                          .pngdisplay = 0,
+                                          .configfile = 1,
+                                          .standbyafterpowerup = 0,
+                                          .verifywarpleft = 0,
+                                          .verifywarpright = 0,
+                                          .hdmiInput = 1,
+                                          .screenoff = 0,
+                                          .mode3D = 0,
+                                          .controlsEnabled = 0,
+                                          .standby_on_no_signal = 1,
+                                          .camera_board_on = 0,
+                                          .testSPI = 0,
+                                          .init_complete = 0,
+                                          .sync_detected = 0,
+                                          .screensblanked = 0,
+                                          .unused = 0};
+
+inline uint32_t execute_mode_word(EXECUTE_MODE mode) {
+    return std::bit_cast<uint32_t>(mode);
+}
+inline EXECUTE_MODE execute_mode_from_word(uint32_t word) {
+    return std::bit_cast<EXECUTE_MODE>(word);
+}
+
+extern EXECUTE_MODE execute_mode;
+
+// True when "-vwl" or "-vwr" asked for a warp table verification: the board is then
+// brought up only as far as the FPGA, and nothing is reset under the table.
+bool warp_verification_requested();
+
+// Feature switches, all on at start; "-X" switches off every one that needs a device the
+// plain Raspberry Pi lacks.
+extern uint8_t USE_BUS_SWITCH;
+extern uint8_t USE_FPGA;
+extern uint8_t USE_AUDIO;
+extern uint8_t USE_CLOCKS;
+extern uint8_t USE_POWER;
+extern uint8_t USE_CROSSLINK;
+extern uint8_t USE_HDMI_CHIPS;
+extern uint8_t USE_CAMERA_SETTINGS;
+extern uint8_t USE_CAMERA_BOARD;
+
+// The start-up fault mask, only ever accumulated.
+enum ostrix_errnums_t : uint32_t {
+    ERR_CONF_CLKS = 0x01,
+    ERR_CONF_HDMI_RX_LEFT = 0x02,
+    ERR_CONF_HDMI_RX_RIGHT = 0x04,
+    ERR_CONF_HDMI_TX_LEFT = 0x08,
+    ERR_CONF_HDMI_TX_RIGHT = 0x10,
+    ERR_NO_USER_CONTROLS = 0x20,
+    ERR_NO_LIGHTING_CONTROL = 0x40,
+    ERR_NO_CAMERA_BOARD = 0x80,
+    ERR_ALL_ERRORS = 0xFFFFFFFF,
+};
+extern uint32_t ostrix_errstat;
+
+// Process-wide file and folder names. The log folder belongs to the log (logFolder()).
+// The home, update, previous and USB mount folders are system paths, kept as the board
+// names them: map them with platform::sysPath() where they are used as paths.
+extern std::string home_folder;
+extern std::string update_folder;
+extern std::string previous_folder;
+extern std::string tmp_image_folder;
+extern std::string usb_mount_folder;
+extern const std::string default_ostrix_config_file;
+extern const std::string default_qlm_config_file;
+extern std::string config_file;
+extern std::string alignmentfilename;
+extern std::string warp_folder;
+extern std::string vp_fpga_file;
+extern std::string clock_script_file;
+extern std::string vp_crosslink_algofile;
+extern std::string vp_crosslink_datafile;
+extern std::string camera_fpga_file;
+extern std::string camera_crosslink_algo_file;
+extern std::string camera_crosslink_data_file;
+extern std::string camera_uC_file;
+extern std::string image_filename_leader;
+extern std::string system_update_splash_image;
+
+// Values set by options and the configuration file; arrays are indexed by channel
+// (LEFT 0, RIGHT 1).
+constexpr int CHANNELS = 2;
+constexpr int LIGHTING_CHANNELS = 6;
+extern std::string edid_config_file[CHANNELS];    // 2D input
+extern std::string edid_3Dconfig_file[CHANNELS];  // frame-packed 3D input
+extern std::string edid_SBSconfig_file[CHANNELS]; // side-by-side input
+extern std::string warp_line_filename[CHANNELS];
+extern std::string warp_pixel_filename[CHANNELS];
+extern std::string warp_zip_filename;
+extern std::string audio_init_script;
+extern uint32_t guibgcolour;  // RGB888, the colour the FPGA keys out as transparent
+extern uint32_t menubgcolour; // RGB888
+extern int cameraTestPattern; // 0 = none
+extern uint16_t lighting_level[LIGHTING_CHANNELS];
+extern uint16_t beep_frequency;
+extern uint16_t beep_cycles; // 0 = no start-up beep
+
+// Camera updates requested by options, run once the camera board answers.
+extern int camera_uC_update;
+extern int camera_fpga_update;
+extern int camera_crosslink_update;
+
+// Timers of the controller's loop started by the program entry.
+extern timer_t standbyTimer;
+extern timer_t zoomPollTimer;
+extern timer_t warpDebugPollTimer;
+
+// The controller core's error form: "MAIN: ERROR: " + text, in the error colour.
+void err_printf(const char* text);
+
+// Sets every value above to its start value (the program's first step; tests use it too).
+void reset_process_state();
+
+// Parses the command line from left to right. Returns the exit status when an option ends
+// the program (help, an option error), nothing when start-up goes on.
+std::optional<int> parse_command_line(int argc, const char* const* argv);
+
+// Writes the help text to standard output.
+void print_help();
+
+// Creates the image, log and USB mount folders when missing.
+void create_folders();
+
+// Brings the hardware up. Returns the exit status when the program must end (no
+// configuration file, a completed warp verification), nothing when it goes on.
+std::optional<int> at_wakeup(EXECUTE_MODE mode);
+
+// Brings up the display-side video bridges once the display FPGA is configured; true
+// when it did.
+bool try_init_crosslinks(EXECUTE_MODE mode);
+
+// Board reset pulse, asserted (true) before the rails are switched and released after.
+void system_reset(bool assert);
+
+// Runs the controller's loop while `run` is set.
+void main_loop();
+
+// A termination signal (SIGTERM, SIGINT) ends the loop at its next pass instead of the
+// process, so that a service stop ends with "Application terminated".
+void install_termination_handlers();
+bool termination_requested();
+
+// The program: entry steps, bring-up, loop. Returns the exit status.
+int OstrixPi_main(int argc, const char* const* argv);

@@ -1,0 +1,224 @@
+// Bring-up of the board, in the order the hardware needs: configuration, I2C and power,
+// reset pulse with the rails switched on, front panel, clocks, video bridges, display
+// FPGA, HDMI chips, camera board, audio and lighting, then the front-panel worker.
+//
+// A device whose object is absent is skipped (its fault bit set where it has one) and
+// the bring-up goes on. Each device's creation joins its step below.
+#include "common/logfile.h"
+#include "controller/core/ConfigFile.h"
+#include "controller/core/OstrixPi.h"
+#include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/core/pin_nums.h"
+#include "platform/wiringPi.h"
+
+namespace {
+
+constexpr int kExitError = -1;
+constexpr unsigned kResetAssertHoldMs = 1;
+constexpr unsigned kResetReleaseWaitMs = 10;
+constexpr unsigned kCameraSettleMs = 2000;
+
+// Step 1: "qlm.cfg" first, then `config_file`; without either the controller cannot run.
+bool readConfiguration() {
+    logprintf("MAIN: at_wakeup - read conf file? %d\n", execute_mode.configfile ? 1 : 0);
+    if (!execute_mode.configfile) {
+        return true;
+    }
+    if (read_config_file(default_qlm_config_file) != 0 && read_config_file(config_file) != 0) {
+        err_printf("No Config File found");
+        return false;
+    }
+    execute_mode.configfile = 0;
+    return true;
+}
+
+// Step 4.
+void initialiseI2c(EXECUTE_MODE mode) {
+    if (!mode.initialise) {
+        return;
+    }
+    logprintf("MAIN: Initialising I2C Devices\r\n");
+    pinMode(CONTROL_INTn_Pin, INPUT);
+    // The I2C bus handler is created here, told whether the bus switch is used
+    // (USE_BUS_SWITCH). Without it every device behind the bus stays absent.
+}
+
+// Step 5.
+void createPowerManager(EXECUTE_MODE mode) {
+    if (!mode.initialise) {
+        return;
+    }
+    logprintf("MAIN: creating LTC2977\n");
+    // The power manager handler is created here with the arguments 3 and 0x5C.
+}
+
+// Step 6: the main rails come up while the board is held in reset.
+void resetBoardAndSwitchRails() {
+    system_reset(true);
+    // With the power manager, its main-rail sequence runs here with USB kept powered
+    // (VCC(true, true)).
+    system_reset(false);
+}
+
+// Step 7.
+void initUserControls(EXECUTE_MODE mode) {
+    if (!mode.initialise) {
+        return;
+    }
+    logprintf("MAIN: Init User Controls\n");
+    // The front-panel controls are created here (they open the GUI link); when they exist
+    // they get LED colour 3 and queue the application and system version messages, and a
+    // front-panel board that is not connected sets ERR_NO_USER_CONTROLS. Without them:
+    ostrix_errstat |= ERR_NO_USER_CONTROLS;
+}
+
+// Step 8.
+void configureClocks(EXECUTE_MODE mode) {
+    if (!USE_CLOCKS) {
+        ostrix_errstat |= ERR_CONF_CLKS;
+        return;
+    }
+    if (!mode.initialise) {
+        return;
+    }
+    logprintf("MAIN: Configure Clocks\r\n");
+    if (!warp_verification_requested()) {
+        pinMode(CLK_OEB_Pin, OUTPUT);
+        digitalWrite(CLK_OEB_Pin, HIGH); // clock outputs off while the generator is set up
+    }
+    // The clock generator is created here and runs `clock_script_file`; a script failure
+    // sets ERR_CONF_CLKS. Without it the clocks stay unconfigured:
+    ostrix_errstat |= ERR_CONF_CLKS;
+    digitalWrite(CLK_OEB_Pin, LOW);
+}
+
+// Step 10.
+void switchOnLcdLedDriver() {
+    logprintf("MAIN: LCD LED Driver\r\n");
+    pinMode(LCD_LED_Pin, OUTPUT);
+    digitalWrite(LCD_LED_Pin, HIGH);
+}
+
+// Step 11.
+void createFpga(EXECUTE_MODE mode) {
+    if (!USE_FPGA || !mode.initialise) {
+        return;
+    }
+    logprintf("MAIN: creating FPGA\n");
+    // The display FPGA object is created here with `vp_fpga_file`, asserting its reset
+    // unless a warp verification was requested; it then gets the warp files and folder,
+    // the image orientation, the backlight scalings and the PNG compression, queues its
+    // version for the GUI and pulses the video reset.
+}
+
+// Step 13. Returns the exit status when a requested warp verification has run.
+std::optional<int> enablePowerAndCopyWarp(EXECUTE_MODE mode) {
+    if (!mode.initialise) {
+        return std::nullopt;
+    }
+    if (USE_POWER) {
+        logprintf("MAIN: Tx and Rx Power Enables\r\n");
+        pinMode(TX_PWR_EN_Pin, OUTPUT);
+        pinMode(RX_PWR_EN_Pin, OUTPUT);
+        digitalWrite(TX_PWR_EN_Pin, HIGH);
+        digitalWrite(RX_PWR_EN_Pin, HIGH);
+    }
+    // With the display FPGA: "MAIN: Copy Warp Settings to FPGA", then either the
+    // requested warp verifications (and the program ends with status 0) or the warp
+    // engine with each channel's display shift and rotation from the alignment file.
+    return std::nullopt;
+}
+
+// Step 14.
+void configureHdmi(EXECUTE_MODE mode) {
+    if (!mode.initialise || !USE_HDMI_CHIPS) {
+        return;
+    }
+    logprintf("MAIN: Configure HDMI Receivers\r\n");
+    // The left (GPIO 6) and right (GPIO 7) receivers are created and configured here for
+    // the current 3D input mode.
+    logprintf("MAIN: Configure HDMI Transmitters\r\n");
+    // The left and right transmitters are created and configured here, and the FPGA's
+    // video reset is pulsed again unless a warp verification was requested.
+}
+
+// Step 15.
+void initCameraBoard(EXECUTE_MODE mode) {
+    if (!mode.initialise || !USE_CAMERA_BOARD) {
+        return;
+    }
+    logprintf("MAIN: Init Camera Board '%s' '%s'\n", loggable(camera_crosslink_algo_file).c_str(),
+              loggable(camera_crosslink_data_file).c_str());
+    // The camera board object is created here; when it answers it runs the requested
+    // updates and takes its inversion, test pattern, HDR and shutter settings, and its
+    // versions are queued for the GUI. No camera board answered:
+    ostrix_errstat |= ERR_NO_CAMERA_BOARD;
+    logprintf("MAIN: waiting after Camera Board init...\n");
+    delay(kCameraSettleMs);
+}
+
+// Step 16.
+void createAudioAndLighting(EXECUTE_MODE mode) {
+    if (!mode.initialise) {
+        return;
+    }
+    // The audio codec (when USE_AUDIO) is created here with `audio_init_script`, and the
+    // lighting control with `lighting_min_level`, which then sets the six channels to
+    // `lighting_level`.
+}
+
+} // namespace
+
+void system_reset(bool assert) {
+    logprintf("System Reset %d\r\n", assert ? 0 : 1);
+    pinMode(RESET_N_Pin, OUTPUT);
+    if (assert) {
+        // A warp verification reads the FPGA's memory: the board is not reset under it.
+        if (!warp_verification_requested()) {
+            digitalWrite(RESET_N_Pin, LOW);
+        }
+        delay(kResetAssertHoldMs);
+    } else {
+        delay(kResetReleaseWaitMs);
+        digitalWrite(RESET_N_Pin, HIGH);
+    }
+}
+
+bool try_init_crosslinks(EXECUTE_MODE mode) {
+    // The bridges load through the display FPGA, which must be configured (CONF_DONE).
+    if (!USE_CROSSLINK || digitalRead(CFG_CONF_DONE_Pin) != HIGH || !mode.initialise) {
+        return false;
+    }
+    // The left and right bridges are created and configured here, their version queued
+    // for the GUI. Without them no bridge came up.
+    return false;
+}
+
+std::optional<int> at_wakeup(EXECUTE_MODE mode) {
+    if (!readConfiguration()) {
+        return kExitError;
+    }
+    // The alignment file (`alignmentfilename`) is read here.
+    wiringPiSetupGpio();
+    initialiseI2c(mode);
+    createPowerManager(mode);
+    resetBoardAndSwitchRails();
+    initUserControls(mode);
+    configureClocks(mode);
+    const bool bridgesUp = try_init_crosslinks(mode);
+    switchOnLcdLedDriver();
+    createFpga(mode);
+    if (!bridgesUp) {
+        try_init_crosslinks(mode); // the FPGA is configured by now
+    }
+    if (std::optional<int> status = enablePowerAndCopyWarp(mode)) {
+        return status;
+    }
+    configureHdmi(mode);
+    initCameraBoard(mode);
+    createAudioAndLighting(mode);
+    // With the front-panel controls and `run` set, their worker starts here (1531).
+    logprintf("MAIN: at_wakeup complete\n");
+    return std::nullopt;
+}

@@ -1,0 +1,5 @@
+#include "controller/core/OstrixPi.h"
+
+int main(int argc, char** argv) {
+    return OstrixPi_main(argc, argv);
+}
