@@ -338,9 +338,7 @@ void DisplayFpga::writeRegister(State& s, int channel, int reg, uint32_t value, 
         break;
     case kPiRxControl:
         if (channel == 0 && (value & 1)) {
-            s.mipiResets++;
-            s.piCountBase = 0;
-            s.piCountStartNs = now;
+            s.mipiResets++; // the receiver restarts; its frame counter keeps counting
         }
         break;
     default:
