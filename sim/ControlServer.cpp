@@ -54,7 +54,8 @@ void setTimeouts(int fd) {
 bool writeAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        // A client that went away must not end the program hosting the board.
+        ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
                 continue;

@@ -7,7 +7,9 @@
 
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/core/MainLoop.h"
 #include "controller/core/configuration.h"
+#include "controller/input/UserControls.h"
 #include "platform/platform.h"
 
 namespace {
@@ -218,8 +220,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
 
     logprintf("Main System Execution Block\n");
     if (execute_mode.run) {
-        // The collection of the GUI's settings starts here, with the first implemented
-        // setting.
+        start_settings_collection();
         logprintf("Entering endless loop...\n");
         process_mem_usage();
     } else {
@@ -231,5 +232,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     main_loop();
 
     logprintf("Application terminated\n");
+    // The front-panel worker stops before the process's statics go.
+    user_controls.reset();
     return 0;
 }

@@ -6,10 +6,12 @@
 // the bring-up goes on. Each device's creation joins its step below.
 #include "common/logfile.h"
 #include "controller/core/ConfigFile.h"
+#include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
+#include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
 
 namespace {
@@ -18,6 +20,14 @@ constexpr int kExitError = -1;
 constexpr unsigned kResetAssertHoldMs = 1;
 constexpr unsigned kResetReleaseWaitMs = 10;
 constexpr unsigned kCameraSettleMs = 2000;
+constexpr uint8_t kLedBusy = 3;
+// The front-panel worker's argument (not used by it).
+constexpr int kUserControlsWorkerPort = 1531;
+
+// Version messages carry major << 16 | minor.
+uint32_t versionWord(int major, int minor) {
+    return (static_cast<uint32_t>(major) << 16) | (static_cast<uint32_t>(minor) & 0xFFFF);
+}
 
 // Step 1: "qlm.cfg" first, then `config_file`; without either the controller cannot run.
 bool readConfiguration() {
@@ -67,10 +77,15 @@ void initUserControls(EXECUTE_MODE mode) {
         return;
     }
     logprintf("MAIN: Init User Controls\n");
-    // The front-panel controls are created here (they open the GUI link); when they exist
-    // they get LED colour 3 and queue the application and system version messages, and a
-    // front-panel board that is not connected sets ERR_NO_USER_CONTROLS. Without them:
-    ostrix_errstat |= ERR_NO_USER_CONTROLS;
+    user_controls = std::make_unique<UserControls>();
+    if (!user_controls->isConnected()) {
+        ostrix_errstat |= ERR_NO_USER_CONTROLS;
+    }
+    user_controls->user_control_led(kLedBusy);
+    queue_gui_message(uint32_t{tEV_VERSIONINFO} | APP_VERSION, versionWord(MAJORVERSION, MINORVERSION));
+    logprintf("MAIN: Send System Version to GUI\n");
+    queue_gui_message(uint32_t{tEV_VERSIONINFO} | SYSTEM_VERSION,
+                      versionWord(system_major_version, system_minor_version));
 }
 
 // Step 8.
@@ -218,7 +233,9 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
     configureHdmi(mode);
     initCameraBoard(mode);
     createAudioAndLighting(mode);
-    // With the front-panel controls and `run` set, their worker starts here (1531).
+    if (mode.run && user_controls) {
+        user_controls->run_user_controls(kUserControlsWorkerPort);
+    }
     logprintf("MAIN: at_wakeup complete\n");
     return std::nullopt;
 }
