@@ -2,7 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -54,7 +56,15 @@ protected:
         return out;
     }
 
-    std::string log() { return testing_support::readFile(home() + "/log/QLM_logfile_0001.log"); }
+    // The log file without the time stamps in front of each message.
+    std::string log() {
+        static const std::regex stamp(R"(\d+-\d\d-\d\d \d+:\d\d:\d\d\.\d{3} > )");
+        return std::regex_replace(testing_support::readFile(home() + "/log/QLM_logfile_0001.log"), stamp, "");
+    }
+    // Writes a file in the working directory.
+    static void put(const std::string& name, const std::string& content) {
+        std::ofstream(name, std::ios::binary | std::ios::trunc) << content;
+    }
     std::string shellLog() { return testing_support::readFile(root() + "/var/log/ostrix-sim/shell.log"); }
 
     static std::vector<uint8_t> bytes(std::initializer_list<int> list) {

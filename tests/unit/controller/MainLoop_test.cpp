@@ -273,7 +273,8 @@ TEST_F(MainLoopTest, SignalLossTurnsTheScreensOffAfterTheTimeout) {
     execute_mode.controlsEnabled = 1;
     main_loop_pass(); // no receiver reports an input
     EXPECT_EQ(execute_mode.hdmiInput, 0u);
-    EXPECT_EQ(logged("MAIN: Screen Blanking ON\n5876 starting screenoffTimer (60 s) - !inputDetected\r\n"), 1u);
+    EXPECT_EQ(logged("MAIN: Screen Blanking ON\n5876 starting screenoffTimer (60 s) - !inputDetected\r\n"),
+              1u);
     EXPECT_EQ(execute_mode.screenoff, 0u);
 
     start_timeout("test: signal-loss timeout over", &screenoffTimer, 0, 0);

@@ -47,7 +47,8 @@ TEST(ImplementedSettings, SearchSkipsCommandsAndStopsPastTheTable) {
 }
 
 TEST(CrosshairColours, TableAndBounds) {
-    const uint32_t expected[] = {0xF80000, 0x00FC00, 0x0000F8, 0xF8FC00, 0x00F8F8, 0xF800F8, 0xF8FCF8, 0x000000};
+    const uint32_t expected[] = {0xF80000, 0x00FC00, 0x0000F8, 0xF8FC00,
+                                 0x00F8F8, 0xF800F8, 0xF8FCF8, 0x000000};
     for (int value = 0; value < 8; ++value) {
         uint32_t rgb = 0x123456;
         ASSERT_TRUE(crosshair_colour(value, &rgb));

@@ -12,7 +12,7 @@ TEST_F(FpgaTest, ConfiguredFpgaIsNeitherReconfiguredNorReprogrammed) {
     EXPECT_NE(log().find("F: FPGA already configured\n"), std::string::npos);
     EXPECT_EQ(log().find("F: nCONFIG Low"), std::string::npos);
     EXPECT_EQ(log().find("F: Looking for"), std::string::npos);
-    EXPECT_EQ(shellLog(), "");
+    EXPECT_EQ(shellLog().find("qflashprog"), std::string::npos);
     // Reset released, DDR up and both memory tests passed on the way.
     EXPECT_NE(log().find("F: Reset() done\n"), std::string::npos);
     EXPECT_EQ(log().find("FAILED"), std::string::npos);
@@ -79,13 +79,13 @@ TEST_F(FpgaTest, ThirtyTwoBitAccessIsOneFiveByteTransferMsbFirst) {
 
 TEST_F(FpgaTest, Reg128WritesOneSeventeenByteTransferAndReadsFourFiveByteTransfers) {
     auto fpga = makeFpga(false);
-    fpga->readwriteReg32(DR_WRITE_ADDRESS_REG(LEFT), 0x123456);
+    fpga->readwriteReg32(DR_WRITE_ADDRESS_REG(LEFT), 0x2123456);
     const uint32_t words[4] = {0x11223344, 0x55667788, 0x99AABBCC, 0xDDEEFF00};
     fpga->writeReg128(DR_DATA_REG_0(LEFT), words);
     for (int lane = 0; lane < 4; ++lane) {
-        EXPECT_EQ(model().ddrWord(0, 0x123456, lane), words[lane]);
+        EXPECT_EQ(model().ddrWord(0, 0x2123456, lane), words[lane]);
     }
-    fpga->readwriteReg32(DR_READ_ADDRESS_REG(LEFT), 0x123456);
+    fpga->readwriteReg32(DR_READ_ADDRESS_REG(LEFT), 0x2123456);
     board().trace().clear();
     uint32_t back[4] = {};
     fpga->readReg128(DR_DATA_REG_0(LEFT), back);

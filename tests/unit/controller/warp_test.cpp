@@ -3,6 +3,8 @@
 
 #include "FpgaFixture.h"
 #include "controller/fpga/WarpTable.h"
+#include "platform/platform.h"
+#include "sim/SimBackend.h"
 #include "tools/warpgen/WarpGenerator.h"
 
 namespace {
@@ -55,7 +57,7 @@ protected:
 };
 
 TEST_F(WarpTest, PixelTablePacksEightNibblesPerWordFirstValueLowest) {
-    writeFile("pix.txt", countingPixelLine());
+    put("pix.txt", countingPixelLine());
     ASSERT_EQ(fpga->copyFileToSPI("pix.txt", PIXEL_FILE_START_ADDRESS, 4, RIGHT), 0);
     auto t = transfers();
     ASSERT_GE(t.size(), 2u);
@@ -71,7 +73,7 @@ TEST_F(WarpTest, PixelTablePacksEightNibblesPerWordFirstValueLowest) {
 }
 
 TEST_F(WarpTest, LineTableRepeatsItsLastRecordOnlyWhenTheFileEndsWithALineEnd) {
-    writeFile("line.txt", " 1,2,3,4\n5,-6,7,8\n");
+    put("line.txt", " 1,2,3,4\n5,-6,7,8\n");
     ASSERT_EQ(fpga->copyFileToSPI("line.txt", LINE_FILE_START_ADDRESS, 32, LEFT), 0);
     EXPECT_EQ(dataWrites(), 3u);
     EXPECT_EQ(ddr(0, LINE_FILE_START_ADDRESS + 1), (std::array<uint32_t, 4>{5, 0xFFFFFFFA, 7, 8}));
@@ -79,14 +81,14 @@ TEST_F(WarpTest, LineTableRepeatsItsLastRecordOnlyWhenTheFileEndsWithALineEnd) {
     EXPECT_EQ(transfers()[1].out, bytes({0x14, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4}));
 
     board().trace().clear();
-    writeFile("line2.txt", "1,2,3,4\n5,6,7,8");
+    put("line2.txt", "1,2,3,4\n5,6,7,8");
     ASSERT_EQ(fpga->copyFileToSPI("line2.txt", LINE_FILE_START_ADDRESS, 32, LEFT), 0);
     EXPECT_EQ(dataWrites(), 2u);
 }
 
 TEST_F(WarpTest, UploadedTableComparesEqualAndADifferenceIsCounted) {
     std::string table = countingPixelLine() + countingPixelLine();
-    writeFile("pix.txt", table);
+    put("pix.txt", table);
     ASSERT_EQ(fpga->copyFileToSPI("pix.txt", PIXEL_FILE_START_ADDRESS, 4, LEFT), 0);
     board().trace().clear();
     EXPECT_EQ(fpga->compareFileToSPI("pix.txt", PIXEL_FILE_START_ADDRESS, 4, LEFT), 0);
@@ -98,15 +100,15 @@ TEST_F(WarpTest, UploadedTableComparesEqualAndADifferenceIsCounted) {
 
     model().setDdrWord(0, PIXEL_FILE_START_ADDRESS + 130, 2, 0xDEADBEEF);
     EXPECT_EQ(fpga->compareFileToSPI("pix.txt", PIXEL_FILE_START_ADDRESS, 4, LEFT), 1);
-    EXPECT_NE(log().find("Line 0001 Pixel 0040 i=2 Expected 76543210 Found deadbeef\n"), std::string::npos);
+    EXPECT_NE(log().find("Line 0001 Pixel 0160 i=2 Expected 76543210 Found deadbeef\n"), std::string::npos);
     EXPECT_NE(log().find("F: Verify FAILED with 1 differences\n"), std::string::npos);
 }
 
 TEST_F(WarpTest, MalformedTablesAreRefusedBeforeAnyWordMoves) {
     std::string line = countingPixelLine();
-    writeFile("bad.txt", line + line.substr(0, 100) + "x" + line.substr(101));
+    put("bad.txt", line + line.substr(0, 100) + "x" + line.substr(101));
     EXPECT_EQ(fpga->copyFileToSPI("bad.txt", PIXEL_FILE_START_ADDRESS, 4, LEFT), EINVAL);
-    writeFile("badline.txt", "1,2,3,4\n1,2,x,4\n");
+    put("badline.txt", "1,2,3,4\n1,2,x,4\n");
     EXPECT_EQ(fpga->copyFileToSPI("badline.txt", LINE_FILE_START_ADDRESS, 32, LEFT), EINVAL);
     EXPECT_TRUE(transfers().empty());
     EXPECT_NE(log().find("F: ERROR: warp table 'bad.txt' is malformed at line 2"), std::string::npos);
@@ -116,7 +118,7 @@ TEST_F(WarpTest, MissingFileAndBadChannelAreReportedWithoutTraffic) {
     EXPECT_EQ(fpga->copyFileToSPI("nothere.txt", LINE_FILE_START_ADDRESS, 32, LEFT), ENOENT);
     EXPECT_EQ(fpga->compareFileToSPI("nothere.txt", LINE_FILE_START_ADDRESS, 32, LEFT), ENOENT);
     EXPECT_NE(log().find("ERROR: file 'nothere.txt' not found"), std::string::npos);
-    writeFile("line.txt", "1,2,3,4\n");
+    put("line.txt", "1,2,3,4\n");
     EXPECT_EQ(fpga->copyFileToSPI("line.txt", LINE_FILE_START_ADDRESS, 32, LEFTandRIGHT), -1);
     EXPECT_EQ(fpga->compareFileToSPI("line.txt", LINE_FILE_START_ADDRESS, 32, LEFTandRIGHT), -1);
     EXPECT_TRUE(transfers().empty());
@@ -197,11 +199,18 @@ TEST_F(WarpTest, TablesLoadedByOneProgramVerifyInTheNext) {
     generateTables(true);
     ASSERT_EQ(fpga->setDisplayRotation(LEFT, 0), 0);
     fpga.reset();
-    // A later program on the same board: a new board object over the same shared state.
-    sim::BoardBuilder(root()).build();
-    ostrixFpga later("vp.jic", false);
-    later.setWarpFileNames("warpline.txt", "warppixel.txt", "", "", "./warp/");
-    EXPECT_EQ(later.verifyWarp(LEFT), 0);
+    // A later program on the same board: its own board object over the shared state.
+    auto laterProgram = [&] {
+        platform::setBackend(std::make_unique<sim::SimBackend>(
+            std::make_unique<sim::Board>(root(), sim::BoardConfig::load(sim::Board::configPath(root())))));
+        ostrixFpga later("vp.jic", false);
+        later.setWarpFileNames("warpline.txt", "warppixel.txt", "", "", "./warp/");
+        exit(later.verifyWarp(LEFT) == 0 &&
+                     later.compareFileToSPI("warp/warppixel.txt", PIXEL_FILE_START_ADDRESS, 4, LEFT) == 0
+                 ? 0
+                 : 1);
+    };
+    EXPECT_EXIT(laterProgram(), testing::ExitedWithCode(0), "");
     EXPECT_NE(log().find("F: Verify LEFT Warp Line  against './warp/warpline.txt'\n"), std::string::npos);
 }
 
