@@ -162,15 +162,16 @@ void DisplayFpga::powerOn() {
     if (!state_.valid()) {
         return;
     }
+    // The board's pull-ups come up with the power, before the FPGA loads its image.
+    board_.pins().setExternalPullUp(kFpgaResetPin, true);
+    board_.pins().setExternalPullUp(kConfigPin, true);
+    board_.pins().drive(kConfigStatusPin, Drive::High);
     state_.reset();
     {
         auto lock = state_.lock();
         applyOptions(*state_);
     }
     ddr_.clear();
-    board_.pins().setExternalPullUp(kFpgaResetPin, true);
-    board_.pins().setExternalPullUp(kConfigPin, true);
-    board_.pins().drive(kConfigStatusPin, Drive::High);
     refreshConfDone();
 }
 
