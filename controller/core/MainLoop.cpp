@@ -13,6 +13,8 @@
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
@@ -316,7 +318,9 @@ void pollHardware() {
 
 void pollWarpDebug() {
     if (!execute_mode.standby && timeout_expired(&warpDebugPollTimer, WARP_DEBUG_PERIOD_MS, 0)) {
-        // [fpga] display the warp debug information.
+        if (fpga) {
+            fpga->displayWarpDebug();
+        }
     }
 }
 
@@ -410,7 +414,9 @@ void check_core_temperature(int millidegrees) {
         temperature_check_loop_count = TEMP_LOG_LOOPS;
         logprintf("MAIN: Core Temp %0.2f.\n", reading / MILLIDEGREES_PER_DEGREE);
         process_mem_usage();
-        // [fpga] let the FPGA check the Pi display input.
+        if (fpga) {
+            fpga->checkPiDisplay();
+        }
     }
     lasttemp = reading;
 }

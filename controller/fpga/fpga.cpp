@@ -6,8 +6,11 @@
 #include <cstdlib>
 
 #include "common/logfile.h"
+#include "controller/core/devices.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
+
+std::unique_ptr<ostrixFpga> fpga;
 
 namespace {
 

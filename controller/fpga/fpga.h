@@ -134,7 +134,6 @@ constexpr uint32_t HIGH_SPEED_SPI_FPGA_VERSION = 31;
 constexpr int CHUNKS = 8;
 constexpr uint32_t BACKLIGHTMAX = 255;
 constexpr uint32_t BACKLIGHTOFFSET = 6;
-constexpr int WARP_DEBUG_PERIOD_MS = 30000;
 
 struct CONTROL_REG_STRUCT {
     uint32_t VideoReset : 1;
@@ -247,6 +246,7 @@ public:
     void programFPGA();
     uint32_t version();
     bool versionValid() const { return fpga_version_valid; }
+    uint32_t fpgaVersion() const { return fpga_version; }
     void Reset();
     int waitDDRInitDone();
     int waitMemoryTestComplete(int channel);
