@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "common/logfile.h"
 #include "controller/core/devices.h"
@@ -61,6 +63,13 @@ void putWord(unsigned char* p, uint32_t v) {
 
 uint32_t getWord(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// Ends the process from inside the bring-up. The log is already on disk; the process's
+// device objects (this one among them) are not destroyed under the running call.
+[[noreturn]] void endProcess(int status) {
+    fflush(stdout);
+    _exit(status);
 }
 
 bool ddrReady(const STATUS_REG_UNION& s) {
@@ -186,7 +195,7 @@ int ostrixFpga::openSPI() {
         return 0;
     }
     logprintferror("ERROR: err %d setting up SPI Channel %d", errno, SPI_CHANNEL);
-    exit(EXIT_STATUS_SPI);
+    endProcess(EXIT_STATUS_SPI);
 }
 
 uint32_t ostrixFpga::readwriteReg32(uint8_t address, uint32_t data) {
@@ -379,7 +388,7 @@ uint32_t ostrixFpga::pollStatus(int channel, bool checkStuck, bool (*done)(const
             digitalWrite(FPGA_RESET_N_Pin, HIGH);
             digitalWrite(FPGA_RESET_N_Pin, LOW);
             digitalWrite(FPGA_RESET_N_Pin, HIGH);
-            exit(EXIT_STATUS_STUCK);
+            endProcess(EXIT_STATUS_STUCK);
         }
         if (done(status) || timeout_expired(&timeout, 0, 0)) {
             return status.word;
