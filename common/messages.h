@@ -41,30 +41,30 @@ inline sockaddr_in loopbackAddress(int port) {
     return address;
 }
 
-// Event codes: the value of word 1 with parameter 0.
-enum tEV_t : uint32_t {
-    tEV_NONE = 0x00000000,
-    tEV_KEY = 0x01000000,
-    tEV_ACK = 0x20000000,
-    tEV_EXIT = 0x30000000,
-    tEV_COPYFB = 0x40000000,
-    tEV_OVERLAY = 0x50000000,
-    tEV_VERSIONINFO = 0x60000000,
-    tEV_ZOOMINFO = 0x61000000,
-    tEV_ZOOMVAL = 0x62000000,
-    tEV_PRESETLOADED = 0x70000000,
-    tEV_IMAGEFORMAT = 0x80000000,
-    tEV_MESSAGE = 0x90000000,
-    tEV_ACTION = 0xA0000000,
-    tEV_PRESET = 0xB0000000,
-    tEV_UPDATE = 0xC0000000,
-    tEV_ACTION_BEEP = 0xD0000000,
-    tEV_POWER_ON = 0xD1000000,
-    tEV_POWER_OFF = 0xD2000000,
-    tEV_REQUEST = 0xE0000000,
-    tEV_SYSUPDATE = 0xF0000000,
-    tEV_SAVELOG = 0xF1000000,
-};
+// Event codes: the value of word 1 with parameter 0. Plain words rather than an
+// enumeration, so that an event code combines with a key code, setting index or message
+// number by a simple or.
+constexpr uint32_t tEV_NONE = 0x00000000;
+constexpr uint32_t tEV_KEY = 0x01000000;
+constexpr uint32_t tEV_ACK = 0x20000000;
+constexpr uint32_t tEV_EXIT = 0x30000000;
+constexpr uint32_t tEV_COPYFB = 0x40000000;
+constexpr uint32_t tEV_OVERLAY = 0x50000000;
+constexpr uint32_t tEV_VERSIONINFO = 0x60000000;
+constexpr uint32_t tEV_ZOOMINFO = 0x61000000;
+constexpr uint32_t tEV_ZOOMVAL = 0x62000000;
+constexpr uint32_t tEV_PRESETLOADED = 0x70000000;
+constexpr uint32_t tEV_IMAGEFORMAT = 0x80000000;
+constexpr uint32_t tEV_MESSAGE = 0x90000000;
+constexpr uint32_t tEV_ACTION = 0xA0000000;
+constexpr uint32_t tEV_PRESET = 0xB0000000;
+constexpr uint32_t tEV_UPDATE = 0xC0000000;
+constexpr uint32_t tEV_ACTION_BEEP = 0xD0000000;
+constexpr uint32_t tEV_POWER_ON = 0xD1000000;
+constexpr uint32_t tEV_POWER_OFF = 0xD2000000;
+constexpr uint32_t tEV_REQUEST = 0xE0000000;
+constexpr uint32_t tEV_SYSUPDATE = 0xF0000000;
+constexpr uint32_t tEV_SAVELOG = 0xF1000000;
 
 constexpr uint32_t tEV_COMMAND_MASK = 0xFF000000;
 constexpr uint32_t tEV_PARAMETER_MASK = 0x00FFFFFF;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr long MS_PER_SECOND = 1000;
 constexpr long NS_PER_MS = 1000000;
+constexpr long IMMEDIATE_EXPIRY_NS = 1;
 
 std::atomic<TimeoutTracing> tracing{TimeoutTracing::Log};
 
@@ -22,6 +23,12 @@ void arm(timer_t* handle, int durationms, const char* identifier) {
     struct itimerspec spec {};
     spec.it_value.tv_sec = durationms / MS_PER_SECOND;
     spec.it_value.tv_nsec = (durationms % MS_PER_SECOND) * NS_PER_MS;
+    // A zero value should disarm the timer, but some kernels keep reporting the earlier
+    // expiry of a SIGEV_NONE timer disarmed that way; 1 ns expires it at once, which is
+    // what a duration of 0 means to the callers.
+    if (durationms == 0) {
+        spec.it_value.tv_nsec = IMMEDIATE_EXPIRY_NS;
+    }
     if (timer_settime(*handle, 0, &spec, nullptr) != 0) {
         if (consoleTracing()) {
             printf("%s settime failed with errno %d for '%s'\r\n", timestamp().c_str(), errno, identifier);

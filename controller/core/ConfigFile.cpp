@@ -88,49 +88,53 @@ void ConfigFile::addLine(const std::string& line, std::string& section) {
     content_[mapKey(section, key)] = Chameleon(value);
 }
 
+const Chameleon* ConfigFile::find(const std::string& section, const std::string& key) const {
+    const auto found = content_.find(mapKey(section, key));
+    return found == content_.end() ? nullptr : &found->second;
+}
+
 const Chameleon& ConfigFile::Value(const std::string& section, const std::string& entry) const {
-    const auto found = content_.find(mapKey(section, entry));
-    if (found == content_.end()) {
+    const Chameleon* value = find(section, entry);
+    if (!value) {
         throw kMissingEntry;
     }
-    return found->second;
+    return *value;
 }
 
 std::string ConfigFile::get_string(const std::string& section, const std::string& key) const {
-    try {
-        return Value(section, key);
-    } catch (const char*) {
+    const Chameleon* value = find(section, key);
+    if (!value) {
         logprintf("No entry for '[%s]%s'\n", section.c_str(), key.c_str());
         return "";
     }
+    return *value;
 }
 
 int ConfigFile::get_int(const std::string& section, const std::string& key) const {
-    try {
-        return config_double_to_int(Value(section, key));
-    } catch (const char*) {
+    const Chameleon* value = find(section, key);
+    if (!value) {
         logprintf("No entry for '[%s]%s'\n", section.c_str(), key.c_str());
         return 0;
     }
+    return config_double_to_int(*value);
 }
 
 float ConfigFile::get_float(const std::string& section, const std::string& key) const {
-    try {
-        return config_double_to_float(Value(section, key));
-    } catch (const char*) {
+    const Chameleon* value = find(section, key);
+    if (!value) {
         logprintf("No entry for '[%s]%s'\n", section.c_str(), key.c_str());
         return 0;
     }
+    return config_double_to_float(*value);
 }
 
 std::string ConfigFile::get_filename(const std::string& section, const std::string& key) const {
-    std::string name;
-    try {
-        name = static_cast<std::string>(Value(section, key));
-    } catch (const char*) {
+    const Chameleon* value = find(section, key);
+    if (!value) {
         logprintf("MAIN: No entry for '[%s]%s'\n", section.c_str(), key.c_str());
         return "";
     }
+    const std::string name = *value;
     if (name.empty()) {
         logprintf("MAIN: filename is blank for [%s].%s\n", section.c_str(), key.c_str());
     } else if (!file_exists(name)) {

@@ -44,6 +44,8 @@ public:
     std::vector<int> get_int_vector(const std::string& section, const std::string& key) const;
 
 private:
+    // The entry, or nullptr: the getters' lookup, which costs no exception per missing key.
+    const Chameleon* find(const std::string& section, const std::string& key) const;
     void load(const std::string& configFile);
     void addLine(const std::string& line, std::string& section);
 

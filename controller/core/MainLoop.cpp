@@ -61,8 +61,9 @@ constexpr uint32_t PRESET_FROM_USB = 0xFFFF;
 constexpr uint32_t FACTORY_DEFAULTS = 0;
 
 // Start-up counts as complete once a setting message is handled after the request for
-// the last implemented setting (98) has gone out.
-constexpr int LAST_INDEX_BEFORE_INIT_COMPLETE = SETT_PRESET_P2;
+// the last implemented setting has gone out, so that its answer, too, still runs its
+// handler whatever its value.
+constexpr int LAST_INDEX_BEFORE_INIT_COMPLETE = SETT_PRESET_P3;
 
 // Front-panel LED codes.
 constexpr uint8_t LED_OPERATING = 2;

@@ -86,9 +86,9 @@ void initUserControls(EXECUTE_MODE mode) {
         ostrix_errstat |= ERR_NO_USER_CONTROLS;
     }
     user_controls->user_control_led(kLedBusy);
-    queue_gui_message(uint32_t{tEV_VERSIONINFO} | APP_VERSION, versionWord(MAJORVERSION, MINORVERSION));
+    queue_gui_message(tEV_VERSIONINFO | APP_VERSION, versionWord(MAJORVERSION, MINORVERSION));
     logprintf("MAIN: Send System Version to GUI\n");
-    queue_gui_message(uint32_t{tEV_VERSIONINFO} | SYSTEM_VERSION,
+    queue_gui_message(tEV_VERSIONINFO | SYSTEM_VERSION,
                       versionWord(system_major_version, system_minor_version));
 }
 

@@ -53,14 +53,16 @@ TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
     EXPECT_EQ(shadow_settings[LAST_SETTING_INDEX], before);
 }
 
-TEST_F(MainLoopTest, InitialisationCompletesOnceTheLastRequestHasGoneOut) {
-    settings_collection_index = 97;
-    setting(tEV_UPDATE, SETT_PRESET_P1, 0);
+TEST_F(MainLoopTest, InitialisationCompletesWithTheAnswerToTheLastRequest) {
+    // The request for 98, the last one, has not gone out yet.
+    settings_collection_index = 98;
+    setting(tEV_UPDATE, SETT_PRESET_P2, 0);
     EXPECT_EQ(execute_mode.init_complete, 0u);
     settings_collection_index = 99;
-    setting(tEV_UPDATE, SETT_PRESET_P2, 0);
     setting(tEV_UPDATE, SETT_PRESET_P3, 0);
+    EXPECT_EQ(logged("PRESET 3 option 0\nSettings initialisation complete\n"), 1u);
     EXPECT_EQ(execute_mode.init_complete, 1u);
+    setting(tEV_UPDATE, SETT_PRESET_P3, 0);
     EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
 }
 
@@ -237,7 +239,8 @@ TEST_F(MainLoopTest, CoreTemperatureReportAndChangeRule) {
 }
 
 TEST_F(MainLoopTest, CoreTemperatureIsReportedEveryTwoThousandPasses) {
-    for (int pass = 0; pass < 2 * TEMP_LOG_LOOPS + 1; ++pass) {
+    // A report, then 2000 passes counting down, then the next report.
+    for (int pass = 0; pass < 2 * (TEMP_LOG_LOOPS + 1) + 1; ++pass) {
         check_core_temperature(40000);
     }
     EXPECT_EQ(logged("MAIN: Core Temp 40.00.\n"), 3u);

@@ -9,11 +9,16 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/TempLog.h"
+
 namespace {
 
 using testing::HasSubstr;
 using testing::MatchesRegex;
 using testing::Not;
+
+class MsgFifo : public testing_support::TempLogTest {};
+class MsgFifoConcurrency : public testing_support::TempLogTest {};
 
 int countOf(const std::string& text, const std::string& part) {
     int count = 0;
@@ -23,7 +28,7 @@ int countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
-TEST(MsgFifo, HoldsOneElementLessThanItsSlots) {
+TEST_F(MsgFifo, HoldsOneElementLessThanItsSlots) {
     KbdFifo fifo;
     EXPECT_EQ(fifo.fill_level(), 0);
     for (char c = 'a'; c < 'a' + 7; ++c) {
@@ -43,7 +48,7 @@ TEST(MsgFifo, HoldsOneElementLessThanItsSlots) {
     EXPECT_EQ(fifo.fill_level(), 0);
 }
 
-TEST(MsgFifo, TheMessageFifoHoldsFifteen) {
+TEST_F(MsgFifo, TheMessageFifoHoldsFifteen) {
     MessageFifo fifo;
     message_s msg{tEV_KEY | UKEY_UP, 0};
     for (int i = 0; i < 15; ++i) {
@@ -53,7 +58,7 @@ TEST(MsgFifo, TheMessageFifoHoldsFifteen) {
     EXPECT_EQ(fifo.fill_level(), 15);
 }
 
-TEST(MsgFifo, KeepsOrderAndContentAcrossTheWrapOfTheIndices) {
+TEST_F(MsgFifo, KeepsOrderAndContentAcrossTheWrapOfTheIndices) {
     MouseFifo fifo;
     int next = 0;
     int expected = 0;
@@ -73,7 +78,7 @@ TEST(MsgFifo, KeepsOrderAndContentAcrossTheWrapOfTheIndices) {
     }
 }
 
-TEST(MsgFifo, PoppingAnEmptyFifoReportsItWithTheIndex) {
+TEST_F(MsgFifo, PoppingAnEmptyFifoReportsItWithTheIndex) {
     KbdFifo fifo;
     fifo.set_name("KbdRXFIFO");
     char c = 'q';
@@ -84,7 +89,7 @@ TEST(MsgFifo, PoppingAnEmptyFifoReportsItWithTheIndex) {
     EXPECT_EQ(c, 'q');
 }
 
-TEST(MsgFifo, ANewNameIsAnnouncedWithTheOldOne) {
+TEST_F(MsgFifo, ANewNameIsAnnouncedWithTheOldOne) {
     MessageFifo fifo;
     testing::internal::CaptureStdout();
     fifo.set_name("UserCtlTxFIFO");
@@ -94,7 +99,7 @@ TEST(MsgFifo, ANewNameIsAnnouncedWithTheOldOne) {
                                   "MF: changed name from UserCtlTxFIFO to UserCtlRxFIFO\n"));
 }
 
-TEST(MsgFifo, OverflowWarnsOnceWhileFullAndAgainAfterASuccessfulPush) {
+TEST_F(MsgFifo, OverflowWarnsOnceWhileFullAndAgainAfterASuccessfulPush) {
     KbdFifo fifo;
     fifo.set_name("KbdRXFIFO");
     char c = 'k';
@@ -116,9 +121,10 @@ TEST(MsgFifo, OverflowWarnsOnceWhileFullAndAgainAfterASuccessfulPush) {
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(countOf(out, "MF: FifoFull KbdRXFIFO\n"), 1);
     EXPECT_THAT(out, HasSubstr("MF: Wr_indx 3 rd_indx 4\n"));
+    EXPECT_EQ(countOf(logText(), "MF: FifoFull KbdRXFIFO\n"), 2);
 }
 
-TEST(MsgFifo, DebugTracesLockingOnStandardOutput) {
+TEST_F(MsgFifo, DebugTracesLockingOnStandardOutput) {
     MessageFifo fifo;
     fifo.set_name("Traced");
     message_s msg{tEV_EXIT, 0};
@@ -137,12 +143,13 @@ TEST(MsgFifo, DebugTracesLockingOnStandardOutput) {
                                                       "MF: Pop Traced\n"
                                                       "MF: Pop LOCK Traced\n"
                                                       "MF: Pop UNLOCK Traced\n");
+    EXPECT_THAT(logText(), Not(HasSubstr("LOCK")));
 }
 
 // One producer and one consumer, as the reader threads and the main loop use it: the
 // producer retries while the FIFO is full, so every message must come out once, in order
 // and with both words intact.
-TEST(MsgFifoConcurrency, NothingIsLostOrTornBetweenProducerAndConsumer) {
+TEST_F(MsgFifoConcurrency, NothingIsLostOrTornBetweenProducerAndConsumer) {
     constexpr uint32_t messages = 20000;
     MessageFifo fifo;
     std::atomic<int> maxLevel{0};
@@ -178,7 +185,7 @@ TEST(MsgFifoConcurrency, NothingIsLostOrTornBetweenProducerAndConsumer) {
 }
 
 // Below capacity a producer never sees a full FIFO, however the threads interleave.
-TEST(MsgFifoConcurrency, BurstsBelowCapacityAreNeverRefused) {
+TEST_F(MsgFifoConcurrency, BurstsBelowCapacityAreNeverRefused) {
     constexpr int bursts = 500;
     constexpr int burst = 7;
     KbdFifo fifo;

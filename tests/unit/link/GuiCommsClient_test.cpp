@@ -4,30 +4,32 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
+#include "common/SettingsIndex.h"
 #include "controller/link/CommsClient.h"
+#include "tests/support/TempLog.h"
 #include "tests/unit/link/UdpPeer.h"
 
 namespace {
 
-using testing::ContainsRegex;
-using testing::HasSubstr;
 using testing::MatchesRegex;
-using testing::Not;
 
-// The GUI's console time stamp.
-constexpr const char* STAMP = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} > ";
-
-std::string stamped(const std::string& line) { return std::string(STAMP) + line; }
+// The GUI's console time stamp before a line.
+std::string stamped(const std::string& line) {
+    return "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} > " + line;
+}
 
 class GuiLink : public testing::Test {
 protected:
     void SetUp() override {
-        testing::internal::CaptureStdout();
-        gui_ = std::make_unique<Ostrix::CommsClient>(GUI_PORT);
-        startOutput_ = testing::internal::GetCapturedStdout();
+        startOutput_ = printedBy([&] { gui_ = std::make_unique<Ostrix::CommsClient>(GUI_PORT); });
+    }
+
+    std::string get(CommsMessage_t& msg, int& result) {
+        return printedBy([&] { result = getMessageSoon(*gui_, &msg); });
     }
 
     std::unique_ptr<Ostrix::CommsClient> gui_;
@@ -46,16 +48,14 @@ TEST_F(GuiLink, AnswersEachMessageToThePortItCameFrom) {
 
     for (int i = 0; i < 2; ++i) {
         CommsMessage_t msg{};
-        testing::internal::CaptureStdout();
-        ASSERT_EQ(getMessageSoon(*gui_, &msg), 1);
-        const int sender = ntohs(msg.remote.sin_port);
-        EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                    MatchesRegex(stamped("GUI: recvfrom port " + std::to_string(sender) + "\n")));
+        int result = 0;
+        const std::string received = get(msg, result);
+        ASSERT_EQ(result, 1);
+        const std::string sender = std::to_string(ntohs(msg.remote.sin_port));
+        EXPECT_THAT(received, MatchesRegex(stamped("GUI: recvfrom port " + sender + "\n")));
         msg.packet = message_s{tEV_UPDATE | eventParameter(msg.packet.command), 5};
-        testing::internal::CaptureStdout();
-        gui_->PutMessage(&msg);
-        EXPECT_THAT(testing::internal::GetCapturedStdout(),
-                    MatchesRegex(stamped("GUI: sent message to Port " + std::to_string(sender) + "\n")));
+        EXPECT_THAT(printedBy([&] { gui_->PutMessage(&msg); }),
+                    MatchesRegex(stamped("GUI: sent message to Port " + sender + "\n")));
     }
 
     auto toFirst = first.receive();
@@ -73,9 +73,9 @@ TEST_F(GuiLink, ZoomValuesAreReceivedButNotLogged) {
     UdpPeer controller;
     controller.sendMessage(GUI_PORT, tEV_ZOOMVAL, 123);
     CommsMessage_t msg{};
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(getMessageSoon(*gui_, &msg), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    int result = 0;
+    EXPECT_EQ(get(msg, result), "");
+    ASSERT_EQ(result, 1);
     EXPECT_EQ(msg.packet.data, 123u);
 }
 
@@ -85,9 +85,9 @@ TEST_F(GuiLink, ADatagramOfAnotherSizeIsNoMessage) {
     controller.sendTo(GUI_PORT, {0x90, 0, 0, 1, 0, 0, 0x0B, 0xB8, 0xFF});
     controller.sendMessage(GUI_PORT, tEV_MESSAGE | MESS_NO_USB_DRIVE, 3000);
     CommsMessage_t msg{};
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(getMessageSoon(*gui_, &msg), 1);
-    testing::internal::GetCapturedStdout();
+    int result = 0;
+    get(msg, result);
+    ASSERT_EQ(result, 1);
     EXPECT_EQ(msg.packet.command, tEV_MESSAGE | MESS_NO_USB_DRIVE);
     EXPECT_EQ(msg.packet.data, 3000u);
     EXPECT_EQ(gui_->GetMessage(&msg), 0);
@@ -98,10 +98,8 @@ TEST_F(GuiLink, AFailedSendIsRetriedOnceThenTheAddressFallsBackToLoopback) {
     msg.packet = message_s{tEV_UPDATE | SETT_CAMERA_GAIN, 5};
     msg.remote = loopbackAddress(0); // port 0 cannot be sent to
     msg.remote.sin_addr.s_addr = htonl(0x7F000002);
-    testing::internal::CaptureStdout();
-    gui_->PutMessage(&msg);
     const std::string errorNumber = std::to_string(EINVAL);
-    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+    EXPECT_THAT(printedBy([&] { gui_->PutMessage(&msg); }),
                 MatchesRegex(stamped("GUI: Comms error sending message -1 with errno " + errorNumber +
                                      "\nGUI: Comms retry error sending message -1 with errno " + errorNumber +
                                      " to Port 0\n")));
@@ -109,38 +107,44 @@ TEST_F(GuiLink, AFailedSendIsRetriedOnceThenTheAddressFallsBackToLoopback) {
 }
 
 TEST(GuiLinkDeathTest, ATakenPortEndsTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     UdpPeer squatter(GUI_PORT);
     EXPECT_EXIT(Ostrix::CommsClient{GUI_PORT}, testing::ExitedWithCode(255), "GUI: Could not bind socket");
 }
 
 // Both ends in one process: the GUI's start-up message reaches the controller, and the
 // controller's request is answered back to the controller's port.
-TEST(LinkRoundTrip, RequestAndAnswerBetweenBothEnds) {
-    testing::internal::CaptureStdout();
-    Ostrix::CommsClient gui(GUI_PORT);
-    CommsClient controller(COMMS_LOCAL_ADDRESS, GUI_PORT);
+class LinkRoundTrip : public testing_support::TempLogTest {};
 
-    CommsMessage_t startup{};
-    startup.packet = message_s{tEV_PRESETLOADED, 0};
-    startup.remote = loopbackAddress(CONTROLLER_PORT);
-    gui.PutMessage(&startup);
+TEST_F(LinkRoundTrip, RequestAndAnswerBetweenBothEnds) {
     CommsMessage_t atController{};
-    ASSERT_EQ(getMessageSoon(controller, &atController), 1);
-    EXPECT_EQ(atController.packet.command, tEV_PRESETLOADED);
-    EXPECT_EQ(ntohs(atController.remote.sin_port), GUI_PORT);
-
-    CommsMessage_t request{};
-    request.packet = message_s{tEV_REQUEST | SETT_CAMERA_GAIN, 0};
-    controller.PutMessage(&request);
     CommsMessage_t atGui{};
-    ASSERT_EQ(getMessageSoon(gui, &atGui), 1);
-    EXPECT_EQ(ntohs(atGui.remote.sin_port), CONTROLLER_PORT);
-    atGui.packet = message_s{tEV_UPDATE | SETT_CAMERA_GAIN, 5};
-    gui.PutMessage(&atGui);
     CommsMessage_t answer{};
-    ASSERT_EQ(getMessageSoon(controller, &answer), 1);
-    testing::internal::GetCapturedStdout();
+    int startupArrived = 0;
+    int requestArrived = 0;
+    int answerArrived = 0;
+    printedBy([&] {
+        Ostrix::CommsClient gui(GUI_PORT);
+        CommsClient controller(COMMS_LOCAL_ADDRESS, GUI_PORT);
+
+        CommsMessage_t startup{};
+        startup.packet = message_s{tEV_PRESETLOADED, 0};
+        startup.remote = loopbackAddress(CONTROLLER_PORT);
+        gui.PutMessage(&startup);
+        startupArrived = getMessageSoon(controller, &atController);
+
+        CommsMessage_t request{};
+        request.packet = message_s{tEV_REQUEST | SETT_CAMERA_GAIN, 0};
+        controller.PutMessage(&request);
+        requestArrived = getMessageSoon(gui, &atGui);
+        atGui.packet = message_s{tEV_UPDATE | SETT_CAMERA_GAIN, 5};
+        gui.PutMessage(&atGui);
+        answerArrived = getMessageSoon(controller, &answer);
+    });
+    ASSERT_EQ(startupArrived, 1);
+    EXPECT_EQ(atController.packet.command, tEV_PRESETLOADED);
+    ASSERT_EQ(requestArrived, 1);
+    EXPECT_EQ(ntohs(atGui.remote.sin_port), CONTROLLER_PORT);
+    ASSERT_EQ(answerArrived, 1);
     EXPECT_EQ(answer.packet.command, 0xC0000035u);
     EXPECT_EQ(answer.packet.data, 5u);
 }

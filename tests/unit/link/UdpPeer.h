@@ -7,10 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -61,7 +65,8 @@ public:
         uint8_t buffer[64];
         sockaddr_in from{};
         socklen_t length = sizeof(from);
-        const ssize_t n = recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &length);
+        const ssize_t n =
+            recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0) {
             return std::nullopt;
         }
@@ -74,8 +79,7 @@ private:
 
 // Polls a link end until it delivers a message (loop-back delivery is immediate, but a
 // loaded machine may schedule the sender late).
-template <typename Client>
-int getMessageSoon(Client& client, CommsMessage_t* msg) {
+template <typename Client> int getMessageSoon(Client& client, CommsMessage_t* msg) {
     for (int attempt = 0; attempt < 2000; ++attempt) {
         if (client.GetMessage(msg) == 1) {
             return 1;
@@ -83,4 +87,12 @@ int getMessageSoon(Client& client, CommsMessage_t* msg) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return 0;
+}
+
+// What an action prints on standard output (captured so that a failing assertion
+// afterwards cannot leave the capture open).
+inline std::string printedBy(const std::function<void()>& action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
 }

@@ -20,7 +20,8 @@ TEST(MessageWire, WordsGoMostSignificantByteFirst) {
 }
 
 TEST(MessageWire, DecodingInvertsEncoding) {
-    for (const message_s msg : {message_s{0xA0000035, 10}, message_s{0xFFFFFFFF, 0x80000001}, message_s{0, 0}}) {
+    for (const message_s msg :
+         {message_s{0xA0000035, 10}, message_s{0xFFFFFFFF, 0x80000001}, message_s{0, 0}}) {
         const auto wire = wireOf(msg.command, msg.data);
         const message_s back = decodeMessage(wire.data());
         EXPECT_EQ(back.command, msg.command);

@@ -1,0 +1,73 @@
+// Runs a fuzz target's entry function over every file of its seed corpus, and over
+// generated inputs too large to keep in the repository, as part of the normal suite.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempRoot.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+constexpr size_t kMegabyte = 1 << 20;
+
+std::vector<std::string> corpusFiles() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(OSTRIX_CORPUS_DIR)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+int feed(const std::string& input) {
+    return LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+}
+
+class CorpusTest : public testing_support::SimBoardTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(CorpusTest, InputIsHandled) {
+    EXPECT_EQ(feed(testing_support::readFile(GetParam())), 0);
+}
+
+std::string testName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = std::filesystem::path(info.param).filename().string();
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, CorpusTest, ::testing::ValuesIn(corpusFiles()), testName);
+
+class GeneratedInputTest : public testing_support::SimBoardTest {};
+
+TEST_F(GeneratedInputTest, MegabyteLines) {
+    EXPECT_EQ(feed("[SYSTEM]\nzoommarkings = " + std::string(kMegabyte, '7') + "\n"), 0);
+    EXPECT_EQ(feed(std::string(kMegabyte, '[')), 0);
+    std::string list = "[SYSTEM]\nzoomsettings = ";
+    while (list.size() < kMegabyte) {
+        list += "1e39,-0.5,nan,";
+    }
+    EXPECT_EQ(feed(list), 0);
+}
+
+TEST_F(GeneratedInputTest, BinaryGarbage) {
+    std::string garbage;
+    uint32_t x = 2463534242u; // xorshift: the same bytes every run
+    for (size_t i = 0; i < kMegabyte; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        garbage += static_cast<char>(x & 0xFF);
+    }
+    EXPECT_EQ(feed(garbage), 0);
+}
+
+} // namespace

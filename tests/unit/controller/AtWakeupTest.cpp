@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "controller/core/pin_nums.h"
+#include "platform/wiringPi.h"
+#include "tests/unit/controller/ControllerTest.h"
+
+namespace {
+
+using controller_testing::ControllerTest;
+
+class AtWakeupTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        ControllerTest::SetUp();
+        // The camera board's settling wait is covered by its own test.
+        USE_CAMERA_BOARD = 0;
+        write("ostrix.cfg", "[SYSTEM]\nmajorversion = 2\n");
+    }
+
+    std::optional<int> wakeUp(std::vector<const char*> args = {}) {
+        args.insert(args.begin(), "OstrixPi");
+        EXPECT_EQ(parse_command_line(static_cast<int>(args.size()), args.data()), std::nullopt);
+        return at_wakeup(execute_mode);
+    }
+
+    bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
+    bool loggedInOrder(std::initializer_list<std::string> texts) const {
+        const std::string log = logText();
+        size_t at = 0;
+        for (const std::string& text : texts) {
+            at = log.find(text, at);
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "not logged in order: " << text;
+                return false;
+            }
+            at += text.size();
+        }
+        return true;
+    }
+
+    // The level changes the board saw on one line, in order.
+    std::vector<std::string> edges(int pin) {
+        std::vector<std::string> seen;
+        for (const sim::TraceEntry& e : board().trace().entries(sim::TraceKind::Gpio)) {
+            if (e.channel == pin) {
+                seen.push_back(e.text);
+            }
+        }
+        return seen;
+    }
+
+    int function(int pin) { return board().pins().function(pin); }
+    int level(int pin) { return board().pins().read(pin); }
+};
+
+using Edges = std::vector<std::string>;
+
+TEST_F(AtWakeupTest, WithoutAConfigurationFileTheControllerEnds) {
+    std::remove("ostrix.cfg");
+    EXPECT_EQ(wakeUp(), -1);
+    EXPECT_TRUE(loggedInOrder({"MAIN: at_wakeup - read conf file? 1\n", "Reading Config File qlm.cfg\n",
+                               "Reading Config File ostrix.cfg\n", "MAIN: ERROR: No Config File found"}));
+    EXPECT_FALSE(logged("MAIN: Initialising I2C Devices"));
+    EXPECT_EQ(board().pins().setupCount(), 0u);
+}
+
+TEST_F(AtWakeupTest, QlmCfgIsReadBeforeTheConfigFile) {
+    write("qlm.cfg", "[SYSTEM]\nmajorversion = 1\n");
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    EXPECT_EQ(system_major_version, 1);
+    EXPECT_FALSE(logged("Reading Config File ostrix.cfg"));
+    EXPECT_FALSE(execute_mode.configfile);
+}
+
+TEST_F(AtWakeupTest, ConfigFileIsTheFallback) {
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    EXPECT_EQ(system_major_version, 2);
+    EXPECT_TRUE(loggedInOrder({"MAIN: Config File does not exist\n", "Reading Config File ostrix.cfg\n"}));
+}
+
+TEST_F(AtWakeupTest, ConfWithAMissingFileStillReadsTheDefaults) {
+    EXPECT_EQ(wakeUp({"-conf", "absent.cfg"}), std::nullopt);
+    EXPECT_TRUE(loggedInOrder({"MAIN: ERROR: Config file not found, reverting to default",
+                               "MAIN: at_wakeup - read conf file? 1\n", "Reading Config File ostrix.cfg\n"}));
+    EXPECT_EQ(system_major_version, 2);
+}
+
+TEST_F(AtWakeupTest, ConfigurationReadByConfIsNotReadAgain) {
+    write("mine.cfg", "[SYSTEM]\nmajorversion = 3\n");
+    EXPECT_EQ(wakeUp({"-conf", "mine.cfg"}), std::nullopt);
+    EXPECT_TRUE(logged("MAIN: at_wakeup - read conf file? 0\n"));
+    EXPECT_FALSE(logged("Reading Config File ostrix.cfg"));
+    EXPECT_EQ(system_major_version, 3);
+}
+
+TEST_F(AtWakeupTest, BringUpDrivesTheBoardLinesInOrder) {
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    EXPECT_EQ(board().pins().setupCount(), 1u);
+    EXPECT_EQ(function(CONTROL_INTn_Pin), INPUT);
+    EXPECT_EQ(function(RESET_N_Pin), OUTPUT);
+    EXPECT_EQ(level(RESET_N_Pin), HIGH);
+    EXPECT_EQ(function(CLK_OEB_Pin), OUTPUT);
+    EXPECT_EQ(edges(CLK_OEB_Pin), (Edges{"high", "low"})); // outputs held off, then enabled
+    EXPECT_EQ(function(LCD_LED_Pin), OUTPUT);
+    EXPECT_EQ(level(LCD_LED_Pin), HIGH);
+    EXPECT_EQ(function(TX_PWR_EN_Pin), OUTPUT);
+    EXPECT_EQ(level(TX_PWR_EN_Pin), HIGH);
+    EXPECT_EQ(function(RX_PWR_EN_Pin), OUTPUT);
+    EXPECT_EQ(level(RX_PWR_EN_Pin), HIGH);
+    // No front-panel controls and no clock generator in this build.
+    EXPECT_EQ(ostrix_errstat, uint32_t{ERR_NO_USER_CONTROLS | ERR_CONF_CLKS});
+    EXPECT_TRUE(
+        loggedInOrder({"MAIN: Initialising I2C Devices\r\n", "MAIN: creating LTC2977\n", "System Reset 0\r\n",
+                       "System Reset 1\r\n", "MAIN: Init User Controls\n", "MAIN: Configure Clocks\r\n",
+                       "MAIN: LCD LED Driver\r\n", "MAIN: creating FPGA\n",
+                       "MAIN: Tx and Rx Power Enables\r\n", "MAIN: Configure HDMI Receivers\r\n",
+                       "MAIN: Configure HDMI Transmitters\r\n", "MAIN: at_wakeup complete\n"}));
+}
+
+TEST_F(AtWakeupTest, ResetPulseOfARunningBoard) {
+    pinMode(RESET_N_Pin, OUTPUT);
+    digitalWrite(RESET_N_Pin, HIGH);
+    board().trace().clear();
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    EXPECT_EQ(edges(RESET_N_Pin), (Edges{"low", "high"}));
+}
+
+TEST_F(AtWakeupTest, WarpVerificationLeavesResetAndClockOutputsAlone) {
+    pinMode(RESET_N_Pin, OUTPUT);
+    digitalWrite(RESET_N_Pin, HIGH);
+    board().trace().clear();
+    EXPECT_EQ(wakeUp({"-vwl"}), std::nullopt);
+    EXPECT_TRUE(edges(RESET_N_Pin).empty());
+    EXPECT_TRUE(edges(CLK_OEB_Pin).empty());
+    EXPECT_EQ(function(CLK_OEB_Pin), INPUT);
+}
+
+TEST_F(AtWakeupTest, Pi3ModeSkipsTheSwitchedOffDevices) {
+    EXPECT_EQ(wakeUp({"-X"}), std::nullopt);
+    EXPECT_EQ(function(CLK_OEB_Pin), INPUT);
+    EXPECT_EQ(function(TX_PWR_EN_Pin), INPUT);
+    EXPECT_EQ(function(RX_PWR_EN_Pin), INPUT);
+    EXPECT_EQ(level(LCD_LED_Pin), HIGH);
+    EXPECT_NE(ostrix_errstat & ERR_CONF_CLKS, 0u);
+    for (const char* skipped : {"MAIN: Configure Clocks", "MAIN: creating FPGA",
+                                "MAIN: Tx and Rx Power Enables", "MAIN: Configure HDMI"}) {
+        EXPECT_FALSE(logged(skipped)) << skipped;
+    }
+    EXPECT_TRUE(logged("MAIN: Init User Controls\n"));
+}
+
+TEST_F(AtWakeupTest, WithoutInitialiseOnlyResetAndBacklightDriverRun) {
+    EXPECT_EQ(wakeUp({"-I"}), std::nullopt);
+    EXPECT_EQ(level(RESET_N_Pin), HIGH);
+    EXPECT_EQ(level(LCD_LED_Pin), HIGH);
+    for (int pin : {CLK_OEB_Pin, TX_PWR_EN_Pin, RX_PWR_EN_Pin}) {
+        EXPECT_EQ(function(pin), INPUT) << pin;
+        EXPECT_TRUE(edges(pin).empty()) << pin;
+    }
+    EXPECT_EQ(ostrix_errstat, 0u);
+    for (const char* skipped :
+         {"MAIN: Initialising I2C Devices", "MAIN: creating LTC2977", "MAIN: Init User Controls",
+          "MAIN: Configure Clocks", "MAIN: creating FPGA"}) {
+        EXPECT_FALSE(logged(skipped)) << skipped;
+    }
+}
+
+TEST_F(AtWakeupTest, AbsentCameraBoardIsRecordedAndWaitedFor) {
+    USE_CAMERA_BOARD = 1;
+    EXPECT_EQ(wakeUp({"-ca", "ostrix.cfg"}), std::nullopt);
+    EXPECT_NE(ostrix_errstat & ERR_NO_CAMERA_BOARD, 0u);
+    EXPECT_TRUE(loggedInOrder({"MAIN: Init Camera Board 'ostrix.cfg' 'Camera_impl1_data.ied'\n",
+                               "MAIN: waiting after Camera Board init...\n", "MAIN: at_wakeup complete\n"}));
+}
+
+} // namespace

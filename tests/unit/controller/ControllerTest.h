@@ -1,0 +1,32 @@
+// Fixture for the controller core's tests: a fresh simulated board, the working folder in
+// its home with a log folder, and the controller's process state at its start values.
+#pragma once
+
+#include <string>
+
+#include "common/logfile.h"
+#include "controller/core/OstrixPi.h"
+#include "controller/core/configuration.h"
+#include "tests/support/TempRoot.h"
+
+namespace controller_testing {
+
+class ControllerTest : public testing_support::SimBoardTest {
+protected:
+    void SetUp() override {
+        SimBoardTest::SetUp();
+        testing_support::writeFile("./log/.keep", "");
+        logfile_testing::reset();
+        reset_process_state();
+    }
+
+    // Everything logged so far (the log file's text, time stamps included).
+    std::string logText() const { return testing_support::readFile("log/QLM_logfile_0001.log"); }
+
+    // A file in the working folder.
+    static void write(const std::string& name, const std::string& content) {
+        testing_support::writeFile("./" + name, content);
+    }
+};
+
+} // namespace controller_testing
