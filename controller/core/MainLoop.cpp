@@ -166,7 +166,10 @@ void handleInStandby(uint32_t kind) {
         }
         logprintf("MAIN: POWER ON COMMAND\n");
         audio_poll_error_count = 0;
-        // [power] wake_up(); [fpga] read the FPGA version.
+        // [power] wake_up();
+        if (fpga) {
+            fpga->version();
+        }
         break;
     default:
         break;
@@ -231,8 +234,12 @@ void unblankWhenDue() {
     // [fpga] unblank the left screen.
     execute_mode.screensblanked = 0;
     delete_timeout(&unblankTimer);
-    // [fpga] disable and re-enable the warp of both channels; unblank the right screen if
-    //        the right receiver has an input, mode3D != 0 or a stored image is shown.
+    if (fpga) {
+        fpga->setEnableWarp(LEFTandRIGHT, false);
+        fpga->setEnableWarp(LEFTandRIGHT, true);
+    }
+    // [fpga] unblank the right screen if the right receiver has an input, mode3D != 0 or a
+    //        stored image is shown.
 }
 
 void syncUpdateWhenDue() {
