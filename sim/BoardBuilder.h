@@ -18,6 +18,13 @@ public:
     BoardBuilder& with(const std::string& key, const std::string& value);
     BoardBuilder& withControlServer();
 
+    // Display FPGA options and faults.
+    BoardBuilder& withFpgaVersion(unsigned version);
+    BoardBuilder& withFpgaStatusStuck(unsigned status);
+    BoardBuilder& withFpgaDdrNeverReady();
+    BoardBuilder& withFpgaMemTestFailing(const std::string& channels); // "left", "right", "both"
+    BoardBuilder& withFpgaConfigurationFailing();
+
     // Writes the options for every program on this board, powers the board on (fresh
     // volatile state) and installs it; returns the installed board.
     Board& build();

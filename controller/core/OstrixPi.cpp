@@ -7,7 +7,11 @@
 
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/core/MainLoop.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
+#include "controller/input/UserControls.h"
 #include "platform/platform.h"
 
 namespace {
@@ -210,6 +214,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     logprintf("Command Line checked\n");
 
     if (std::optional<int> status = at_wakeup(execute_mode)) {
+        fpga.reset(); // it logs as it goes: before the log's statics
         return *status;
     }
 
@@ -218,8 +223,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
 
     logprintf("Main System Execution Block\n");
     if (execute_mode.run) {
-        // The collection of the GUI's settings starts here, with the first implemented
-        // setting.
+        start_settings_collection();
         logprintf("Entering endless loop...\n");
         process_mem_usage();
     } else {
@@ -231,5 +235,8 @@ int OstrixPi_main(int argc, const char* const* argv) {
     main_loop();
 
     logprintf("Application terminated\n");
+    // The front-panel worker stops before the process's statics go.
+    user_controls.reset();
+    fpga.reset();
     return 0;
 }

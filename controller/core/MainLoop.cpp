@@ -1,0 +1,489 @@
+// The main loop. Device steps are marked "[device]" with what the device's owner does
+// there; an absent device makes such a step do nothing.
+#include "controller/core/MainLoop.h"
+
+#include <cmath>
+#include <csignal>
+#include <fstream>
+
+#include "common/logfile.h"
+#include "common/timeout.h"
+#include "controller/core/ControllerKeys.h"
+#include "controller/core/GuiMessages.h"
+#include "controller/core/OstrixPi.h"
+#include "controller/core/SettingHandlers.h"
+#include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
+#include "controller/input/UserControls.h"
+#include "platform/platform.h"
+#include "platform/wiringPi.h"
+
+bool typed_command = false;
+message_s typed_message{};
+
+timer_t screenoffTimer = no_timeout();
+timer_t systemStandbyTimer = no_timeout();
+timer_t cameraOffTimer = no_timeout();
+timer_t cameraOnTimer = no_timeout();
+timer_t syncUpdateTimer = no_timeout();
+timer_t unblankTimer = no_timeout();
+
+int loopcounter = 0;
+int lastConnection[2] = {0, 0};
+int audio_poll_error_count = 0;
+uint8_t last_zoom = 0;
+int poll_zoom_error_count = 0;
+int temperature_check_loop_count = 0;
+float lasttemp = 0;
+int camera_on_loop = 0;
+int camera_on_error_count = 0;
+int settings_collection_index = 0;
+
+namespace {
+
+volatile std::sig_atomic_t terminationRequested = 0;
+
+extern "C" void requestTermination(int) {
+    terminationRequested = 1;
+}
+
+constexpr int MS_PER_SECOND = 1000;
+constexpr double MILLIDEGREES_PER_DEGREE = 1000.0;
+
+// Forces the next zoom reading to be reported.
+constexpr uint8_t ZOOM_UNKNOWN = 255;
+
+// A preset-loaded message's parameter: which preset, 0 after factory defaults, or this
+// after an import of settings from USB memory.
+constexpr uint32_t PRESET_PARAMETER_MASK = 0xFFFF;
+constexpr uint32_t PRESET_FROM_USB = 0xFFFF;
+constexpr uint32_t FACTORY_DEFAULTS = 0;
+
+// Start-up counts as complete once a setting message is handled after the request for
+// the last implemented setting has gone out, so that its answer, too, still runs its
+// handler whatever its value.
+constexpr int LAST_INDEX_BEFORE_INIT_COMPLETE = SETT_PRESET_P3;
+
+// Front-panel LED codes.
+constexpr uint8_t LED_OPERATING = 2;
+constexpr uint8_t LED_BUSY = 3;
+
+// Fixed numbers that start the signal-loss trace lines.
+constexpr int TRACE_BACKLIGHT_ON = 5862;
+constexpr int TRACE_SCREENOFF_TIMER = 5876;
+constexpr int TRACE_BACKLIGHT_OFF = 5891;
+
+bool armed(timer_t timer) {
+    return timer != no_timeout();
+}
+
+bool standbyGuardExpired() {
+    return timeout_expired(&standbyTimer, 0, 0) != 0;
+}
+
+bool takeMessage(message_s* msg) {
+    // A command-file command goes first; a queued message waits for the next pass.
+    if (typed_command) {
+        typed_command = false;
+        *msg = typed_message;
+        return true;
+    }
+    return user_controls && user_controls->popMessage(msg) == 1;
+}
+
+// --- filters ----------------------------------------------------------------------------
+
+void switchScreensBackOn() {
+    logprintf("MAIN: turning screens back on\n");
+    execute_mode.screenoff = 0;
+    execute_mode.hdmiInput = 1;
+    // [fpga] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS].
+    start_timeout("MAIN: SCRN:", &screenoffTimer, screen_off_standby_timeout * MS_PER_SECOND, 0);
+    if (user_controls) {
+        user_controls->ignoreKeypresses(false);
+    }
+}
+
+// --- dispatch ---------------------------------------------------------------------------
+
+void presetLoaded(uint32_t preset) {
+    if (preset == PRESET_FROM_USB) {
+        logprintf("MAIN: Preset from USB applied. Requesting all settings...\n");
+    } else if (preset != FACTORY_DEFAULTS) {
+        logprintf("MAIN: Preset number %d applied. Requesting all settings...\n", static_cast<int>(preset));
+    } else {
+        logprintf("MAIN: Factory reset applied. Requesting all settings...\n");
+        if (execute_mode.init_complete) {
+            logprintf("MAIN: Factory reset forceWhiteBalanceSettings\n");
+            // [camera] force the white-balance gains to 256, 256, 256.
+        } else {
+            logprintf("MAIN: skip AWB reset after factory reset since initialisation not complete.\n");
+        }
+    }
+    start_settings_collection();
+}
+
+bool isSettingMessage(uint32_t kind) {
+    return kind == tEV_ACTION || kind == tEV_ACTION_BEEP || kind == tEV_UPDATE;
+}
+
+void applySetting(const message_s& msg) {
+    const uint32_t index = eventParameter(msg.command);
+    const auto value = static_cast<int32_t>(msg.data);
+    if (index > static_cast<uint32_t>(LAST_SETTING_INDEX)) {
+        // Not a setting: nothing to store it in.
+        logprintf("Unimplemented Setting %d\n", static_cast<int>(index));
+        setting_changed = false;
+    } else {
+        // Until start-up is complete every value counts as new, so that each reaches the
+        // hardware once; white balance is a command and always runs.
+        setting_changed = !(value == shadow_settings[index] && execute_mode.init_complete) ||
+                          index == SETT_CAMERA_WHITE_BALANCE;
+        shadow_settings[index] = value;
+        if (setting_changed) {
+            run_setting_handler(static_cast<int>(index));
+        }
+    }
+    if (!execute_mode.init_complete && settings_collection_index > LAST_INDEX_BEFORE_INIT_COMPLETE) {
+        execute_mode.init_complete = 1;
+        logprintf("Settings initialisation complete\n");
+    }
+}
+
+void handleInStandby(uint32_t kind) {
+    switch (kind) {
+    case tEV_SYSUPDATE:
+        logprintf("MAIN: SYSTEM UPDATE COMMAND\n");
+        // [power] wake_up_power_on(); [usb] system_update();
+        audio_poll_error_count = 0;
+        // [power] wake_up();
+        break;
+    case tEV_SAVELOG:
+    case tEV_POWER_ON:
+        if (kind == tEV_SAVELOG) {
+            // [usb] copy the log to USB memory.
+        }
+        logprintf("MAIN: POWER ON COMMAND\n");
+        audio_poll_error_count = 0;
+        // [power] wake_up();
+        if (fpga) {
+            fpga->version();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void dispatch(const message_s& msg) {
+    const uint32_t kind = eventCode(msg.command);
+    if (kind == tEV_PRESETLOADED) {
+        presetLoaded(msg.command & PRESET_PARAMETER_MASK);
+        return;
+    }
+    if (!execute_mode.standby && isSettingMessage(kind)) {
+        applySetting(msg);
+        return;
+    }
+    if (execute_mode.standby) {
+        handleInStandby(kind);
+    } else if (kind == tEV_KEY) {
+        execute_mode.screenoff = 0;
+        execute_mode.hdmiInput = 1;
+        handle_key(msg);
+    } else if (kind == tEV_POWER_OFF) {
+        logprintf("MAIN: POWER OFF COMMAND\n");
+        // [power] shut_down();
+    }
+}
+
+// --- settings collection ----------------------------------------------------------------
+
+void finishSettingsCollection() {
+    logprintf("MAIN: GUI settings collected\n");
+    // The format goes in word 2 and in the parameter bits of word 1, where the GUI reads it.
+    const uint32_t format = image_format_png ? 1 : 0;
+    queue_gui_message(tEV_IMAGEFORMAT | format, format);
+    logprintf("MAIN: send Image Format %d\n", static_cast<int>(format));
+    last_zoom = ZOOM_UNKNOWN;
+    if (user_controls) {
+        user_controls->user_control_led(LED_OPERATING);
+        user_controls->enable_controls(true);
+        execute_mode.controlsEnabled = 1;
+        user_controls->disable_polling(false);
+        // [crosslink] splash_screen(0).
+    }
+    if (execute_mode.testSPI) {
+        // [fpga] the overlay-store SPI test (never returns).
+    }
+    if (execute_mode.standbyafterpowerup) {
+        execute_mode.standbyafterpowerup = 0;
+        // [power] shut_down();
+    }
+    // [audio] let the codec check for a headset.
+}
+
+// --- polls without a message ------------------------------------------------------------
+
+void unblankWhenDue() {
+    if (execute_mode.standby || !armed(unblankTimer) || !timeout_expired(&unblankTimer, 0, 0)) {
+        return;
+    }
+    logprintf("MAIN: Unblank timer expired, unblanking screens\r\n");
+    // [fpga] unblank the left screen.
+    execute_mode.screensblanked = 0;
+    delete_timeout(&unblankTimer);
+    if (fpga) {
+        fpga->setEnableWarp(LEFTandRIGHT, false);
+        fpga->setEnableWarp(LEFTandRIGHT, true);
+    }
+    // [fpga] unblank the right screen if the right receiver has an input, mode3D != 0 or a
+    //        stored image is shown.
+}
+
+void syncUpdateWhenDue() {
+    if (execute_mode.standby || !armed(syncUpdateTimer) || !timeout_expired(&syncUpdateTimer, 0, 0)) {
+        return;
+    }
+    delete_timeout(&syncUpdateTimer);
+    // [fpga] update the sync polarity.
+    logprintf("Sync timer expired; updated FPGA.\r\n");
+    execute_mode.sync_detected = 1;
+}
+
+void checkSignalLoss(bool inputDetected) {
+    if (!execute_mode.controlsEnabled) {
+        return;
+    }
+    if (inputDetected) {
+        if (!execute_mode.hdmiInput) {
+            logprintf("%d backlight on - inputDetected = 1\r\n", TRACE_BACKLIGHT_ON);
+            execute_mode.screenoff = 0;
+            // [fpga] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS].
+            display_message(MESS_NONE, 0);
+            if (user_controls) {
+                user_controls->ignoreKeypresses(false);
+            }
+        }
+        execute_mode.hdmiInput = 1;
+        return;
+    }
+    if (execute_mode.hdmiInput && !execute_mode.pngdisplay) {
+        execute_mode.hdmiInput = 0;
+        logprintf("MAIN: Screen Blanking ON\n");
+        logprintf("%d starting screenoffTimer (%d s) - !inputDetected\r\n", TRACE_SCREENOFF_TIMER,
+                  signal_loss_timeout);
+        start_timeout("MAIN: SCRN", &screenoffTimer, signal_loss_timeout * MS_PER_SECOND, 0);
+        // [hdmi] switch both receivers' outputs off.
+        display_message(MESS_NO_INPUT_DETECTED, signal_loss_timeout);
+    }
+    if (!execute_mode.screenoff && !execute_mode.pngdisplay && timeout_expired(&screenoffTimer, 0, 0)) {
+        logprintf("MAIN: turning off backlights\n");
+        execute_mode.screenoff = 1;
+        logprintf("%d backlight off - screenoffTimer expired\r\n", TRACE_BACKLIGHT_OFF);
+        start_timeout("MAIN: SLEEP", &systemStandbyTimer, screen_off_standby_timeout * MS_PER_SECOND, 0);
+        // [fpga] both backlights 0.
+        if (user_controls) {
+            user_controls->ignoreKeypresses(true);
+        }
+    }
+    if (execute_mode.screenoff && execute_mode.standby_on_no_signal &&
+        timeout_expired(&systemStandbyTimer, 0, 0)) {
+        // [power] shut_down();
+    }
+}
+
+void pollHdmi() {
+    ++loopcounter;
+    bool inputDetected = false;
+    // [hdmi] for channel 0, then 1: ask the transmitter whether a sink is connected;
+    //        [fpga] enable the channel's HDMI output accordingly; on a new connection log
+    //        "MAIN: new HDMI Tx connection in 2D mode, on loop %d\n" (loopcounter),
+    //        configure it for 2D and set the FPGA output 3D mode 0; channel 0 with
+    //        SETT_3DOUTPUT_MODE on and a new connection: log "MAIN: new HDMI Tx connection
+    //        in 3D mode, on loop %d\n", configure 3D, output 3D mode 1; remember the state in
+    //        lastConnection[channel]. Then let the channel's receiver process its events
+    //        (process_hdmi_rx_events), which may set inputDetected.
+    unblankWhenDue();
+    syncUpdateWhenDue();
+    checkSignalLoss(inputDetected);
+}
+
+void pollHardware() {
+    // [audio] if USE_AUDIO, the codec exists and audio_poll_error_count <= 9: poll it; a
+    //         negative result logs the error "ac->poll" and counts up, success clears it.
+    if (USE_HDMI_CHIPS) {
+        pollHdmi();
+    }
+    // [usb] check for USB memory insertion and removal.
+    // [camera] on a new camera connection: display_message(MESS_PREPARING_CAMERA_BOARD, 15),
+    //          then (unless DEBUG_POWER_CYCLE_CAMERA_BOARD) send all current settings to the
+    //          camera and display_message(MESS_NONE, 0).
+}
+
+// --- periodic duties --------------------------------------------------------------------
+
+void pollWarpDebug() {
+    if (!execute_mode.standby && timeout_expired(&warpDebugPollTimer, WARP_DEBUG_PERIOD_MS, 0)) {
+        if (fpga) {
+            fpga->displayWarpDebug();
+        }
+    }
+}
+
+void periodicDuties() {
+    // [camera] the power-cycle soak test when DEBUG_POWER_CYCLE_CAMERA_BOARD is set.
+    if (LOG_PI_TEMPERATURE) {
+        check_core_temperature(read_core_temperature());
+    }
+    pollWarpDebug();
+    // [camera] zoom poll: if zoomencoder, not in standby, a camera board exists and
+    //          zoomPollTimer has expired (restart ZOOM_POLL_PERIOD_MS): read the zoom and
+    //          queue tEV_ZOOMVAL with (zoom + 0.05) * 10 when it differs from last_zoom;
+    //          a camera that is not running logs "MAIN: Error getting Zoom\n" for the
+    //          first nine errors.
+    // [command file] if home_folder + "/command" exists: wait 10 ms and read one command.
+}
+
+} // namespace
+
+void start_screen_blanking() {
+    execute_mode.screensblanked = 1;
+    // [fpga] blank both screens.
+    delete_timeout(&unblankTimer);
+}
+
+void handle_message(const message_s& msg) {
+    logprintf("MAIN: got message %08x:%08x\n", msg.command, msg.data);
+    const uint32_t kind = eventCode(msg.command);
+    if (execute_mode.screenoff && !execute_mode.standby && kind != tEV_POWER_OFF) {
+        logprintf("MAIN: Message ignored when screens are off\n");
+        if (kind == tEV_KEY) {
+            switchScreensBackOn();
+        }
+        return;
+    }
+    if (!standbyGuardExpired()) {
+        logprintf("MAIN: Message ignored during Standby Timeout period\n");
+        return;
+    }
+    dispatch(msg);
+}
+
+void start_settings_collection() {
+    settings_collection_index = find_next_implemented_setting(0);
+    settings_collection_index = send_implemented_setting_request(settings_collection_index);
+}
+
+void settings_collection_step() {
+    if (settings_collection_index > LAST_SETTING_INDEX || !standbyGuardExpired()) {
+        return;
+    }
+    if (implemented_settings[settings_collection_index]) {
+        settings_collection_index = send_implemented_setting_request(settings_collection_index);
+    } else {
+        settings_collection_index = find_next_implemented_setting(settings_collection_index);
+        if (settings_collection_index <= LAST_SETTING_INDEX) {
+            if (user_controls) {
+                user_controls->enable_controls(false);
+            }
+            execute_mode.controlsEnabled = 0;
+            if (user_controls) {
+                user_controls->user_control_led(LED_BUSY);
+            }
+            settings_collection_index = send_implemented_setting_request(settings_collection_index);
+        }
+    }
+    if (settings_collection_index > LAST_SETTING_INDEX) {
+        finishSettingsCollection();
+    }
+}
+
+int read_core_temperature() {
+    std::ifstream file(platform::sysPath("/sys/class/thermal/thermal_zone0/temp"));
+    int millidegrees = 0;
+    if (!(file >> millidegrees)) {
+        return 0;
+    }
+    return millidegrees;
+}
+
+void check_core_temperature(int millidegrees) {
+    const float reading = static_cast<float>(millidegrees);
+    if (temperature_check_loop_count != 0) {
+        --temperature_check_loop_count;
+        const float change = reading - lasttemp;
+        if (std::fabs(change) > TEMP_CHANGE_LOG_MILLIDEGREES) {
+            logprintf("MAIN: Core Temp %0.2f changed by %0.2f\n", reading / MILLIDEGREES_PER_DEGREE,
+                      change / MILLIDEGREES_PER_DEGREE);
+        }
+    } else {
+        temperature_check_loop_count = TEMP_LOG_LOOPS;
+        logprintf("MAIN: Core Temp %0.2f.\n", reading / MILLIDEGREES_PER_DEGREE);
+        process_mem_usage();
+        if (fpga) {
+            fpga->checkPiDisplay();
+        }
+    }
+    lasttemp = reading;
+}
+
+bool main_loop_pass() {
+    message_s msg{};
+    const bool haveMessage = takeMessage(&msg);
+    if (haveMessage) {
+        handle_message(msg);
+        settings_collection_step();
+    } else {
+        if (!execute_mode.standby) {
+            pollHardware();
+        }
+        delay(IDLE_PASS_SLEEP_MS);
+    }
+    periodicDuties();
+    return haveMessage;
+}
+
+void install_termination_handlers() {
+    struct sigaction action {};
+    action.sa_handler = requestTermination;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool termination_requested() {
+    return terminationRequested != 0;
+}
+
+void main_loop() {
+    while (execute_mode.run) {
+        // A termination signal clears `run` here rather than in the handler, so that the
+        // mode word is only ever written by the main thread.
+        if (termination_requested()) {
+            execute_mode.run = 0;
+            break;
+        }
+        main_loop_pass();
+    }
+}
+
+void reset_main_loop_state() {
+    typed_command = false;
+    typed_message = message_s{};
+    for (timer_t* timer : {&screenoffTimer, &systemStandbyTimer, &cameraOffTimer, &cameraOnTimer,
+                           &syncUpdateTimer, &unblankTimer}) {
+        delete_timeout(timer);
+    }
+    loopcounter = 0;
+    lastConnection[0] = lastConnection[1] = 0;
+    audio_poll_error_count = 0;
+    last_zoom = 0;
+    poll_zoom_error_count = 0;
+    temperature_check_loop_count = 0;
+    lasttemp = 0;
+    camera_on_loop = 0;
+    camera_on_error_count = 0;
+    settings_collection_index = 0;
+}

@@ -1,0 +1,523 @@
+// One handler per setting the controller acts on. Each logs its line first and then
+// drives its device; a device that does not exist (feature switched off, failed at
+// start-up, or not part of this build yet) leaves only the log line. The places where a
+// device is driven are marked "[device]" with the call the device's owner makes there.
+#include "controller/core/SettingHandlers.h"
+
+#include <cstring>
+#include <string>
+
+#include "common/logfile.h"
+#include "common/messages.h"
+#include "common/timeout.h"
+#include "controller/core/GuiMessages.h"
+#include "controller/core/MainLoop.h"
+#include "controller/core/OstrixPi.h"
+
+int32_t shadow_settings[SETT_MAX_SETTING];
+bool setting_changed;
+int hdr_mode;
+
+const uint32_t cursor_colours[CURSOR_COLOUR_COUNT] = {
+    0xF80000, // red
+    0x00FC00, // green
+    0x0000F8, // blue
+    0xF8FC00, // yellow
+    0x00F8F8, // cyan
+    0xF800F8, // magenta
+    0xF8FCF8, // white
+    0x000000, // black
+};
+
+namespace {
+
+constexpr std::array<bool, SETT_MAX_SETTING> makeImplementedSettings() {
+    std::array<bool, SETT_MAX_SETTING> table{};
+    constexpr int singles[] = {SETT_LENSPOWER,        SETT_DIGITALZOOM,        SETT_UI_SOUND,
+                               SETT_UI_CROSSHAIRSIZE, SETT_UI_CROSSHAIRCOLOUR, SETT_UI_MENUPOSITION,
+                               SETT_UI_TRANSPARENCY};
+    for (int index : singles) {
+        table[index] = true;
+    }
+    struct Range {
+        int first;
+        int last;
+    };
+    constexpr Range ranges[] = {{SETT_DISPLAY_BRIGHTNESS, SETT_CAMERA_CONTRAST},
+                                {SETT_LIGHT_RING, SETT_COLOUR_CORRECTION_PROFILE},
+                                {SETT_HDR_RATIO, SETT_PRESET_P3}};
+    for (Range range : ranges) {
+        for (int index = range.first; index <= range.last; ++index) {
+            table[index] = true;
+        }
+    }
+    return table;
+}
+
+constexpr int countImplemented(const std::array<bool, SETT_MAX_SETTING>& table) {
+    int count = 0;
+    for (bool implemented : table) {
+        count += implemented ? 1 : 0;
+    }
+    return count;
+}
+
+// The 3D input mode change blanks both screens this long while the receivers settle.
+constexpr int UNBLANK_DELAY_MS = 1500;
+
+// White balance gains that leave the colours as they are.
+constexpr uint32_t NEUTRAL_WHITE_BALANCE_GAIN = 256;
+
+int32_t value(int index) {
+    return shadow_settings[index];
+}
+
+// --- display and overlay --------------------------------------------------------------
+
+void setLensPower(int index) {
+    logprintf("MAIN: Set Lens Power %d\n", value(SETT_LENSPOWER));
+    // [camera] with a camera board and 0 <= v <= LENSPOWER_X050:
+    //          load_lens_aberration_correction(v).
+}
+
+void setDigitalZoom(int index) {
+    logprintf("MAIN: Digital Zoom %d\n", value(SETT_DIGITALZOOM));
+    // [fpga] digital zoom = v.
+}
+
+void setSound(int index) {
+    logprintf("Sound Muting\n");
+    if (value(SETT_UI_SOUND) != 0) {
+        logprintf("Sound Mute ON\n");
+        // [audio] mute speakers and headset.
+    } else {
+        logprintf("Sound Mute OFF\n");
+        // [audio] unmute speakers and headset.
+    }
+}
+
+void setCrosshairSize(int index) {
+    logprintf("MAIN: Crosshair Size\n");
+    // [fpga] crosshair size = v.
+}
+
+void setCrosshairColour(int index) {
+    logprintf("MAIN: Crosshair Colour %d\n", value(SETT_UI_CROSSHAIRCOLOUR));
+    // [fpga] crosshair colour = the colour crosshair_colour(v) gives, if it gives one.
+}
+
+void setMenuPosition(int index) {
+    logprintf("GUI Menu Position %d\n", value(SETT_UI_MENUPOSITION));
+    // [fpga] overlay (menu) position = v.
+}
+
+void setTransparency(int index) {
+    logprintf("GUI Transparency %d\n", value(SETT_UI_TRANSPARENCY));
+    // [fpga] menu background transparency = v.
+}
+
+void setDisplayBrightness(int index) {
+    logprintf("DISPLAY Brightness Settings\n");
+    // [fpga] backlight of both displays = v.
+}
+
+void setDisplayContrast(int index) {
+    logprintf("DISPLAY Contrast Settings\n");
+    // [fpga] contrast of LEFTandRIGHT = v.
+}
+
+void setDisplaySharpness(int index) {
+    logprintf("DISPLAY Sharpness Settings\n");
+    // [fpga] sharpness = v.
+}
+
+// --- camera -----------------------------------------------------------------------------
+// The camera's picture settings are sent only when USE_CAMERA_SETTINGS is on.
+
+void setCameraGain(int index) {
+    logprintf("CAMERA Gain Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: gain = v.
+}
+
+void setCameraExposureTime(int index) {
+    logprintf("CAMERA Exposure Time Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: exposure time = v.
+}
+
+void setCameraBlackLevel(int index) {
+    logprintf("CAMERA Black Level Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: black level = v.
+}
+
+void setCameraSharpness(int index) {
+    logprintf("CAMERA Sharpness Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: sharpness = v.
+}
+
+void setCameraContrast(int index) {
+    logprintf("CAMERA Contrast Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: contrast = v.
+    logprintf("CAMERA Contrast Settings completed\n");
+}
+
+void runWhiteBalance(int index) {
+    logprintf("CAMERA White Balance Settings\n");
+    // [camera] if USE_CAMERA_SETTINGS: run the automatic white balance; show
+    //          MESS_AUTO_WB_COMPLETE for 3 s; then queue tEV_COPYFB for 76..81 (red, green,
+    //          blue gains, low then high 16 bits) and 82 (the valid flag), in that order.
+}
+
+void setMirrorHorizontal(int index) {
+    logprintf("Horizontal Mirror %d\n", value(SETT_CAMERA_MIRROR_HORIZ));
+    // [camera] horizontal output inversion = (v != 0).
+}
+
+void setMirrorVertical(int index) {
+    logprintf("Vertical Mirror %d\n", value(SETT_CAMERA_MIRROR_VERTICAL));
+    // [camera] vertical output inversion = (v != 0).
+}
+
+void setAwbValid(int index) {
+    logprintf("MAIN: AWB Valid\n");
+    // [camera] if v != 0: force white-balance gains red = 77 << 16 | 76,
+    //          green = 79 << 16 | 78, blue = 81 << 16 | 80 (settings).
+}
+
+void setColourGain(int index) {
+    // [camera] if USE_CAMERA_SETTINGS: colour gain of colour (index - 84) = value(index)
+    //          (84 red, 85 green, 86 blue).
+}
+
+void setChromaCorrect(int index) {
+    logprintf("MAIN: Camera Chrom Correct %d\n", value(SETT_CAMERA_CHROMA_CORRECT));
+    // [camera] chroma auto-correction = (v != 0).
+}
+
+void setShutterAutobrightness(int index) {
+    logprintf("MAIN: SHUTTER Autobrightness %d\n", value(SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS));
+    // [camera] shutter auto-brightness = (v == 1).
+}
+
+void setShutterPosition(int index) {
+    logprintf("MAIN: SHUTTER Position %d\n", value(SETT_CAMERA_SHUTTER_POSITION));
+    // [camera] shutter position = v.
+}
+
+void setColourCorrectionProfile(int index) {
+    logprintf("MAIN: Colour Correction Profile\n");
+    // [camera] colour-correction profile = v; queue tEV_COPYFB 57 with the camera's
+    //          contrast and tEV_COPYFB 55 with its black level; then, if init_complete,
+    //          log "MAIN: CCP forceWhiteBalanceSettings\n" and force the gains to
+    //          NEUTRAL_WHITE_BALANCE_GAIN, else log "MAIN: skip AWB reset from CCP since
+    //          initialisation not complete.\n".
+}
+
+void setHdrRatio(int index) {
+    logprintf("MAIN: HDR Ratio %d\n", value(SETT_HDR_RATIO));
+    // [camera] HDR ratio = v.
+}
+
+void setHdrExposure(int index) {
+    logprintf("MAIN: HDR Exposure %d\n", value(SETT_HDR_EXPOSURE));
+    // [camera] HDR exposure = v.
+}
+
+void setHdrMode(int index) {
+    logprintf("MAIN: HDR Mode %d\n", value(SETT_HDR_MODE));
+    hdr_mode = value(SETT_HDR_MODE);
+    // [camera] HDR mode = v.
+}
+
+void captureReferenceFrame(int index) {
+    logprintf("MAIN: SHUTTER Capture Ref Frame\n");
+    // [camera] take the current frame as the auto-brightness reference.
+}
+
+// --- lighting and audio -----------------------------------------------------------------
+
+void setRingQuadrants(int index) {
+    logprintf("QUADRANT Control Settings\n");
+    // [lighting] ring level r = setting 59; RING_TOP = r * 62, RING_LEFT = r * 63,
+    //            RING_BOTTOM = r * 64, RING_RIGHT = r * 65.
+}
+
+void setSubstage(int index) {
+    logprintf("SUBSTAGE Brightness Change\n");
+    // [lighting] substage level = v.
+}
+
+void setAux(int index) {
+    logprintf("AUX Brightness Change\n");
+    // [lighting] auxiliary level = v.
+}
+
+void setSpeakerVolume(int index) {
+    logprintf("SPEAKER Volume Settings\n");
+    // [audio] speaker volume = v.
+}
+
+void setHeadsetVolume(int index) {
+    logprintf("HEADSET Volume Settings\n");
+    // [audio] headphone volume = v.
+}
+
+// --- values kept for other parts of the controller --------------------------------------
+
+void setImageSaveOption(int index) {
+    // Read by the image capture.
+    logprintf("IMAGE SAVE OPTION\n");
+}
+
+void setPresetShort(int index) {
+    logprintf("PRESET %d SHORT option %d\n", index - SETT_PRESET_P1_SHORT + 1, value(index));
+}
+
+void setPresetLong(int index) {
+    logprintf("PRESET %d option %d\n", index - SETT_PRESET_P1 + 1, value(index));
+}
+
+void logAwbPart(int index) {
+    static const char* const parts[] = {"MAIN: AWB Red Lo\n",   "MAIN: AWB Red Hi\n",  "MAIN: AWB Green Lo\n",
+                                        "MAIN: AWB Green Hi\n", "MAIN: AWB Blue Lo\n", "MAIN: AWB Blue Hi\n"};
+    logprintf("%s", parts[index - SETT_AWB_RED_LO]);
+}
+
+void setImageSource(int index) {
+    logprintf("MAIN: Set Image Source %d\n", value(SETT_IMAGE_SOURCE));
+    // [capture] v != 0: show stored image v from the USB memory; v == 0: live video.
+}
+
+void setStandbyOnNoSignal(int index) {
+    execute_mode.standby_on_no_signal = value(SETT_STANDBY_ON_NO_SIGNAL) & 1;
+}
+
+// --- video modes ------------------------------------------------------------------------
+
+void set3DOutputMode(int index) {
+    logprintf("MAIN: 3D Output Mode\n");
+    // [hdmi] v != 0: left transmitter 3D, FPGA output 3D mode 1; v == 0: left transmitter
+    //        2D, FPGA output 3D mode 0.
+}
+
+void set3DInputMode(int index) {
+    logprintf("MAIN: 3D Input Mode -> %d\n", value(SETT_3DINPUT_MODE));
+    start_screen_blanking();
+    start_timeout("MAIN: UNBLANK", &unblankTimer, UNBLANK_DELAY_MS, 0);
+    // [hdmi] reconfigure both receivers for 3D input mode v.
+}
+
+// --- clock ------------------------------------------------------------------------------
+
+void setClock(int index) {
+    const int v = value(index);
+    int day = -1, month = -1, year = -1, hours = -1, minutes = -1;
+    switch (index) {
+    case SETT_TIME_HOURS:
+        logprintf("MAIN: Set hours to %d\n", v);
+        hours = v;
+        break;
+    case SETT_TIME_MINUTES:
+        logprintf("MAIN: Set mins to %d\n", v);
+        minutes = v;
+        break;
+    case SETT_DATE_DAY:
+        logprintf("MAIN: Set day to %d\n", v);
+        day = v;
+        break;
+    case SETT_DATE_MONTH:
+        logprintf("MAIN: Set month to %d\n", v);
+        month = v;
+        break;
+    default:
+        logprintf("MAIN: Set year to %d\n", v);
+        year = v;
+        break;
+    }
+    newDate(day, month, year, hours, minutes, -1);
+}
+
+void logOnly(int index) {
+    logprintf("%s",
+              index == SETT_IMPORT_SETTINGS ? "MAIN: Import all settings\n" : "MAIN: Export all settings\n");
+}
+
+using Handler = void (*)(int index);
+
+struct HandlerEntry {
+    int index;
+    Handler handler;
+};
+
+// Settings that share one handler or only log are spelt out here so that the table
+// below has one plain entry per index.
+const HandlerEntry handlerEntries[] = {
+    {SETT_LENSPOWER, setLensPower},
+    {SETT_DIGITALZOOM, setDigitalZoom},
+    {SETT_UI_SOUND, setSound},
+    {SETT_UI_CROSSHAIRSIZE, setCrosshairSize},
+    {SETT_UI_CROSSHAIRCOLOUR, setCrosshairColour},
+    {SETT_UI_MENUPOSITION, setMenuPosition},
+    {SETT_UI_TRANSPARENCY, setTransparency},
+    {SETT_DISPLAY_BRIGHTNESS, setDisplayBrightness},
+    {SETT_DISPLAY_CONTRAST, setDisplayContrast},
+    {SETT_DISPLAY_SHARPNESS, setDisplaySharpness},
+    {SETT_CAMERA_GAIN, setCameraGain},
+    {SETT_CAMERA_EXPOSURE_TIME, setCameraExposureTime},
+    {SETT_CAMERA_BLACK_LEVEL, setCameraBlackLevel},
+    {SETT_CAMERA_SHARPNESS, setCameraSharpness},
+    {SETT_CAMERA_CONTRAST, setCameraContrast},
+    {SETT_CAMERA_WHITE_BALANCE, runWhiteBalance},
+    {SETT_LIGHT_RING, setRingQuadrants},
+    {SETT_LIGHT_SUBSTAGE, setSubstage},
+    {SETT_LIGHT_AUX, setAux},
+    {SETT_LIGHT_QUADRANT_TOP, setRingQuadrants},
+    {SETT_LIGHT_QUADRANT_LEFT, setRingQuadrants},
+    {SETT_LIGHT_QUADRANT_BOTTOM, setRingQuadrants},
+    {SETT_LIGHT_QUADRANT_RIGHT, setRingQuadrants},
+    {SETT_SPEAKER_VOLUME, setSpeakerVolume},
+    {SETT_HEADSET_VOLUME, setHeadsetVolume},
+    {SETT_IMAGE_SAVE_OPTION, setImageSaveOption},
+    {SETT_PRESET_P1_SHORT, setPresetShort},
+    {SETT_PRESET_P2_SHORT, setPresetShort},
+    {SETT_PRESET_P3_SHORT, setPresetShort},
+    {SETT_CAMERA_MIRROR_HORIZ, setMirrorHorizontal},
+    {SETT_CAMERA_MIRROR_VERTICAL, setMirrorVertical},
+    {SETT_IMAGE_SOURCE, setImageSource},
+    {SETT_STANDBY_ON_NO_SIGNAL, setStandbyOnNoSignal},
+    {SETT_AWB_RED_LO, logAwbPart},
+    {SETT_AWB_RED_HI, logAwbPart},
+    {SETT_AWB_GREEN_LO, logAwbPart},
+    {SETT_AWB_GREEN_HI, logAwbPart},
+    {SETT_AWB_BLUE_LO, logAwbPart},
+    {SETT_AWB_BLUE_HI, logAwbPart},
+    {SETT_AWB_VALID, setAwbValid},
+    {SETT_3DOUTPUT_MODE, set3DOutputMode},
+    {SETT_CAMERA_COLOUR_GAIN_RED, setColourGain},
+    {SETT_CAMERA_COLOUR_GAIN_GREEN, setColourGain},
+    {SETT_CAMERA_COLOUR_GAIN_BLUE, setColourGain},
+    {SETT_CAMERA_CHROMA_CORRECT, setChromaCorrect},
+    {SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS, setShutterAutobrightness},
+    {SETT_CAMERA_SHUTTER_POSITION, setShutterPosition},
+    {SETT_3DINPUT_MODE, set3DInputMode},
+    {SETT_COLOUR_CORRECTION_PROFILE, setColourCorrectionProfile},
+    {SETT_HDR_RATIO, setHdrRatio},
+    {SETT_HDR_EXPOSURE, setHdrExposure},
+    {SETT_HDR_MODE, setHdrMode},
+    {SETT_PRESET_P1, setPresetLong},
+    {SETT_PRESET_P2, setPresetLong},
+    {SETT_PRESET_P3, setPresetLong},
+    {SETT_TIME_HOURS, setClock},
+    {SETT_TIME_MINUTES, setClock},
+    {SETT_DATE_DAY, setClock},
+    {SETT_DATE_MONTH, setClock},
+    {SETT_DATE_YEAR, setClock},
+    {SETT_IMPORT_SETTINGS, logOnly},
+    {SETT_EXPORT_SETTINGS, logOnly},
+    {SETT_CAMERA_REFERENCE_FRAME, captureReferenceFrame},
+};
+
+std::array<Handler, SETT_MAX_SETTING> makeHandlerTable() {
+    std::array<Handler, SETT_MAX_SETTING> table{};
+    for (const HandlerEntry& entry : handlerEntries) {
+        table[entry.index] = entry.handler;
+    }
+    return table;
+}
+
+const std::array<Handler, SETT_MAX_SETTING> handlers = makeHandlerTable();
+
+// asctime's layout without its line end.
+std::string timeText(const tm& calendar) {
+    char text[64];
+    strftime(text, sizeof(text), "%a %b %e %H:%M:%S %Y", &calendar);
+    return text;
+}
+
+constexpr int MONTH_BASE = 1;
+constexpr int YEAR_BASE_SINCE_1900 = 100; // the GUI's years count from 2000
+
+} // namespace
+
+const std::array<bool, SETT_MAX_SETTING> implemented_settings = makeImplementedSettings();
+static_assert(countImplemented(makeImplementedSettings()) == IMPLEMENTED_SETTING_COUNT);
+
+int find_next_implemented_setting(int index) {
+    if (index < 0) {
+        index = 0;
+    }
+    while (index <= LAST_SETTING_INDEX && !implemented_settings[index]) {
+        ++index;
+    }
+    return index;
+}
+
+int send_implemented_setting_request(int index) {
+    if (index > LAST_SETTING_INDEX) {
+        return index;
+    }
+    const int result = queue_gui_message(tEV_REQUEST | static_cast<uint32_t>(index), 0);
+    if (result != 0) {
+        logprintferror("MAIN: ERROR: Failed to send setting request to GUI (%d)", index);
+        return index;
+    }
+    logprintf("MAIN: Sent setting request to GUI (%d)\n", index);
+    return index + 1;
+}
+
+bool crosshair_colour(int32_t value, uint32_t* rgb) {
+    if (value < 0 || value >= CURSOR_COLOUR_COUNT) {
+        return false;
+    }
+    *rgb = cursor_colours[value];
+    return true;
+}
+
+void run_setting_handler(int index) {
+    if (index < 0 || index > LAST_SETTING_INDEX || handlers[index] == nullptr) {
+        logprintf("Unimplemented Setting %d\n", index);
+        return;
+    }
+    handlers[index](index);
+}
+
+time_t newDateFrom(time_t now, int day, int month, int year, int hours, int minutes, int seconds) {
+    tm calendar{};
+    localtime_r(&now, &calendar);
+    logprintf("MAIN: Local Time and Date: %s\n", timeText(calendar).c_str());
+
+    gmtime_r(&now, &calendar);
+    if (day > 0) {
+        calendar.tm_mday = day;
+    }
+    if (month > 0) {
+        calendar.tm_mon = month - MONTH_BASE;
+    }
+    if (year >= 0) {
+        calendar.tm_year = year + YEAR_BASE_SINCE_1900;
+    }
+    if (hours >= 0) {
+        calendar.tm_hour = hours;
+    }
+    if (minutes >= 0) {
+        calendar.tm_min = minutes;
+    }
+    if (seconds >= 0) {
+        calendar.tm_sec = seconds;
+    }
+    // The fields are UTC, so they are converted back as UTC.
+    const time_t result = timegm(&calendar);
+    tm updated{};
+    gmtime_r(&result, &updated);
+    logprintf("MAIN: New Time and Date: %s\n", timeText(updated).c_str());
+    return result;
+}
+
+time_t newDate(int day, int month, int year, int hours, int minutes, int seconds) {
+    return newDateFrom(time(nullptr), day, month, year, hours, minutes, seconds);
+}
+
+void reset_setting_state() {
+    std::memset(shadow_settings, 0, sizeof(shadow_settings));
+    setting_changed = false;
+    hdr_mode = 0;
+}

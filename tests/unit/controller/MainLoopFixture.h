@@ -1,0 +1,102 @@
+// The controller's loop state on a fresh simulated board, with the log read back from the
+// board's home folder. Tests that create the front-panel object (which binds the
+// controller's UDP port) belong to the link or integration tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <string>
+
+#include "common/logfile.h"
+#include "common/timeout.h"
+#include "controller/core/ControllerKeys.h"
+#include "controller/core/MainLoop.h"
+#include "controller/core/OstrixPi.h"
+#include "controller/core/SettingHandlers.h"
+#include "controller/input/UserControls.h"
+#include "tests/support/TempRoot.h"
+
+namespace loop_testing {
+
+class MainLoopTest : public testing_support::SimBoardTest {
+protected:
+    void SetUp() override {
+        testing_support::SimBoardTest::SetUp();
+        std::filesystem::create_directories(home() + "/log");
+        reset_process_state();
+        reset_main_loop_state();
+        reset_setting_state();
+        reset_controller_keys();
+        // The standby guard has run out: messages are acted on.
+        delete_timeout(&standbyTimer);
+    }
+
+    void TearDown() override {
+        user_controls.reset();
+        delete_timeout(&standbyTimer);
+        reset_main_loop_state();
+        testing_support::SimBoardTest::TearDown();
+    }
+
+    // The log file without its time stamps.
+    std::string logText() const {
+        return withoutStamps(testing_support::readFile(home() + "/log/QLM_logfile_0001.log"));
+    }
+
+    // The log written since the last call of markLog().
+    std::string newLog() const { return logText().substr(mark_); }
+    void markLog() { mark_ = logText().size(); }
+
+    static size_t count(const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+            ++n;
+        }
+        return n;
+    }
+    size_t logged(const std::string& what) const { return count(logText(), what); }
+    size_t loggedSinceMark(const std::string& what) const { return count(newLog(), what); }
+
+    static void handle(uint32_t command, uint32_t data = 0) { handle_message(message_s{command, data}); }
+    static void key(uint32_t code, uint32_t data = 0) { handle(tEV_KEY | code, data); }
+    static void setting(uint32_t kind, int index, int32_t value) {
+        handle(kind | static_cast<uint32_t>(index), static_cast<uint32_t>(value));
+    }
+
+private:
+    // "YYYY-MM-DD HH:MM:SS.mmm > ": '9' stands for a digit.
+    static constexpr const char* kStampShape = "9999-99-99 99:99:99.999 > ";
+
+    static bool stampAt(const std::string& text, size_t at) {
+        const std::string shape = kStampShape;
+        if (at + shape.size() > text.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < shape.size(); ++i) {
+            const char c = text[at + i];
+            if (shape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static std::string withoutStamps(const std::string& text) {
+        const size_t stampLength = std::string(kStampShape).size();
+        std::string out;
+        for (size_t at = 0; at < text.size();) {
+            if (stampAt(text, at)) {
+                at += stampLength;
+            } else {
+                out += text[at++];
+            }
+        }
+        return out;
+    }
+
+    size_t mark_ = 0;
+};
+
+} // namespace loop_testing

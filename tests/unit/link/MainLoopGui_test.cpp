@@ -1,0 +1,267 @@
+// The main loop against a stand-in GUI on the real UDP ports: the settings collection,
+// the change rule afterwards, and the handling of message bursts.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/unit/controller/MainLoopFixture.h"
+#include "tests/unit/link/StandInGui.h"
+
+namespace {
+
+// An idle pass sleeps 10 ms, so this bounds a wait at about a minute.
+constexpr int kMaxPasses = 6000;
+constexpr int kUserControlsWorkerPort = 1531;
+
+class MainLoopGuiTest : public loop_testing::MainLoopTest {
+protected:
+    void startFrontPanel(bool withWorker = true) {
+        user_controls = std::make_unique<UserControls>();
+        if (withWorker) {
+            user_controls->run_user_controls(kUserControlsWorkerPort);
+        }
+    }
+
+    // Runs loop passes until done() holds; false when it never did.
+    template <typename Done> bool runUntil(Done done) {
+        for (int pass = 0; pass < kMaxPasses; ++pass) {
+            if (done()) {
+                return true;
+            }
+            main_loop_pass();
+        }
+        return done();
+    }
+
+    bool runUntilLogged(const std::string& text) {
+        return runUntil([&] { return logged(text) > 0; });
+    }
+
+    bool collect() {
+        start_settings_collection();
+        return runUntil([] { return settings_collection_index > LAST_SETTING_INDEX; });
+    }
+
+    // The main thread's log lines, without the front-panel worker's (which interleave).
+    std::string mainThreadLog() const {
+        std::istringstream in(logText());
+        std::string line;
+        std::string out;
+        while (std::getline(in, line)) {
+            if (line.rfind("UC: ", 0) != 0 && line.rfind("CC: ", 0) != 0) {
+                out += line + "\n";
+            }
+        }
+        return out;
+    }
+};
+
+std::vector<int> expectedCollection() {
+    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 19};
+    for (int i = 50; i <= 57; ++i) {
+        indices.push_back(i);
+    }
+    for (int i = 59; i <= 91; ++i) {
+        indices.push_back(i);
+    }
+    for (int i = 93; i <= 98; ++i) {
+        indices.push_back(i);
+    }
+    return indices;
+}
+
+// What each collected setting's handler logs for the value 0 (84..86 drive the camera only,
+// 75 only sets a flag).
+struct HandlerLine {
+    int index;
+    const char* text;
+};
+const HandlerLine kHandlerLines[] = {
+    {2, "MAIN: Set Lens Power 0\n"},
+    {5, "MAIN: Digital Zoom 0\n"},
+    {9, "Sound Muting\nSound Mute OFF\n"},
+    {10, "MAIN: Crosshair Size\n"},
+    {11, "MAIN: Crosshair Colour 0\n"},
+    {12, "GUI Menu Position 0\n"},
+    {19, "GUI Transparency 0\n"},
+    {50, "DISPLAY Brightness Settings\n"},
+    {51, "DISPLAY Contrast Settings\n"},
+    {52, "DISPLAY Sharpness Settings\n"},
+    {53, "CAMERA Gain Settings\n"},
+    {54, "CAMERA Exposure Time Settings\n"},
+    {55, "CAMERA Black Level Settings\n"},
+    {56, "CAMERA Sharpness Settings\n"},
+    {57, "CAMERA Contrast Settings\nCAMERA Contrast Settings completed\n"},
+    {59, "QUADRANT Control Settings\n"},
+    {60, "SUBSTAGE Brightness Change\n"},
+    {61, "AUX Brightness Change\n"},
+    {62, "QUADRANT Control Settings\n"},
+    {63, "QUADRANT Control Settings\n"},
+    {64, "QUADRANT Control Settings\n"},
+    {65, "QUADRANT Control Settings\n"},
+    {66, "SPEAKER Volume Settings\n"},
+    {67, "HEADSET Volume Settings\n"},
+    {68, "IMAGE SAVE OPTION\n"},
+    {69, "PRESET 1 SHORT option 0\n"},
+    {70, "PRESET 2 SHORT option 0\n"},
+    {71, "PRESET 3 SHORT option 0\n"},
+    {72, "Horizontal Mirror 0\n"},
+    {73, "Vertical Mirror 0\n"},
+    {74, "MAIN: Set Image Source 0\n"},
+    {76, "MAIN: AWB Red Lo\n"},
+    {77, "MAIN: AWB Red Hi\n"},
+    {78, "MAIN: AWB Green Lo\n"},
+    {79, "MAIN: AWB Green Hi\n"},
+    {80, "MAIN: AWB Blue Lo\n"},
+    {81, "MAIN: AWB Blue Hi\n"},
+    {82, "MAIN: AWB Valid\n"},
+    {83, "MAIN: 3D Output Mode\n"},
+    {87, "MAIN: Camera Chrom Correct 0\n"},
+    {88, "MAIN: SHUTTER Autobrightness 0\n"},
+    {89, "MAIN: SHUTTER Position 0\n"},
+    {90, "MAIN: 3D Input Mode -> 0\n"},
+    {91, "MAIN: Colour Correction Profile\n"},
+    {93, "MAIN: HDR Ratio 0\n"},
+    {94, "MAIN: HDR Exposure 0\n"},
+    {95, "MAIN: HDR Mode 0\n"},
+    {96, "PRESET 1 option 0\n"},
+    {97, "PRESET 2 option 0\n"},
+    {98, "PRESET 3 option 0\n"},
+};
+
+std::string gotMessage(uint32_t command, uint32_t data) {
+    char text[64];
+    snprintf(text, sizeof(text), "MAIN: got message %08x:%08x\n", command, data);
+    return text;
+}
+
+TEST_F(MainLoopGuiTest, CollectionAsksForEverySettingOnceAndRunsEveryHandler) {
+    StandInGui gui; // answers every request with 0, the value already stored
+    startFrontPanel();
+    ASSERT_TRUE(collect());
+
+    EXPECT_EQ(gui.requests(), expectedCollection());
+    EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
+    EXPECT_EQ(logged("MAIN: GUI settings collected\n"), 1u);
+    EXPECT_EQ(logged("MAIN: send Image Format 1\n"), 1u);
+    EXPECT_TRUE(execute_mode.init_complete);
+
+    const std::string log = mainThreadLog();
+    for (const HandlerLine& line : kHandlerLines) {
+        const std::string expected = gotMessage(tEV_UPDATE | line.index, 0) + line.text;
+        EXPECT_NE(log.find(expected), std::string::npos) << "no handler run for setting " << line.index;
+    }
+    EXPECT_EQ(execute_mode.standby_on_no_signal, 0u); // setting 75's handler ran
+    EXPECT_EQ(log.find("Unimplemented Setting"), std::string::npos);
+
+    // The finish enables the front panel and tells the GUI the image format.
+    EXPECT_TRUE(execute_mode.controlsEnabled);
+    EXPECT_TRUE(user_controls->controlsEnabled());
+    EXPECT_FALSE(user_controls->pollingDisabled());
+    EXPECT_EQ(user_controls->ledColourCode(), 2);
+    EXPECT_TRUE(runUntil([&] { return gui.hasReceived(tEV_IMAGEFORMAT | 1, 1); }));
+}
+
+TEST_F(MainLoopGuiTest, AfterStartUpARepeatedValueRunsNothingButWhiteBalance) {
+    StandInGui gui;
+    startFrontPanel();
+    ASSERT_TRUE(collect());
+    EXPECT_EQ(logged("CAMERA Gain Settings\n"), 1u);
+
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 0);
+    gui.send(tEV_ACTION_BEEP | SETT_CAMERA_WHITE_BALANCE, 0);
+    gui.send(tEV_ACTION_BEEP | SETT_CAMERA_WHITE_BALANCE, 0);
+    gui.send(tEV_UPDATE | SETT_UI_CROSSHAIRCOLOUR, 0);
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 9);
+    ASSERT_TRUE(runUntilLogged(gotMessage(tEV_ACTION | SETT_CAMERA_GAIN, 9)));
+
+    EXPECT_EQ(logged(gotMessage(tEV_ACTION | SETT_CAMERA_GAIN, 0)), 1u);
+    EXPECT_EQ(logged("CAMERA Gain Settings\n"), 2u); // the collection's and the change to 9
+    EXPECT_EQ(logged("CAMERA White Balance Settings\n"), 2u);
+    EXPECT_EQ(logged("MAIN: Crosshair Colour 0\n"), 1u);
+    EXPECT_EQ(shadow_settings[SETT_CAMERA_GAIN], 9);
+}
+
+TEST_F(MainLoopGuiTest, PresetLoadedRestartsTheCollection) {
+    StandInGui gui;
+    startFrontPanel();
+    ASSERT_TRUE(collect());
+
+    gui.send(tEV_PRESETLOADED | 2);
+    ASSERT_TRUE(runUntilLogged("MAIN: Preset number 2 applied. Requesting all settings...\n"));
+    ASSERT_TRUE(runUntil([&] { return logged("MAIN: GUI settings collected\n") == 2; }));
+
+    std::vector<int> twice = expectedCollection();
+    const std::vector<int> once = expectedCollection();
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(gui.requests(), twice);
+    // The values did not change, so no handler ran a second time.
+    EXPECT_EQ(logged("CAMERA Gain Settings\n"), 1u);
+    EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
+}
+
+TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {
+    startFrontPanel();
+    start_settings_collection(); // the request for 2 is lost: nobody listens
+    for (int pass = 0; pass < 20; ++pass) {
+        main_loop_pass();
+    }
+    EXPECT_EQ(settings_collection_index, 3);
+    EXPECT_EQ(logged("MAIN: Sent setting request to GUI"), 1u);
+
+    // The GUI announces itself on start-up and the collection starts again.
+    StandInGui gui;
+    gui.send(tEV_PRESETLOADED);
+    ASSERT_TRUE(runUntil([] { return settings_collection_index > LAST_SETTING_INDEX; }));
+    EXPECT_EQ(gui.requests(), expectedCollection());
+}
+
+TEST_F(MainLoopGuiTest, ABurstIsHandledOnePassPerMessageWithoutSleeping) {
+    startFrontPanel(false);
+    settings_collection_index = LAST_SETTING_INDEX + 1; // nothing left to ask for
+    for (uint32_t key : {UKEY_P_UP, UKEY_P_DOWN, UKEY_BRIGHTNESS_LEFT_DEC, UKEY_SELECT}) {
+        message_s msg{tEV_KEY | key, 0};
+        ASSERT_EQ(user_controls->postToMain(&msg), 0);
+    }
+    for (int pass = 0; pass < 4; ++pass) {
+        EXPECT_TRUE(main_loop_pass()) << "pass " << pass;
+    }
+    EXPECT_FALSE(main_loop_pass());
+    const std::string log = mainThreadLog();
+    const size_t up = log.find("MAIN: Programmable UP Key Press\n");
+    const size_t down = log.find("MAIN: Programmable DOWN Key Press\n");
+    const size_t select = log.find("MAIN: Unhandled Key Press 4\n");
+    ASSERT_NE(select, std::string::npos);
+    EXPECT_LT(up, down);
+    EXPECT_LT(down, select);
+    EXPECT_EQ(backlightScale[0], 99u);
+}
+
+TEST_F(MainLoopGuiTest, ACommandFileMessageGoesFirstAndTheQueuedOneWaits) {
+    startFrontPanel(false);
+    settings_collection_index = LAST_SETTING_INDEX + 1;
+    message_s queued{tEV_KEY | UKEY_P_DOWN, 0};
+    ASSERT_EQ(user_controls->postToMain(&queued), 0);
+    typed_command = true;
+    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
+
+    EXPECT_TRUE(main_loop_pass());
+    EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
+    EXPECT_EQ(logged("MAIN: Programmable DOWN Key Press\n"), 0u);
+    EXPECT_TRUE(main_loop_pass());
+    EXPECT_EQ(logged("MAIN: Programmable DOWN Key Press\n"), 1u);
+}
+
+TEST_F(MainLoopGuiTest, IgnoredMessagesStillAdvanceTheCollection) {
+    startFrontPanel(false);
+    execute_mode.screenoff = 1; // every message is ignored, yet each one takes a step
+    settings_collection_index = 9;
+    message_s msg{tEV_ACTION | SETT_CAMERA_GAIN, 5};
+    ASSERT_EQ(user_controls->postToMain(&msg), 0);
+    EXPECT_TRUE(main_loop_pass());
+    EXPECT_EQ(logged("MAIN: Message ignored when screens are off\n"), 1u);
+    EXPECT_EQ(settings_collection_index, 10);
+    EXPECT_EQ(shadow_settings[SETT_CAMERA_GAIN], 0);
+}
+
+} // namespace
