@@ -4,7 +4,7 @@
 
 #include <cmath>
 #include <csignal>
-#include <fstream>
+#include <cstdio>
 
 #include "common/logfile.h"
 #include "common/timeout.h"
@@ -401,11 +401,16 @@ void settings_collection_step() {
 }
 
 int read_core_temperature() {
-    std::ifstream file(platform::sysPath("/sys/class/thermal/thermal_zone0/temp"));
-    int millidegrees = 0;
-    if (!(file >> millidegrees)) {
+    // Read on every pass: plain stdio keeps it cheap.
+    FILE* file = fopen(platform::sysPath("/sys/class/thermal/thermal_zone0/temp").c_str(), "r");
+    if (!file) {
         return 0;
     }
+    int millidegrees = 0;
+    if (fscanf(file, "%d", &millidegrees) != 1) {
+        millidegrees = 0;
+    }
+    fclose(file);
     return millidegrees;
 }
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/logfile.h"
 #include "common/timeout.h"
@@ -19,6 +20,21 @@
 #include "tests/support/TempRoot.h"
 
 namespace loop_testing {
+
+// The settings the controller asks the GUI for, in the order it asks.
+inline std::vector<int> expected_collection() {
+    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 19};
+    for (int i = 50; i <= 57; ++i) {
+        indices.push_back(i);
+    }
+    for (int i = 59; i <= 91; ++i) {
+        indices.push_back(i);
+    }
+    for (int i = 93; i <= 98; ++i) {
+        indices.push_back(i);
+    }
+    return indices;
+}
 
 class MainLoopTest : public testing_support::SimBoardTest {
 protected:

@@ -1,5 +1,6 @@
 // The main loop against a stand-in GUI on the real UDP ports: the settings collection,
-// the change rule afterwards, and the handling of message bursts.
+// the change rule afterwards, and the handling of message bursts. (Here rather than with
+// the link tests, which link the GUI's code too.)
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -55,20 +56,6 @@ protected:
         return out;
     }
 };
-
-std::vector<int> expectedCollection() {
-    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 19};
-    for (int i = 50; i <= 57; ++i) {
-        indices.push_back(i);
-    }
-    for (int i = 59; i <= 91; ++i) {
-        indices.push_back(i);
-    }
-    for (int i = 93; i <= 98; ++i) {
-        indices.push_back(i);
-    }
-    return indices;
-}
 
 // What each collected setting's handler logs for the value 0 (84..86 drive the camera only,
 // 75 only sets a flag).
@@ -140,7 +127,7 @@ TEST_F(MainLoopGuiTest, CollectionAsksForEverySettingOnceAndRunsEveryHandler) {
     startFrontPanel();
     ASSERT_TRUE(collect());
 
-    EXPECT_EQ(gui.requests(), expectedCollection());
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
     EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
     EXPECT_EQ(logged("MAIN: GUI settings collected\n"), 1u);
     EXPECT_EQ(logged("MAIN: send Image Format 1\n"), 1u);
@@ -191,8 +178,8 @@ TEST_F(MainLoopGuiTest, PresetLoadedRestartsTheCollection) {
     ASSERT_TRUE(runUntilLogged("MAIN: Preset number 2 applied. Requesting all settings...\n"));
     ASSERT_TRUE(runUntil([&] { return logged("MAIN: GUI settings collected\n") == 2; }));
 
-    std::vector<int> twice = expectedCollection();
-    const std::vector<int> once = expectedCollection();
+    std::vector<int> twice = loop_testing::expected_collection();
+    const std::vector<int> once = loop_testing::expected_collection();
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(gui.requests(), twice);
     // The values did not change, so no handler ran a second time.
@@ -213,7 +200,7 @@ TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {
     StandInGui gui;
     gui.send(tEV_PRESETLOADED);
     ASSERT_TRUE(runUntil([] { return settings_collection_index > LAST_SETTING_INDEX; }));
-    EXPECT_EQ(gui.requests(), expectedCollection());
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
 }
 
 TEST_F(MainLoopGuiTest, ABurstIsHandledOnePassPerMessageWithoutSleeping) {

@@ -1,0 +1,69 @@
+// The controller program with a stand-in GUI on the real UDP ports: the GUI starts after
+// the controller, announces itself, and the controller collects every setting and then
+// acts on changes.
+#include <gtest/gtest.h>
+
+#include "common/SettingsIndex.h"
+#include "tests/support/OstrixPiProcess.h"
+#include "tests/support/TempRoot.h"
+#include "tests/unit/controller/MainLoopFixture.h"
+#include "tests/unit/link/StandInGui.h"
+
+namespace {
+
+using testing_support::OstrixPiProcess;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+class ControllerGuiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(root() + "/.keep", "");
+        writeFile(work() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\nminorversion = 2\n");
+    }
+    std::string root() const { return dir_.path() + "/root"; }
+    std::string work() const { return dir_.path() + "/work"; }
+    std::string program() const { return std::string(OSTRIX_BIN_DIR) + "/OstrixPi"; }
+
+private:
+    TempDir dir_;
+};
+
+TEST_F(ControllerGuiTest, LateGuiGetsEverySettingAskedForThenChangesAreApplied) {
+    OstrixPiProcess controller(program(), root(), work());
+    ASSERT_TRUE(controller.waitForLog("UC: Sent Message from MAIN to GUI e0000002:00000000\n"))
+        << controller.console();
+
+    // Requests sent before the GUI runs are lost; its start-up message restarts them.
+    StandInGui gui([](int index) { return index == SETT_CAMERA_GAIN ? 40 : 0; });
+    gui.send(tEV_PRESETLOADED);
+    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.log();
+    EXPECT_EQ(
+        OstrixPiProcess::count(controller.log(), "MAIN: Factory reset applied. Requesting all settings...\n"),
+        1u);
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
+    EXPECT_EQ(OstrixPiProcess::count(controller.log(), "Settings initialisation complete\n"), 1u);
+
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 40); // unchanged: nothing to do
+    gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 41);
+    ASSERT_TRUE(controller.waitForLog("MAIN: got message a0000035:00000029\n"));
+    EXPECT_EQ(OstrixPiProcess::count(controller.log(), "CAMERA Gain Settings\n"), 2u);
+
+    EXPECT_EQ(controller.stop(), 0);
+    EXPECT_EQ(OstrixPiProcess::count(controller.log(), "Application terminated\n"), 1u);
+    // Messages the controller queued before the GUI listened were lost; the image format
+    // at the end of the collection arrived.
+    EXPECT_TRUE(gui.hasReceived(tEV_IMAGEFORMAT | 1, 1));
+}
+
+TEST_F(ControllerGuiTest, VersionsReachAGuiThatIsAlreadyRunning) {
+    StandInGui gui;
+    OstrixPiProcess controller(program(), root(), work());
+    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.console();
+    EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | APP_VERSION, 0x0005000F));
+    EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | SYSTEM_VERSION, 0x00040002));
+    EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
+    EXPECT_EQ(controller.stop(), 0);
+}
+
+} // namespace
