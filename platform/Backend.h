@@ -26,6 +26,8 @@ public:
     // SPI: full duplex, the received bytes replace the sent ones.
     virtual int spiSetup(int channel, int speedHz) { return unsupported(); }
     virtual int spiDataRW(int channel, unsigned char* data, int len) { return unsupported(); }
+    // Closes a handle of spiSetup (wiringPi leaves that to close()).
+    virtual int spiClose(int fd) { return unsupported(); }
 
     // I2C bus 1. Values and errors as the wiringPi calls of the same name.
     virtual int i2cSetup(int devId) { return unsupported(); }

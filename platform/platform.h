@@ -41,9 +41,12 @@ int shellOutput(const std::string& command, std::string& output);
 
 namespace platform {
 
-// The raw I2C and input-device calls that wiringPi has no function for.
+// The raw SPI, I2C and input-device calls that wiringPi has no function for.
 inline int i2cClose(int fd) {
     return backend().i2cClose(fd);
+}
+inline int spiClose(int fd) {
+    return backend().spiClose(fd);
 }
 inline int i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
     return backend().i2cReadBlock(fd, reg, length, data);

@@ -19,6 +19,22 @@ BoardBuilder& BoardBuilder::withControlServer() {
     return *this;
 }
 
+BoardBuilder& BoardBuilder::withFpgaVersion(unsigned version) {
+    return with("fpga.version", std::to_string(version));
+}
+BoardBuilder& BoardBuilder::withFpgaStatusStuck(unsigned status) {
+    return with("fpga.status_stuck", std::to_string(status));
+}
+BoardBuilder& BoardBuilder::withFpgaDdrNeverReady() {
+    return with("fpga.ddr_never_ready", "1");
+}
+BoardBuilder& BoardBuilder::withFpgaMemTestFailing(const std::string& channels) {
+    return with("fpga.memtest_fail", channels);
+}
+BoardBuilder& BoardBuilder::withFpgaConfigurationFailing() {
+    return with("fpga.config_fails", "1");
+}
+
 Board& BoardBuilder::build() {
     setenv("OSTRIX_SYSROOT", sysroot_.c_str(), 1);
     setenv("OSTRIX_PLATFORM", "sim", 1);

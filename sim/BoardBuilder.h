@@ -24,6 +24,13 @@ public:
     // power manager's page 1.
     BoardBuilder& withManualCameraRail(bool on) { return with("camera.rail", on ? "on" : "off"); }
 
+    // Display FPGA options and faults.
+    BoardBuilder& withFpgaVersion(unsigned version);
+    BoardBuilder& withFpgaStatusStuck(unsigned status);
+    BoardBuilder& withFpgaDdrNeverReady();
+    BoardBuilder& withFpgaMemTestFailing(const std::string& channels); // "left", "right", "both"
+    BoardBuilder& withFpgaConfigurationFailing();
+
     // Writes the options for every program on this board, powers the board on (fresh
     // volatile state) and installs it; returns the installed board.
     Board& build();

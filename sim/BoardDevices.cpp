@@ -1,5 +1,6 @@
 #include "sim/Board.h"
 #include "sim/CameraBoardModel.h"
+#include "sim/DisplayFpga.h"
 #include "sim/I2cBus.h"
 #include "sim/LightingModels.h"
 #include "sim/Ltc2977.h"
@@ -22,6 +23,7 @@ void createDevices(Board& board) {
             }
         });
     }
+    board.add(std::make_unique<DisplayFpga>(board));
 }
 
 } // namespace sim

@@ -1,5 +1,6 @@
 #include "sim/SimBackend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sys/eventfd.h>
@@ -14,10 +15,17 @@ namespace {
 constexpr int kMaxSlaveAddress = 0x7F;
 constexpr int kByteMask = 0xFF;
 constexpr int kBitsPerByte = 8;
+// Descriptors handed out by spiSetup: far above the ones the process really has open.
+constexpr int kSpiFdBase = 0x5D00;
+// Per transfer on the real board: the spidev ioctl and chip-select set-up.
+constexpr double kSpiTransferOverheadSeconds = 15e-6;
+// Bit times per byte on the wire, the inter-byte gap included.
+constexpr double kSpiBitsPerByte = 9;
+constexpr unsigned char kIdleByte = 0xFF;
 } // namespace
 
 SimBackend::SimBackend(std::unique_ptr<Board> board)
-    : board_(std::move(board)), i2c_(board_->find<I2cBus>()) {
+    : board_(std::move(board)), i2c_(board_->find<I2cBus>()), fpga_(board_->find<DisplayFpga>()) {
     board_->startServices();
 }
 
@@ -49,6 +57,9 @@ void SimBackend::digitalWrite(int pin, int value) {
     board_->pins().write(pin, value);
 }
 int SimBackend::digitalRead(int pin) {
+    if (pin == kConfDonePin && fpga_) {
+        fpga_->refreshConfDone();
+    }
     return board_->pins().read(pin);
 }
 
@@ -141,6 +152,52 @@ int SimBackend::i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
         return -1;
     }
     return read(fd, reg & kByteMask, data, length, "read i2c block data");
+}
+
+int SimBackend::spiSetup(int channel, int speedHz) {
+    if (channel < 0 || channel >= kSpiChannels || speedHz <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    spiSpeedHz_[channel] = speedHz;
+    board_->trace().note(TraceKind::Spi, channel, "setup " + std::to_string(speedHz) + " Hz");
+    return kSpiFdBase + channel;
+}
+
+int SimBackend::spiDataRW(int channel, unsigned char* data, int len) {
+    if (channel < 0 || channel >= kSpiChannels || spiSpeedHz_[channel] == 0 || len < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    TraceEntry e;
+    e.kind = TraceKind::Spi;
+    e.channel = channel;
+    bool traced = board_->trace().enabled(TraceKind::Spi);
+    if (traced) {
+        e.out.assign(data, data + len);
+    }
+    if (channel == 0 && fpga_) {
+        fpga_->transfer(data, len);
+    } else {
+        std::fill(data, data + len, kIdleByte);
+    }
+    if (traced) {
+        e.in.assign(data, data + len);
+        e.busSeconds = kSpiTransferOverheadSeconds + len * kSpiBitsPerByte / spiSpeedHz_[channel];
+        board_->trace().record(std::move(e));
+    }
+    return len;
+}
+
+int SimBackend::spiClose(int fd) {
+    int channel = fd - kSpiFdBase;
+    if (channel < 0 || channel >= kSpiChannels || spiSpeedHz_[channel] == 0) {
+        errno = EBADF;
+        return -1;
+    }
+    spiSpeedHz_[channel] = 0;
+    board_->trace().note(TraceKind::Spi, channel, "close");
+    return 0;
 }
 
 std::string SimBackend::shellPathPrefix() const {

@@ -8,6 +8,7 @@
 
 #include "platform/Backend.h"
 #include "sim/Board.h"
+#include "sim/DisplayFpga.h"
 
 namespace sim {
 
@@ -40,6 +41,11 @@ public:
     int i2cWriteReg8(int fd, int reg, int data) override;
     int i2cWriteReg16(int fd, int reg, int data) override;
     int i2cReadBlock(int fd, int reg, int length, uint8_t* data) override;
+    // SPI: channel 0 is the display FPGA; nothing answers on channel 1 (MISO reads high).
+    // Every transfer is traced with its bytes and its time on the wire at the speed set.
+    int spiSetup(int channel, int speedHz) override;
+    int spiDataRW(int channel, unsigned char* data, int len) override;
+    int spiClose(int fd) override;
 
     std::string shellPathPrefix() const override;
 
@@ -53,6 +59,9 @@ private:
     I2cBus* i2c_ = nullptr;
     mutable std::mutex i2cMutex_;
     std::map<int, uint8_t> i2cSlaves_;
+    static constexpr int kSpiChannels = 2;
+    DisplayFpga* fpga_ = nullptr;
+    int spiSpeedHz_[kSpiChannels] = {};
 };
 
 // The folder of the shell stand-ins (sudo, mount, umount, reboot, date, hwclock, ...).

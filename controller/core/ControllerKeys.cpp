@@ -2,6 +2,9 @@
 
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/alignment.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
 
 int StereoSeparation = 0;
 unsigned backlightScale[DISPLAY_CHANNELS] = {BACKLIGHT_SCALE_MAX, BACKLIGHT_SCALE_MAX};
@@ -52,15 +55,20 @@ void resetDivergence() {
 } // namespace
 
 void apply_backlight_scales() {
-    // [fpga] give the FPGA backlightScale[LEFT] and [RIGHT], then set the backlight of
-    //        both displays to shadow_settings[SETT_DISPLAY_BRIGHTNESS] again.
+    if (fpga) {
+        fpga->setBacklightScaling(backlightScale[LEFT_DISPLAY], backlightScale[RIGHT_DISPLAY]);
+    }
+    // [fpga] set the backlight of both displays to shadow_settings[SETT_DISPLAY_BRIGHTNESS]
+    //        again.
 }
 
 void apply_stereo_separation() {
-    // [fpga] apply the display shifts with separation: left pixel offset - StereoSeparation,
-    //        right pixel offset + StereoSeparation, line offsets unchanged; then log
-    //        "MAIN: Align Diverge, Left Pixel Offset %d\n" and
-    //        "MAIN: Align Diverge, Right Pixel Offset %d\n" with the two shifted offsets.
+    apply_display_shift(LEFT_DISPLAY, true);
+    apply_display_shift(RIGHT_DISPLAY, true);
+    logprintf("MAIN: Align Diverge, Left Pixel Offset %d\n",
+              WarpPixelSourceOffset[LEFT_DISPLAY] - StereoSeparation);
+    logprintf("MAIN: Align Diverge, Right Pixel Offset %d\n",
+              WarpPixelSourceOffset[RIGHT_DISPLAY] + StereoSeparation);
 }
 
 void handle_key(const message_s& msg) {
@@ -77,9 +85,7 @@ void handle_key(const message_s& msg) {
         break;
     case UKEY_ALIGN_MODE:
         logprintf("MAIN: Align Mode %d\n", static_cast<int>(msg.data));
-        // [fpga] alignment mode: word 2 = 1 shows MESS_ENTERING_WARP_ALIGN for 3 s; the FPGA's
-        //        alignment mode = word 2; word 2 = 0 saves the alignment file and shows
-        //        MESS_LEAVING_WARP_ALIGN for 3 s.
+        align_mode_key(msg.data);
         break;
     case UKEY_ALIGN_RESET:
     case UKEY_ALIGN_LEFT:
@@ -88,7 +94,7 @@ void handle_key(const message_s& msg) {
     case UKEY_ALIGN_DOWN:
     case UKEY_ALIGN_ROTR:
     case UKEY_ALIGN_ROTL:
-        // [fpga] alignment step of channel word 2 & 1 (word 2 > 1 is ignored for some keys).
+        align_step_key(key, msg.data);
         break;
     case UKEY_SETREFERENCEFRAME:
         logprintf("MAIN: UKEY_SETREFERENCEFRAME\n");
@@ -127,6 +133,7 @@ void handle_key(const message_s& msg) {
 }
 
 void reset_controller_keys() {
+    reset_alignment();
     StereoSeparation = 0;
     backlightScale[LEFT_DISPLAY] = BACKLIGHT_SCALE_MAX;
     backlightScale[RIGHT_DISPLAY] = BACKLIGHT_SCALE_MAX;

@@ -14,6 +14,8 @@
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
@@ -176,7 +178,10 @@ void handleInStandby(uint32_t kind) {
         }
         logprintf("MAIN: POWER ON COMMAND\n");
         audio_poll_error_count = 0;
-        // [power] wake_up(); [fpga] read the FPGA version.
+        // [power] wake_up();
+        if (fpga) {
+            fpga->version();
+        }
         break;
     default:
         break;
@@ -241,8 +246,12 @@ void unblankWhenDue() {
     // [fpga] unblank the left screen.
     execute_mode.screensblanked = 0;
     delete_timeout(&unblankTimer);
-    // [fpga] disable and re-enable the warp of both channels; unblank the right screen if
-    //        the right receiver has an input, mode3D != 0 or a stored image is shown.
+    if (fpga) {
+        fpga->setEnableWarp(LEFTandRIGHT, false);
+        fpga->setEnableWarp(LEFTandRIGHT, true);
+    }
+    // [fpga] unblank the right screen if the right receiver has an input, mode3D != 0 or a
+    //        stored image is shown.
 }
 
 void syncUpdateWhenDue() {
@@ -333,7 +342,9 @@ void pollHardware() {
 
 void pollWarpDebug() {
     if (!execute_mode.standby && timeout_expired(&warpDebugPollTimer, WARP_DEBUG_PERIOD_MS, 0)) {
-        // [fpga] display the warp debug information.
+        if (fpga) {
+            fpga->displayWarpDebug();
+        }
     }
 }
 
@@ -478,7 +489,9 @@ void check_core_temperature(int millidegrees) {
         temperature_check_loop_count = TEMP_LOG_LOOPS;
         logprintf("MAIN: Core Temp %0.2f.\n", reading / MILLIDEGREES_PER_DEGREE);
         process_mem_usage();
-        // [fpga] let the FPGA check the Pi display input.
+        if (fpga) {
+            fpga->checkPiDisplay();
+        }
     }
     lasttemp = reading;
 }

@@ -9,6 +9,8 @@
 #include "common/timeout.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
 
@@ -212,6 +214,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     logprintf("Command Line checked\n");
 
     if (std::optional<int> status = at_wakeup(execute_mode)) {
+        fpga.reset(); // it logs as it goes: before the log's statics
         return *status;
     }
 
@@ -234,5 +237,6 @@ int OstrixPi_main(int argc, const char* const* argv) {
     logprintf("Application terminated\n");
     // The front-panel worker stops before the process's statics go.
     user_controls.reset();
+    fpga.reset();
     return 0;
 }

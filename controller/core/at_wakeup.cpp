@@ -9,21 +9,25 @@
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/ConfigFile.h"
+#include "controller/core/ControllerKeys.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
+#include "controller/core/alignment.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
+#include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
 
 namespace {
 
 constexpr int kExitError = -1;
+constexpr int kExitVerified = 0;
 constexpr unsigned kResetAssertHoldMs = 1;
 constexpr unsigned kResetReleaseWaitMs = 10;
 constexpr unsigned kCameraSettleMs = 2000;
@@ -136,10 +140,22 @@ void createFpga(EXECUTE_MODE mode) {
         return;
     }
     logprintf("MAIN: creating FPGA\n");
-    // The display FPGA object is created here with `vp_fpga_file`, asserting its reset
-    // unless a warp verification was requested; it then gets the warp files and folder,
-    // the image orientation, the backlight scalings and the PNG compression, queues its
-    // version for the GUI and pulses the video reset.
+    process_mem_usage();
+    // A warp verification reads the tables already in the FPGA's memory: no reset.
+    fpga = std::make_unique<ostrixFpga>(vp_fpga_file, !warp_verification_requested());
+    process_mem_usage();
+    fpga->setFPGAfile(vp_fpga_file);
+    fpga->setWarpFileNames(warp_line_filename[LEFT], warp_pixel_filename[LEFT], warp_line_filename[RIGHT],
+                           warp_pixel_filename[RIGHT], warp_folder);
+    fpga->setWarpZipFileName(warp_zip_filename);
+    fpga->setSaveImageOrientation(image_horizontal_invert, image_vertical_invert);
+    fpga->setBacklightScaling(backlightScale[LEFT], backlightScale[RIGHT]);
+    fpga->setPngCompression(png_compression_level);
+    queue_gui_message(uint32_t{tEV_VERSIONINFO} | FPGA_VERSION, fpga->fpgaVersion());
+    if (!warp_verification_requested()) {
+        logprintf("MAIN: Video Reset\n");
+        fpga->VideoReset(LEFTandRIGHT);
+    }
 }
 
 // Step 13. Returns the exit status when a requested warp verification has run.
@@ -154,10 +170,33 @@ std::optional<int> enablePowerAndCopyWarp(EXECUTE_MODE mode) {
         digitalWrite(TX_PWR_EN_Pin, HIGH);
         digitalWrite(RX_PWR_EN_Pin, HIGH);
     }
-    // With the display FPGA: "MAIN: Copy Warp Settings to FPGA", then either the
-    // requested warp verifications (and the program ends with status 0) or the warp
-    // engine with each channel's display shift and rotation from the alignment file.
+    if (!fpga) {
+        return std::nullopt;
+    }
+    logprintf("MAIN: Copy Warp Settings to FPGA\n");
+    if (mode.verifywarpleft) {
+        fpga->verifyWarp(LEFT);
+    }
+    if (mode.verifywarpright) {
+        fpga->verifyWarp(RIGHT);
+    }
+    if (mode.verifywarpleft || mode.verifywarpright) {
+        return kExitVerified;
+    }
+    fpga->initialiseWarp();
+    for (int c = LEFT; c <= RIGHT; ++c) {
+        apply_display_shift(c, true);
+        fpga->setDisplayRotation(c, WarpRotation[c]);
+    }
     return std::nullopt;
+}
+
+// Step 14, after the HDMI chips: the video pipelines start again from their new input.
+void videoResetAfterHdmi(EXECUTE_MODE mode) {
+    if (mode.initialise && fpga && !warp_verification_requested()) {
+        logprintf("MAIN: Video Reset\n");
+        fpga->VideoReset(LEFTandRIGHT);
+    }
 }
 
 // Step 14.
@@ -286,7 +325,7 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
     if (!readConfiguration()) {
         return kExitError;
     }
-    // The alignment file (`alignmentfilename`) is read here.
+    read_alignment_file(alignmentfilename);
     wiringPiSetupGpio();
     initialiseI2c(mode);
     createPowerManager(mode);
@@ -303,6 +342,7 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
         return status;
     }
     configureHdmi(mode);
+    videoResetAfterHdmi(mode);
     initCameraBoard(mode);
     createAudioAndLighting(mode);
     if (mode.run && user_controls) {

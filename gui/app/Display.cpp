@@ -7,6 +7,8 @@
 #include "gui/app/guiprint.h"
 #include "gui/settings/OstrixControlSettings.h"
 
+namespace Ostrix {
+
 uint32_t app_version_major = 0;
 uint32_t app_version_minor = 0;
 uint32_t vp_version_major = 0;
@@ -20,7 +22,6 @@ uint32_t system_version_minor = 0;
 
 int image_format_png = 1;
 
-namespace Ostrix {
 namespace {
 
 constexpr uint32_t kIndexMask = 0xFFFF;     // setting and message numbers

@@ -9,6 +9,10 @@
 #include "gui/render/vfb.h"
 
 // Versions reported by the controller (shown by the version screen).
+namespace Ostrix {
+
+// Shared with the controller by name only: kept in the GUI's namespace so that a test
+// linking both programs' code sees two variables.
 extern uint32_t app_version_major;
 extern uint32_t app_version_minor;
 extern uint32_t vp_version_major;
@@ -23,7 +27,6 @@ extern uint32_t system_version_minor;
 // The controller's image file format: 1 PNG, 0 BMP.
 extern int image_format_png;
 
-namespace Ostrix {
 
 class Display {
 public:

@@ -7,6 +7,8 @@
 #include "common/logfile.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
+#include "controller/fpga/fpga.h"
 #include "tests/support/TempRoot.h"
 
 namespace controller_testing {
@@ -18,6 +20,11 @@ protected:
         testing_support::writeFile("./log/.keep", "");
         logfile_testing::reset();
         reset_process_state();
+    }
+
+    void TearDown() override {
+        fpga.reset(); // the bring-up's device objects go before the board
+        SimBoardTest::TearDown();
     }
 
     // Everything logged so far (the log file's text, time stamps included).

@@ -6,6 +6,8 @@
 #include "common/messages.h"
 #include "gui/settings/OstrixControlSettings.h"
 
+using namespace Ostrix;
+
 namespace {
 
 struct Result {

@@ -1,0 +1,341 @@
+// The display FPGA: SPI register access, bring-up, warp tables and display geometry.
+// ostrixFpga owns the SPI link (channel 0) and the configuration and reset lines. Every
+// writable register has a shadow here that holds the last value applied, so that a word
+// is always written whole and wake-up can replay everything after standby.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "common/timeout.h"
+#include "controller/core/pin_nums.h"
+
+// A per-channel operation treats channel i as selected when its argument is i or
+// LEFTandRIGHT; left is handled before right.
+enum channel { LEFT = 0, RIGHT = 1, LEFTandRIGHT = 2 };
+inline bool channelSelected(int argument, int c) {
+    return argument == c || argument == LEFTandRIGHT;
+}
+
+constexpr int SPI_CHANNEL = 0;
+
+// Register numbers; bit 7 of the address byte selects the channel.
+constexpr uint8_t FPGA_CHANNEL_BIT = 0x80;
+constexpr uint8_t fpgaRegister(uint8_t reg, int channel) {
+    return static_cast<uint8_t>(reg | (channel == RIGHT ? FPGA_CHANNEL_BIT : 0));
+}
+constexpr uint8_t CONTROL_REG(int c) {
+    return fpgaRegister(0x00, c);
+}
+constexpr uint8_t BACKLIGHT_REG(int c) {
+    return fpgaRegister(0x01, c);
+}
+constexpr uint8_t OVERLAY_TRANSPARENT_COLOUR_REG(int c) {
+    return fpgaRegister(0x02, c);
+}
+constexpr uint8_t OVERLAY_BACKGROUND_COLOUR_REG(int c) {
+    return fpgaRegister(0x03, c);
+}
+constexpr uint8_t OVERLAY_BACKGROUND_TRANSPARENCY_REG(int c) {
+    return fpgaRegister(0x04, c);
+}
+constexpr uint8_t OVERLAY_LOCATION_REG(int c) {
+    return fpgaRegister(0x05, c);
+}
+constexpr uint8_t OVERLAY_SCALED_BACKGROUND_COLOUR_REG(int c) {
+    return fpgaRegister(0x07, c);
+}
+constexpr uint8_t WARP_PIXEL_SOURCE_OFFSET_REG(int c) {
+    return fpgaRegister(0x08, c);
+}
+constexpr uint8_t WARP_LINE_SOURCE_OFFSET_REG(int c) {
+    return fpgaRegister(0x09, c);
+}
+constexpr uint8_t FRAME_STORE_ENABLE_REG(int c) {
+    return fpgaRegister(0x0C, c);
+}
+constexpr uint8_t CROSSHAIR_ENABLE_REG(int c) {
+    return fpgaRegister(0x0D, c);
+}
+constexpr uint8_t CROSSHAIR_COLOUR_REG(int c) {
+    return fpgaRegister(0x0E, c);
+}
+constexpr uint8_t DISPLAY_SHARPNESS_REG(int c) {
+    return fpgaRegister(0x0F, c);
+}
+constexpr uint8_t DR_WRITE_ADDRESS_REG(int c) {
+    return fpgaRegister(0x10, c);
+}
+constexpr uint8_t DR_READ_ADDRESS_REG(int c) {
+    return fpgaRegister(0x11, c);
+}
+constexpr uint8_t DR_DATA_REG_0(int c) {
+    return fpgaRegister(0x14, c);
+}
+constexpr uint8_t DR_DATA_REG_1(int c) {
+    return fpgaRegister(0x15, c);
+}
+constexpr uint8_t DR_DATA_REG_2(int c) {
+    return fpgaRegister(0x16, c);
+}
+constexpr uint8_t DR_DATA_REG_3(int c) {
+    return fpgaRegister(0x17, c);
+}
+constexpr uint8_t CM_ADDRESS_REG(int c) {
+    return fpgaRegister(0x20, c);
+}
+constexpr uint8_t CM_DATA_REG(int c) {
+    return fpgaRegister(0x21, c);
+}
+constexpr uint8_t STATUS_REG(int c) {
+    return fpgaRegister(0x30, c);
+}
+constexpr uint8_t HSYNC_LOHI_TIME_REG(int c) {
+    return fpgaRegister(0x3D, c);
+}
+constexpr uint8_t VSYNC_HI_TIME_REG(int c) {
+    return fpgaRegister(0x3E, c);
+}
+constexpr uint8_t VSYNC_LO_TIME_REG(int c) {
+    return fpgaRegister(0x3F, c);
+}
+constexpr uint8_t CONTROL_READBACK_REG(int c) {
+    return fpgaRegister(0x40, c);
+}
+constexpr uint8_t OVERLAY_READBACK_REG(int c) {
+    return fpgaRegister(0x42, c);
+}
+constexpr uint8_t WARP_STATUS_REGION(int c) {
+    return fpgaRegister(0x50, c);
+}
+constexpr int WARP_STATUS_WORDS = 15;
+constexpr uint8_t WARP_STATUS_STROBE_REG(int c) {
+    return fpgaRegister(0x5F, c);
+}
+constexpr uint8_t PI_RX_FRAME_COUNT = 0x63;
+constexpr uint8_t PI_RX_CONTROL_REG = 0x66;
+constexpr uint8_t SR_FPGA_REV = 0x7F;
+
+// DDR word addresses (one word = 128 bits = four 32-bit pixels).
+constexpr uint32_t DDR_ADDR_FRAME_BUFFER = 0x00000000;
+constexpr uint32_t DDR_ADDR_FRAME_BUFFER_1 = 0x00100000;
+constexpr uint32_t DDR_ADDR_FRAME_BUFFER_2 = 0x00200000;
+constexpr uint32_t DDR_ADDR_FRAME_BUFFER_3 = 0x00300000;
+constexpr uint32_t DDR_ADDR_OVERLAY_BUFFER = 0x01F00000;
+constexpr uint32_t PIXEL_FILE_START_ADDRESS = 0x02000000;
+constexpr uint32_t LINE_FILE_START_ADDRESS = 0x03000000;
+
+constexpr int FRAME_STORE_LINE_LEN = 1920;
+constexpr int FRAME_STORE_MAX_LINE = 1080;
+constexpr int FRAME_STORE_LINE_BOUNDARY = 2048;
+constexpr int FPGA_CONFIGURATION_TIMEOUT = 4000;
+constexpr uint32_t HIGH_SPEED_SPI_FPGA_VERSION = 31;
+constexpr int CHUNKS = 8;
+constexpr uint32_t BACKLIGHTMAX = 255;
+constexpr uint32_t BACKLIGHTOFFSET = 6;
+
+struct CONTROL_REG_STRUCT {
+    uint32_t VideoReset : 1;
+    uint32_t EnableHDMIRx : 1;
+    uint32_t EnableWarp : 1;
+    uint32_t FixedWarp : 1;
+    uint32_t LCDOutputEnable : 1;
+    uint32_t HDMIOutputEnable : 1;
+    uint32_t OverlayEnable : 1;
+    uint32_t PiVideoInEnable : 1;
+    uint32_t DigitalZoomEnable : 1;
+    uint32_t inputMode3D : 2;
+    uint32_t BlankVideoOut : 1;
+    uint32_t outputMode3D : 2;
+    uint32_t HSyncPolarity : 1;
+    uint32_t VSyncPolarity : 1;
+    uint32_t unused : 16;
+};
+union CONTROL_REG_UNION {
+    CONTROL_REG_STRUCT bits;
+    uint32_t word;
+};
+
+struct OVERLAY_REG_STRUCT {
+    uint32_t bgcolour : 24;
+    uint32_t position : 8;
+};
+union OVERLAY_REG_UNION {
+    OVERLAY_REG_STRUCT bits;
+    uint32_t word;
+};
+
+struct FRAME_STORE_ENABLE_STRUCT {
+    uint32_t inputEnable : 4;
+    uint32_t unused1 : 12;
+    uint32_t outputEnable : 4;
+    uint32_t unused2 : 12;
+};
+union FRAME_STORE_ENABLE_UNION {
+    FRAME_STORE_ENABLE_STRUCT bits;
+    uint32_t word;
+};
+
+struct STATUS_REG_STRUCT {
+    uint32_t CalFail : 1;
+    uint32_t CalSuccess : 1;
+    uint32_t PLLLocked : 1;
+    uint32_t InitDone : 1;
+    uint32_t MemTestBusy : 1;
+    uint32_t MemTestFail : 1;
+    uint32_t MemTestPass : 1;
+    uint32_t MemTestDone : 1;
+    uint32_t HDMIVSyncPol : 1;
+    uint32_t HDMIHSyncPol : 1;
+    uint32_t HDMIVSyncError : 1;
+    uint32_t HDMIHSyncError : 1;
+    uint32_t FPGAMagicNibble : 4;
+    uint32_t unused : 16;
+};
+union STATUS_REG_UNION {
+    STATUS_REG_STRUCT bits;
+    uint32_t word;
+};
+
+static_assert(sizeof(CONTROL_REG_UNION) == 4 && sizeof(OVERLAY_REG_UNION) == 4 &&
+              sizeof(FRAME_STORE_ENABLE_UNION) == 4 && sizeof(STATUS_REG_UNION) == 4);
+
+// One icon slot of the overlay store. Loading and drawing the bitmaps belong to the
+// overlay store code; the set-up modes only decide which slots are visible.
+enum icon_id_t {
+    icon_magnifier = 0,
+    icon_alignmentmode = 1,
+    icon_divergentmode = 2,
+    icon_brightnessmode = 3
+};
+constexpr int MAX_ICONS = 4;
+struct ICON_STRUCT {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool visible = false;
+    uint32_t xpos = 0;
+    uint32_t ypos = 0;
+};
+
+struct WarpTable;
+
+class ostrixFpga {
+public:
+    ostrixFpga(const std::string& fpga_file, bool assertReset);
+    ~ostrixFpga();
+    ostrixFpga(const ostrixFpga&) = delete;
+    ostrixFpga& operator=(const ostrixFpga&) = delete;
+
+    // Register access on SPI channel 0.
+    int openSPI();
+    uint32_t readwriteReg32(uint8_t address, uint32_t data);
+    int writeReg128(uint8_t address, const uint32_t data[4]);
+    void readReg128(uint8_t address, uint32_t data[4]);
+    // Line bursts: CHUNKS transfers to the data port. The write forms take frame-store
+    // words (1920 per line) or overlay words (960 per half line) already converted from
+    // pixels; the caller sets the write address first.
+    void writeVideoLineWords(int channel, const uint32_t* words);
+    void writeHalfVideoLineWords16(int channel, const uint16_t* words);
+    void readVideoLine(int channel, uint32_t start_address, int lineno, uint32_t* data);
+    void readOverlayLine(int channel, uint32_t start_address, int lineno, uint16_t* data);
+
+    // Bring-up and status.
+    void setFPGAfile(const std::string& file) { jicFileName = file; }
+    int reconfigure();
+    void programFPGA();
+    uint32_t version();
+    bool versionValid() const { return fpga_version_valid; }
+    uint32_t fpgaVersion() const { return fpga_version; }
+    void Reset();
+    int waitDDRInitDone();
+    int waitMemoryTestComplete(int channel);
+    void wake_up();
+    void VideoReset(int channel);
+    void checkPiDisplay();
+
+    // Frame store enables, image options and backlight scaling kept for the capture and
+    // display output code.
+    void frameStoreInputEnable(unsigned mask);
+    void frameStoreOutputEnable(unsigned mask);
+    void setPngCompression(int level);
+    void setSaveImageOrientation(bool horizontal_invert, bool vertical_invert);
+    void setBacklightScaling(unsigned leftscale, unsigned rightscale);
+
+    // Warp tables and display geometry.
+    void setWarpFileNames(const std::string& line_left, const std::string& pixel_left,
+                          const std::string& line_right, const std::string& pixel_right,
+                          const std::string& folder);
+    void setWarpZipFileName(const std::string& zip) { warp_zip_filename = zip; }
+    int copyFileToSPI(const std::string& filename, uint32_t start_address, int valuebits, int channel);
+    int compareFileToSPI(const std::string& filename, uint32_t start_address, int valuebits, int channel);
+    int setDisplayRotation(int channel, float degrees);
+    int verifyWarp(int channel);
+    void initialiseWarp();
+    void setDisplayShift(int channel, int pixel_offset, int line_offset);
+    void setEnableWarp(int channel, bool enabled);
+    void displayWarpDebug();
+    void alignmentmode(unsigned mode);
+
+    // Read-only views for the controller and tests.
+    const CONTROL_REG_UNION& controlShadow(int c) const { return shadowCR[c]; }
+    const OVERLAY_REG_UNION& overlayShadow(int c) const { return shadowOVERLAY[c]; }
+    const FRAME_STORE_ENABLE_UNION& frameStoreEnableShadow() const { return shadowFrameStoreEnable; }
+    int warpPixelSourceOffset(int c) const { return shadowWarpPixelSourceOffset[c]; }
+    int warpLineSourceOffset(int c) const { return shadowWarpLineSourceOffset[c]; }
+    float warpRotation(int c) const { return shadowWarpRotation[c]; }
+    const ICON_STRUCT& icon(int i) const { return icons[i]; }
+    unsigned backlightScaling(int c) const { return backlightScale[c]; }
+    int pngCompression() const { return png_compression; }
+    bool horizontalInvert() const { return iHorizontalInvert; }
+    bool verticalInvert() const { return iVerticalInvert; }
+    uint32_t stuckFrames() const { return stuckFrameCount; }
+    uint32_t mipiResets() const { return mipiResetCount; }
+    const std::string& warpFolder() const { return warpfolder; }
+
+private:
+    void writeControl(int channel);
+    void writeBothControls();
+    void writeFrameStoreEnable();
+    void resetShadows();
+    void clearIcons();
+    uint32_t pollStatus(int channel, bool checkStuck, bool (*done)(const STATUS_REG_UNION&));
+    void waitMemoryTests();
+    void lineBurst(int channel, unsigned char* chunk, int chunkBytes);
+    void uploadTable(const std::string& filename, const WarpTable& table, uint32_t start_address,
+                     int valuebits, int channel);
+    int uploadRotationFiles(const std::string& line_file, const std::string& pixel_file, const char* lineNote,
+                            const char* pixelNote, int channel);
+    void extractFromZip(const std::string& member, const char* temp_name);
+
+    int spifd = -1;
+    std::string warp_line_filename[2];
+    std::string warp_pixel_filename[2];
+    std::string warp_zip_filename;
+    uint32_t crosshairSize = 0;
+    CONTROL_REG_UNION shadowCR[2] = {};
+    OVERLAY_REG_UNION shadowOVERLAY[2] = {};
+    uint32_t shadowMenuTransparency = 0;
+    uint32_t shadowContrastPercent = 0;
+    uint32_t shadowSharpness = 0;
+    uint32_t guiPosition = 1;
+    FRAME_STORE_ENABLE_UNION shadowFrameStoreEnable = {};
+    int shadowWarpPixelSourceOffset[2] = {};
+    int shadowWarpLineSourceOffset[2] = {};
+    float shadowWarpRotation[2] = {};
+    uint32_t previousFrameCount = 0;
+    uint32_t stuckFrameCount = 0;
+    uint32_t mipiResetCount = 0;
+    std::string jicFileName;
+    std::string warpfolder = "./warp/";
+    bool fpga_version_valid = false;
+    uint32_t fpga_version = 0;
+    bool iHorizontalInvert = false;
+    bool iVerticalInvert = false;
+    timer_t timeout = no_timeout();
+    int icon_count = 0;
+    ICON_STRUCT icons[MAX_ICONS];
+    uint32_t backlightScale[2] = {100, 100};
+    int png_compression = 9;
+    int fpga_id = 0;
+};
