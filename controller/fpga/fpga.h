@@ -8,12 +8,12 @@
 #include <ctime>
 #include <string>
 
+#include "common/channel.h"
 #include "common/timeout.h"
 #include "controller/core/pin_nums.h"
 
 // A per-channel operation treats channel i as selected when its argument is i or
 // LEFTandRIGHT; left is handled before right.
-enum channel { LEFT = 0, RIGHT = 1, LEFTandRIGHT = 2 };
 inline bool channelSelected(int argument, int c) {
     return argument == c || argument == LEFTandRIGHT;
 }
