@@ -84,7 +84,7 @@ void shutDownLinksAtExit() {
 
 CameraLink::CameraLink(Board& board, CameraBoardModel& model)
     : board_(board), model_(model), lockPath_(board.volatilePath(kLockFile)),
-      linkPath_(board.path(kByIdFolder) + model.linkName()), thread_([this] { run(); }) {
+      linkPath_(board.path(kByIdFolder) + model.linkName()), owner_(getpid()), thread_([this] { run(); }) {
     static const bool registered = std::atexit(shutDownLinksAtExit) == 0;
     (void)registered;
     std::lock_guard<std::mutex> lock(liveLinksMutex());
@@ -100,10 +100,18 @@ CameraLink::~CameraLink() {
 }
 
 void CameraLink::shutdown() {
-    if (thread_.joinable()) {
-        stop_ = true;
-        thread_.join();
+    if (!thread_.joinable()) {
+        return;
     }
+    if (getpid() != owner_) {
+        // A forked child (a death test) holds a copy of the parent's link whose thread does
+        // not exist here: the parent keeps serving, the child must not wait for it.
+        static auto* orphans = new std::vector<std::thread>;
+        orphans->push_back(std::move(thread_));
+        return;
+    }
+    stop_ = true;
+    thread_.join();
 }
 
 bool CameraLink::takeHostLock() {

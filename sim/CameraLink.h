@@ -44,6 +44,7 @@ private:
     int slave_ = -1; // held open so the tty keeps its settings between the controller's opens
     CameraLineParser parser_;
     int64_t babbleUntilNs_ = 0;
+    const int owner_; // the process whose thread serves the link
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

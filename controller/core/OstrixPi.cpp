@@ -7,9 +7,11 @@
 
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/devices/LightingControl.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
@@ -215,6 +217,8 @@ int OstrixPi_main(int argc, const char* const* argv) {
 
     if (std::optional<int> status = at_wakeup(execute_mode)) {
         fpga.reset(); // it logs as it goes: before the log's statics
+        lighting.reset();
+        camera_board.reset();
         return *status;
     }
 
@@ -238,5 +242,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     // The front-panel worker stops before the process's statics go.
     user_controls.reset();
     fpga.reset();
+    lighting.reset(); // switches the lights off, and logs it
+    camera_board.reset();
     return 0;
 }

@@ -274,20 +274,12 @@ void initCameraBoard(EXECUTE_MODE mode) {
     delay(kCameraSettleMs);
 }
 
-// The lighting control switches the lights off when it goes. At exit that must happen
-// while the log and the I2C handler still exist, before the static objects go.
-void releaseLighting() {
-    lighting.reset();
-}
-
 // Step 16.
 void createAudioAndLighting(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
     }
     // The audio codec (when USE_AUDIO) is created here with `audio_init_script`.
-    static const bool releasedAtExit = std::atexit(releaseLighting) == 0;
-    (void)releasedAtExit;
     lighting = std::make_unique<LightingControl>(i2c_bus.get(), lighting_min_level);
     for (uint8_t channel = 0; channel < LIGHTING_CHANNELS; ++channel) {
         lighting->channel_level(channel, lighting_level[channel]);

@@ -25,8 +25,6 @@ protected:
     }
     // The devices the bring-up created go while the board and the log are still there.
     void TearDown() override {
-        lighting.reset();
-        camera_board.reset();
         power_manager.reset();
         i2c_bus.reset();
         ControllerTest::TearDown();

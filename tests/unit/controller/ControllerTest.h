@@ -5,9 +5,11 @@
 #include <string>
 
 #include "common/logfile.h"
+#include "controller/camera/CameraBoard.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/devices/LightingControl.h"
 #include "controller/fpga/fpga.h"
 #include "tests/support/TempRoot.h"
 
@@ -24,6 +26,8 @@ protected:
 
     void TearDown() override {
         fpga.reset(); // the bring-up's device objects go before the board
+        lighting.reset();
+        camera_board.reset();
         SimBoardTest::TearDown();
     }
 

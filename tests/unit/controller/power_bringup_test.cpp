@@ -11,6 +11,7 @@
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
+#include "controller/fpga/fpga.h"
 #include "platform/wiringPi.h"
 #include "sim/Ltc2977.h"
 
@@ -31,6 +32,7 @@ protected:
         USE_CAMERA_BOARD = 0; // no camera settle wait
     }
     void TearDown() override {
+        fpga.reset();
         lighting.reset();
         camera_board.reset();
         power_manager.reset();
