@@ -26,11 +26,13 @@ constexpr size_t EXTENSION_LENGTH = 4;
 
 std::mutex logfile_mutex;
 char logstr[LOGSTR_SIZE];
-std::string log_folder = "./log";
-std::string logfilenamebase = log_folder + "/QLM_logfile_";
+// The names are never destroyed: device objects still log from their destructors while
+// the program's static objects are torn down at exit.
+std::string& log_folder = *new std::string("./log");
+std::string& logfilenamebase = *new std::string(log_folder + "/QLM_logfile_");
 const char logfileextension[5] = ".log";
 int logfileindex = 0;
-std::string logfilename;
+std::string& logfilename = *new std::string;
 long maxLogFileSize = MAXLOGFILESIZE;
 
 void rebuildLogfileName() {

@@ -36,6 +36,7 @@ public:
 
     int spiSetup(int channel, int speedHz) override;
     int spiDataRW(int channel, unsigned char* data, int len) override;
+    int spiClose(int fd) override;
 
     int i2cSetup(int devId) override { return i2c_.setup(devId); }
     int i2cClose(int fd) override { return I2cBus::close(fd); }
@@ -132,6 +133,18 @@ int LinuxBackend::spiDataRW(int channel, unsigned char* data, int len) {
     }
     std::lock_guard<std::mutex> lock(spiMutex_);
     return spi_[static_cast<std::size_t>(channel)].transfer(data, len);
+}
+
+int LinuxBackend::spiClose(int fd) {
+    std::lock_guard<std::mutex> lock(spiMutex_);
+    for (auto& device : spi_) {
+        if (device.isOpen() && device.descriptor() == fd) {
+            device.close();
+            return 0;
+        }
+    }
+    errno = EBADF;
+    return -1;
 }
 
 } // namespace

@@ -27,6 +27,8 @@ public:
     // descriptor, or -1 with errno as the kernel reported it.
     int open(const std::string& path, int speedHz);
     bool isOpen() const { return fd_.valid(); }
+    int descriptor() const { return fd_.get(); }
+    void close() { fd_.reset(); }
 
     // One transfer of len bytes; returns len, or -1 with errno.
     int transfer(unsigned char* data, int len);

@@ -132,6 +132,20 @@ public:
         return n;
     }
 
+    // Whether the program still runs (reaps it and keeps its exit status when it ended).
+    bool running() {
+        if (done_ || pid_ <= 0) {
+            return false;
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            done_ = true;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return false;
+        }
+        return true;
+    }
+
 private:
     static constexpr int kChildSetupFailed = 126;
     static constexpr int kExecFailed = 127;
@@ -151,19 +165,6 @@ private:
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
-    }
-
-    bool running() {
-        if (done_ || pid_ <= 0) {
-            return false;
-        }
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            done_ = true;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return false;
-        }
-        return true;
     }
 
     std::string workdir_;

@@ -173,6 +173,8 @@ TEST_F(LinuxBackendErrors, SpiSetupFailsCleanlyAndTransfersNeedASetup) {
     expectFailure([&] { return pi_->spiSetup(2, 1000000); }, EINVAL);
     expectFailure([&] { return pi_->spiSetup(0, 0); }, EINVAL);
     expectFailure([&] { return pi_->spiDataRW(2, data, 4); }, EINVAL);
+    // Only a descriptor that spiSetup handed out can be closed.
+    expectFailure([&] { return pi_->spiClose(STDIN_FILENO); }, EBADF);
 }
 
 } // namespace
