@@ -78,16 +78,7 @@ protected:
     virtual bool autoIncrement() const { return true; }
 
     // Holds the chip's cross-process state lock.
-    class Lock {
-    public:
-        explicit Lock(SharedMutex& m) : m_(m) { m_.lock(); }
-        ~Lock() { m_.unlock(); }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-
-    private:
-        SharedMutex& m_;
-    };
+    using Lock = SharedLock;
     Lock lock() const;
 
     // Storage; the caller holds the lock.

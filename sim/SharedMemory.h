@@ -47,6 +47,18 @@ struct SharedMutex {
     void unlock();
 };
 
+// Holds a SharedMutex for its lifetime.
+class SharedLock {
+public:
+    explicit SharedLock(SharedMutex& m) : m_(m) { m_.lock(); }
+    ~SharedLock() { m_.unlock(); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SharedMutex& m_;
+};
+
 // The first member of every shared state structure.
 struct RegionHeader {
     uint32_t magic;
@@ -78,16 +90,7 @@ public:
     // Back to the power-on state, seen at once by every program mapping the file.
     void reset() { powerOn(file_->data()); }
 
-    class Lock {
-    public:
-        explicit Lock(SharedMutex& m) : m_(m) { m_.lock(); }
-        ~Lock() { m_.unlock(); }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-
-    private:
-        SharedMutex& m_;
-    };
+    using Lock = SharedLock;
     Lock lock() const { return Lock(get()->header.mutex); }
 
 private:
