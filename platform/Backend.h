@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <termios.h>
 
 namespace platform {
 
@@ -43,6 +44,9 @@ public:
 
     // Event-type bits of an input event device (type 0 of the event-bit query).
     virtual int inputEventBits(int fd, uint8_t* bits, int length) { return unsupported(); }
+
+    // Line settings of a serial port, applied at once; 0 or -1 with errno as tcsetattr.
+    virtual int serialSetLine(int fd, const termios& line) { return tcsetattr(fd, TCSANOW, &line); }
 
     // Folder put first on PATH for shell commands (the simulator's stand-ins), or empty.
     virtual std::string shellPathPrefix() const { return {}; }

@@ -54,5 +54,8 @@ inline int i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
 inline int inputEventBits(int fd, uint8_t* bits, int length) {
     return backend().inputEventBits(fd, bits, length);
 }
+inline int serialSetLine(int fd, const termios& line) {
+    return backend().serialSetLine(fd, line);
+}
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -326,6 +327,7 @@ void CameraBoardModel::setLink(bool up, const std::string& path) {
     auto lock = state_.lock();
     state_->linkUp = up ? 1 : 0;
     copyText(state_->linkPath, sizeof state_->linkPath, path);
+    copyText(state_->parity, sizeof state_->parity, "none"); // a new port starts without parity
 }
 
 void CameraBoardModel::setHost(bool hosting) {
@@ -335,6 +337,24 @@ void CameraBoardModel::setHost(bool hosting) {
         state_->linkUp = 0;
         state_->linkPath[0] = '\0';
     }
+}
+
+bool CameraBoardModel::isLinkPort(int fd) const {
+    std::string path = linkPath();
+    struct stat port {};
+    struct stat link {};
+    return !path.empty() && fstat(fd, &port) == 0 && stat(path.c_str(), &link) == 0 &&
+           S_ISCHR(port.st_mode) && port.st_rdev == link.st_rdev;
+}
+
+void CameraBoardModel::setParity(const char* parity) {
+    auto lock = state_.lock();
+    copyText(state_->parity, sizeof state_->parity, parity);
+}
+
+std::string CameraBoardModel::parity() const {
+    auto lock = state_.lock();
+    return state_->parity;
 }
 
 bool CameraBoardModel::present() const {

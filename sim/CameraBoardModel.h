@@ -78,7 +78,7 @@ struct CameraSettings {
 
 struct CameraBoardState {
     static constexpr uint32_t kMagic = 0x4F43414D; // "OCAM"
-    static constexpr uint32_t kVersion = 1;
+    static constexpr uint32_t kVersion = 2;
     RegionHeader header;
 
     // Test side.
@@ -104,6 +104,7 @@ struct CameraBoardState {
     uint64_t handledSeq = 0;
     char linkPath[256] = {};
     char lineSettings[64] = {}; // line settings seen with the last command
+    char parity[8] = "none";    // parity the controller set; the pseudo-terminal carries none
     CameraSettings settings;
 
     uint64_t commandCount = 0;
@@ -180,6 +181,11 @@ public:
     void acknowledge(uint64_t seenRequest);
     void setLink(bool up, const std::string& path);
     void setHost(bool hosting);
+    // The serial settings a program gives the port: true when `fd` is the link's port. A
+    // pseudo-terminal has no parity, so the board keeps the parity asked for here.
+    bool isLinkPort(int fd) const;
+    void setParity(const char* parity);
+    std::string parity() const;
     std::string linkName() const;
     int bootMs() const { return bootMs_; }
 

@@ -207,7 +207,7 @@ void CameraLink::closePty() {
 }
 
 // The line settings the controller gave the port. A pseudo-terminal always runs 8 data
-// bits without parity whatever it is told, so only the rate and the modes show here.
+// bits without parity whatever it is told; the parity comes from the board model.
 std::string CameraLink::describeLine() const {
     termios t{};
     if (tcgetattr(slave_, &t) != 0) {
@@ -216,6 +216,10 @@ std::string CameraLink::describeLine() const {
     std::string line = speedName(cfgetospeed(&t));
     if (cfgetispeed(&t) != cfgetospeed(&t)) {
         line += std::string("/") + speedName(cfgetispeed(&t));
+    }
+    std::string parity = model_.parity();
+    if (parity != "none") {
+        line += " " + parity;
     }
     if (t.c_cflag & CSTOPB) {
         line += " 2-stop";

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/wiringPi.h"
+#include "sim/CameraBoardModel.h"
 #include "sim/I2cBus.h"
 
 namespace sim {
@@ -187,6 +188,18 @@ int SimBackend::spiDataRW(int channel, unsigned char* data, int len) {
         board_->trace().record(std::move(e));
     }
     return len;
+}
+
+int SimBackend::serialSetLine(int fd, const termios& line) {
+    auto* camera = board_->find<CameraBoardModel>();
+    if (!camera || !camera->isLinkPort(fd)) {
+        return Backend::serialSetLine(fd, line);
+    }
+    const char* parity = (line.c_cflag & PARENB) == 0 ? "none" : (line.c_cflag & PARODD) ? "odd" : "even";
+    camera->setParity(parity);
+    termios applied = line;
+    applied.c_cflag &= ~(PARENB | PARODD);
+    return Backend::serialSetLine(fd, applied);
 }
 
 int SimBackend::spiClose(int fd) {

@@ -47,6 +47,10 @@ public:
     int spiDataRW(int channel, unsigned char* data, int len) override;
     int spiClose(int fd) override;
 
+    // The camera board's port is a pseudo-terminal, which has no parity: the board model
+    // keeps the parity asked for and the terminal gets the rest of the settings.
+    int serialSetLine(int fd, const termios& line) override;
+
     std::string shellPathPrefix() const override;
 
 private:

@@ -201,7 +201,7 @@ int CameraBoard::OpenPort(bool prints) {
     tty.c_oflag &= ~OPOST;
     tty.c_cc[VMIN] = 0;
     tty.c_cc[VTIME] = DEFAULT_VTIME;
-    if (tcsetattr(myfd, TCSANOW, &tty) != 0 && prints) {
+    if (platform::serialSetLine(myfd, tty) != 0 && prints) {
         logprintferror("CB: Error: %d from tcsetattr", errno);
     }
     return myfd >= 0 ? 1 : 0;

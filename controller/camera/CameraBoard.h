@@ -154,6 +154,9 @@ private:
     void logVersions();
     cmd_results_t acknowledged(const char* command, const char* operation);
     cmd_results_t exchanged(const char* command);
+    // One-value commands: `format` takes the value as its only argument.
+    cmd_results_t acknowledgedValue(const char* format, unsigned value, const char* operation);
+    cmd_results_t exchangedValue(const char* format, unsigned value);
 
     // Link state.
     FILE* fd = nullptr;

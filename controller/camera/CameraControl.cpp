@@ -63,28 +63,34 @@ cmd_results_t CameraBoard::exchanged(const char* command) {
     return sendMessageWaitForResponse(command, SETTING_TIMEOUT, true) ? CMD_OK : CMD_FAILED;
 }
 
+cmd_results_t CameraBoard::acknowledgedValue(const char* format, unsigned value, const char* operation) {
+    char cmd[COMMAND_SIZE];
+    snprintf(cmd, sizeof cmd, format, value);
+    return acknowledged(cmd, operation);
+}
+
+cmd_results_t CameraBoard::exchangedValue(const char* format, unsigned value) {
+    char cmd[COMMAND_SIZE];
+    snprintf(cmd, sizeof cmd, format, value);
+    return exchanged(cmd);
+}
+
 cmd_results_t CameraBoard::setGain(uint32_t gain) {
     cam_gain = gain;
     logprintf("CB:setGain %d\n", gain);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CG %02X", gain);
-    return acknowledged(cmd, "setGain");
+    return acknowledgedValue("CG %02X", gain, "setGain");
 }
 
 cmd_results_t CameraBoard::setExposureTime(uint32_t t) {
     cam_exposure_time = t;
     logprintf("CB:setExposureTime %d\n", t);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CE %02X", t);
-    return acknowledged(cmd, "setExposureTime");
+    return acknowledgedValue("CE %02X", t, "setExposureTime");
 }
 
 cmd_results_t CameraBoard::setBlackLevel(uint32_t v) {
     cam_black_level = v;
     logprintf("CB:setBlackLevel %d\n", v);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CB %02X", v);
-    cmd_results_t res = acknowledged(cmd, "setBlackLevel");
+    cmd_results_t res = acknowledgedValue("CB %02X", v, "setBlackLevel");
     if (res == CMD_OK || res == CMD_OK_QUIET) {
         last_black_level = v;
     }
@@ -94,17 +100,13 @@ cmd_results_t CameraBoard::setBlackLevel(uint32_t v) {
 cmd_results_t CameraBoard::setSharpness(uint32_t v) {
     cam_sharpness = v;
     logprintf("CB:setSharpness %d\n", v);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CS %02X", v);
-    return acknowledged(cmd, "setSharpness");
+    return acknowledgedValue("CS %02X", v, "setSharpness");
 }
 
 cmd_results_t CameraBoard::setContrast(uint32_t v) {
     cam_contrast = v;
     logprintf("CB:setContrast %d\n", v);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CC %02X", v);
-    cmd_results_t res = acknowledged(cmd, "setContrast");
+    cmd_results_t res = acknowledgedValue("CC %02X", v, "setContrast");
     if (res == CMD_OK || res == CMD_OK_QUIET) {
         last_contrast = v;
     }
@@ -126,31 +128,23 @@ cmd_results_t CameraBoard::invertVerticalOutput(bool invert) {
 cmd_results_t CameraBoard::setShutterPosition(uint32_t p) {
     shutter_position = static_cast<uint8_t>(p);
     logprintf("CB: SetShutterPosition %d\n", p);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "UI %02x", shutter_position);
-    return acknowledged(cmd, "setShutterPosition");
+    return acknowledgedValue("UI %02x", shutter_position, "setShutterPosition");
 }
 
 cmd_results_t CameraBoard::setShutterAutobrightness(bool on) {
     shutter_autobrightness = on;
     logprintf("CB: setShutterAutobrightness %d\n", on);
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "UHE %01x", on ? 1 : 0);
-    return acknowledged(cmd, "setShutterAutobrightness");
+    return acknowledgedValue("UHE %01x", on ? 1 : 0, "setShutterAutobrightness");
 }
 
 cmd_results_t CameraBoard::setAutobrightnessReferenceFrame() {
     logprintf("CB: setAutobrightnessReferenceFrame\n");
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "UHC %01x", shutter_autobrightness ? 1 : 0);
-    return acknowledged(cmd, "setAutobrightnessReferenceFrame");
+    return acknowledgedValue("UHC %01x", shutter_autobrightness ? 1 : 0, "setAutobrightnessReferenceFrame");
 }
 
 cmd_results_t CameraBoard::setChromaAutoCorrect(bool on) {
     shadowChromaAutoCorrect = on;
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "GA %02x", on ? 1 : 0);
-    return exchanged(cmd);
+    return exchangedValue("GA %02x", on ? 1 : 0);
 }
 
 cmd_results_t CameraBoard::setColourCorrectionWhiteBalance(int red, int green, int blue) {
@@ -182,25 +176,19 @@ cmd_results_t CameraBoard::setColourCorrectionBlackLevel(int red, int green, int
 
 cmd_results_t CameraBoard::setHDRmode(uint32_t mode) {
     hdrMode = mode;
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CDM %02x", mode);
-    cmd_results_t res = exchanged(cmd);
+    cmd_results_t res = exchangedValue("CDM %02x", mode);
     logprintf(res == CMD_OK ? "CB: Set HDR Mode OK\n" : "CB: Set HDR Mode FAIL\n");
     return res;
 }
 
 cmd_results_t CameraBoard::setHDRratio(uint32_t ratio) {
     hdrRatio = ratio;
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CDR %02x", ratio);
-    return exchanged(cmd);
+    return exchangedValue("CDR %02x", ratio);
 }
 
 cmd_results_t CameraBoard::setHDRexposure(uint32_t e) {
     hdrExposure = e;
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CDE %08x", 2 * e);
-    return exchanged(cmd);
+    return exchangedValue("CDE %08x", 2 * e);
 }
 
 cmd_results_t CameraBoard::setHDRGammaIndex(int32_t g) {
@@ -208,9 +196,7 @@ cmd_results_t CameraBoard::setHDRGammaIndex(int32_t g) {
     if (g < 0) {
         return CMD_OK;
     }
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CDG %02x", static_cast<unsigned>(g));
-    return exchanged(cmd);
+    return exchangedValue("CDG %02x", static_cast<unsigned>(g));
 }
 
 cmd_results_t CameraBoard::setHDRColourEnhancement(int32_t c) {
@@ -218,9 +204,7 @@ cmd_results_t CameraBoard::setHDRColourEnhancement(int32_t c) {
     if (c < 0) {
         return CMD_OK;
     }
-    char cmd[COMMAND_SIZE];
-    snprintf(cmd, sizeof cmd, "CDC %02x", static_cast<unsigned>(c));
-    return exchanged(cmd);
+    return exchangedValue("CDC %02x", static_cast<unsigned>(c));
 }
 
 cmd_results_t CameraBoard::whiteBalance(uint16_t* valid, uint32_t* red, uint32_t* green, uint32_t* blue) {

@@ -90,7 +90,7 @@ TEST_F(CameraEndToEndTest, CameraGainFromTheGuiReachesTheCameraBoard) {
     gui.send(tEV_ACTION | SETT_CAMERA_GAIN, kGain);
     ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kGain; }));
     EXPECT_TRUE(cameraReceived("CG 2A"));
-    EXPECT_EQ(camera().lineSettings(), "115200");
+    EXPECT_EQ(camera().lineSettings(), "115200 even");
     EXPECT_TRUE(controller.waitForLog("CB:setGain 42\n"));
     EXPECT_EQ(OstrixPiProcess::count(controller.log(), "CAMERA Gain Settings\n"), 2u); // collected, changed
     EXPECT_EQ(controller.stop(), 0);

@@ -53,11 +53,14 @@ TEST_F(CameraTest, ConstructionFindsTheBoardAndReadsItsVersions) {
     EXPECT_FALSE(camera().port_open());
 }
 
-TEST_F(CameraTest, PortIsSetTo115200RawWithoutFlowControl) {
+TEST_F(CameraTest, PortIsSetTo115200EvenParityRawWithoutFlowControl) {
     camera().setGain(1);
+    camera().setGain(2);
     // Anything else (cooked input, output post-processing, XON/XOFF, RTS/CTS, two stop
     // bits) would show.
-    EXPECT_EQ(model().lineSettings(), "115200");
+    EXPECT_EQ(model().lineSettings(), "115200 even");
+    // Every open sets the line again; none of them may be reported as failing.
+    EXPECT_EQ(log().find("from tcsetattr"), std::string::npos);
 }
 
 TEST_F(CameraTest, DiscoveryTakesEitherBoardNameAndTheLastMatchWins) {
