@@ -4,7 +4,6 @@ namespace {
 
 constexpr int BITS_PER_DIGIT = 4;
 constexpr int BITS_PER_BYTE = 8;
-constexpr int BITS_PER_WORD = 16;
 constexpr uint8_t DECIMAL_DIGITS = 10;
 
 } // namespace
@@ -58,41 +57,33 @@ cmd_results_t get_hex8(const char** text, int* length, uint8_t* value) {
     return res;
 }
 
+namespace {
+
+// Reads `bytes` byte pairs, most significant first, each after optional blanks.
+template <class T> cmd_results_t get_hex_bytes(const char** text, int* length, int bytes, T* value) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) {
+        uint8_t byte = 0;
+        cmd_results_t res = get_hex8(text, length, &byte);
+        if (res != CMD_OK) {
+            return res;
+        }
+        v = v << BITS_PER_BYTE | byte;
+    }
+    *value = static_cast<T>(v);
+    return CMD_OK;
+}
+
+} // namespace
+
 cmd_results_t get_hex16(const char** text, int* length, uint16_t* value) {
-    uint8_t high = 0;
-    uint8_t low = 0;
-    cmd_results_t res = get_hex8(text, length, &high);
-    if (res == CMD_OK) {
-        res = get_hex8(text, length, &low);
-    }
-    if (res == CMD_OK) {
-        *value = static_cast<uint16_t>(high << BITS_PER_BYTE | low);
-    }
-    return res;
+    return get_hex_bytes(text, length, 2, value);
 }
 
 cmd_results_t get_hex24(const char** text, int* length, uint32_t* value) {
-    uint16_t high = 0;
-    uint8_t low = 0;
-    cmd_results_t res = get_hex16(text, length, &high);
-    if (res == CMD_OK) {
-        res = get_hex8(text, length, &low);
-    }
-    if (res == CMD_OK) {
-        *value = static_cast<uint32_t>(high) << BITS_PER_BYTE | low;
-    }
-    return res;
+    return get_hex_bytes(text, length, 3, value);
 }
 
 cmd_results_t get_hex32(const char** text, int* length, uint32_t* value) {
-    uint16_t high = 0;
-    uint16_t low = 0;
-    cmd_results_t res = get_hex16(text, length, &high);
-    if (res == CMD_OK) {
-        res = get_hex16(text, length, &low);
-    }
-    if (res == CMD_OK) {
-        *value = static_cast<uint32_t>(high) << BITS_PER_WORD | low;
-    }
-    return res;
+    return get_hex_bytes(text, length, 4, value);
 }
