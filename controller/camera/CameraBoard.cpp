@@ -487,10 +487,9 @@ int CameraBoard::sendDataArray(uint8_t* data, uint16_t len) {
 
 int CameraBoard::getVersion(uint8_t* major, uint8_t* minor) {
     logprintf("CB: Get Version ======================================\n");
-    char leader[RESPONSE_SIZE];
     unsigned ma = 0, mi = 0;
     if (sendMessageWaitForResponse("UV", QUERY_TIMEOUT, true) &&
-        sscanf(response_str, "%s %02x %02x", leader, &ma, &mi) == 3) {
+        sscanf(response_str, "%*s %02x %02x", &ma, &mi) == 2) {
         *major = static_cast<uint8_t>(ma);
         *minor = static_cast<uint8_t>(mi);
         return 0;
@@ -500,10 +499,9 @@ int CameraBoard::getVersion(uint8_t* major, uint8_t* minor) {
 }
 
 int CameraBoard::getFPGAVersion(uint8_t* major) {
-    char leader[RESPONSE_SIZE];
     unsigned v = 0;
     if (sendMessageWaitForResponse("GV", QUERY_TIMEOUT, true) &&
-        sscanf(response_str, "%s %02x", leader, &v) == 2) {
+        sscanf(response_str, "%*s %02x", &v) == 1) {
         *major = static_cast<uint8_t>(v);
         return 0;
     }
@@ -512,10 +510,9 @@ int CameraBoard::getFPGAVersion(uint8_t* major) {
 }
 
 int CameraBoard::getXLVersion(uint8_t* major) {
-    char leader[RESPONSE_SIZE];
     unsigned v = 0;
     if (sendMessageWaitForResponse("XV", XL_QUERY_TIMEOUT, true) &&
-        sscanf(response_str, "%s %02x", leader, &v) == 2) {
+        sscanf(response_str, "%*s %02x", &v) == 1) {
         *major = static_cast<uint8_t>(v);
         return 0;
     }

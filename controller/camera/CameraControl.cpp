@@ -213,11 +213,10 @@ cmd_results_t CameraBoard::whiteBalance(uint16_t* valid, uint32_t* red, uint32_t
         return CMD_FAILED;
     }
     logprintf("CB: Response '%s'\n", response_str);
-    char leader[RESPONSE_SIZE];
     unsigned short v = 0;
     unsigned r = 0, g = 0, b = 0;
     // Only a complete reply replaces the gains in use.
-    if (sscanf(response_str, "%s %02hX %08X %08X %08X", leader, &v, &r, &g, &b) == 5) {
+    if (sscanf(response_str, "%*s %02hX %08X %08X %08X", &v, &r, &g, &b) == 4) {
         AWBvalid = v;
         AWBred = r;
         AWBgreen = g;
@@ -321,10 +320,9 @@ cmd_results_t CameraBoard::setTestPatternReg(int v) {
 }
 
 cmd_results_t CameraBoard::getZoom(uint32_t* zoom) {
-    char leader[RESPONSE_SIZE];
     int z = 0;
     if (sendMessageWaitForResponse("ZX", ZOOM_TIMEOUT, false) &&
-        sscanf(response_str, "%s %d", leader, &z) == 2) {
+        sscanf(response_str, "%*s %d", &z) == 1) {
         *zoom = static_cast<uint32_t>(z);
         return CMD_OK;
     }
