@@ -276,7 +276,7 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
     case CameraFault::Empty:
         return "#\n";
     case CameraFault::Cut:
-        return "#" + text.substr(0, std::max<size_t>(1, text.size() / 2));
+        return std::string("#").append(text, 0, std::max<size_t>(1, text.size() / 2));
     case CameraFault::Long:
         text += ' ';
         text.resize(std::max(kLongReply, text.size()), 'X');

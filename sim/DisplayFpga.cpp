@@ -622,7 +622,8 @@ std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>
             auto address = static_cast<uint32_t>(b + i);
             text += hex(address) + ":";
             for (int lane = 0; lane < DdrMemory::kLanes; ++lane) {
-                text += " " + hex(ddrWord(static_cast<int>(a), address, lane));
+                text += ' ';
+                text += hex(ddrWord(static_cast<int>(a), address, lane));
             }
             text += "\n";
         }

@@ -31,6 +31,16 @@ wait_for() {
     return 1
 }
 
+# Waits until FILE contains TEXT at least COUNT times, at most SECS seconds.
+wait_for_count() {
+    local file="$1" text="$2" count="$3" secs="$4" i
+    for ((i = 0; i < secs * 10; i++)); do
+        (($(grep -cF -- "$text" "$file" 2>/dev/null || true) >= count)) && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 stop_all() {
     local pid
     for pid in "${pids[@]}"; do
@@ -104,6 +114,19 @@ if [ -x "$home/Ostrix_Gui" ]; then
         say "the controller collected every setting from the GUI"
     else
         say "the settings collection did not finish"
+    fi
+fi
+# Hot-plug of the camera board: the controller notices the link going and coming back and
+# gives the board every setting again once it has booted (15 s, as the real board needs).
+log="$(controller_log)"
+if [ -n "$log" ] && "$sim" camera unplug >/dev/null 2>&1; then
+    if wait_for "$log" "CB: Camera Board removed" 10; then
+        say "camera board unplugged: the controller noticed"
+        "$sim" camera plug >/dev/null
+        if wait_for "$log" "CB:Camera Board new connection" 10; then
+            say "camera board plugged in again; the controller waits for it to boot, then re-sends its settings"
+            wait_for_count "$log" "CB: Camera Board Software v" 2 40 && say "camera board set up again"
+        fi
     fi
 fi
 "$sim" temp 52500 && say "core temperature set to 52.5 C"
