@@ -56,6 +56,8 @@ TEST_F(BothPrograms, ControllerCollectsEverySettingFromTheRealGui) {
     ASSERT_TRUE(waitForConsole(*gui, "GUI: Startup message sent")) << gui->console();
     auto controller = startController();
     ASSERT_TRUE(controller->waitForLog(kCollected)) << controller->log();
+    // The last answers come after the last request: they complete the start-up.
+    ASSERT_TRUE(controller->waitForLog("Settings initialisation complete"));
     std::string log = controller->log();
     std::string beforeCollected = log.substr(0, log.find(kCollected));
     EXPECT_EQ(OstrixPiProcess::count(beforeCollected, kRequest), kImplementedSettings);

@@ -41,7 +41,10 @@ TEST_F(ControllerGuiTest, LateGuiGetsEverySettingAskedForThenChangesAreApplied) 
     EXPECT_EQ(
         OstrixPiProcess::count(controller.log(), "MAIN: Factory reset applied. Requesting all settings...\n"),
         1u);
+    ASSERT_TRUE(gui.waitForRequests(loop_testing::expected_collection().size()));
     EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
+    // The answers come after the requests: the last ones complete the start-up.
+    ASSERT_TRUE(controller.waitForLog("Settings initialisation complete\n"));
     EXPECT_EQ(OstrixPiProcess::count(controller.log(), "Settings initialisation complete\n"), 1u);
 
     gui.send(tEV_ACTION | SETT_CAMERA_GAIN, 40); // unchanged: nothing to do
@@ -62,6 +65,7 @@ TEST_F(ControllerGuiTest, VersionsReachAGuiThatIsAlreadyRunning) {
     ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.console();
     EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | APP_VERSION, 0x0005000F));
     EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | SYSTEM_VERSION, 0x00040002));
+    ASSERT_TRUE(gui.waitForRequests(loop_testing::expected_collection().size()));
     EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
     EXPECT_EQ(controller.stop(), 0);
 }

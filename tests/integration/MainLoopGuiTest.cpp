@@ -38,9 +38,15 @@ protected:
         return runUntil([&] { return logged(text) > 0; });
     }
 
+    // The last request goes out before its answer comes back: the collection is over once
+    // that answer has been handled too.
+    static bool collected() {
+        return settings_collection_index > LAST_SETTING_INDEX && execute_mode.init_complete;
+    }
+
     bool collect() {
         start_settings_collection();
-        return runUntil([] { return settings_collection_index > LAST_SETTING_INDEX; });
+        return runUntil(collected);
     }
 
     // The main thread's log lines, without the front-panel worker's (which interleave).
@@ -127,6 +133,7 @@ TEST_F(MainLoopGuiTest, CollectionAsksForEverySettingOnceAndRunsEveryHandler) {
     startFrontPanel();
     ASSERT_TRUE(collect());
 
+    ASSERT_TRUE(gui.waitForRequests(loop_testing::expected_collection().size()));
     EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
     EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
     EXPECT_EQ(logged("MAIN: GUI settings collected\n"), 1u);
@@ -181,6 +188,7 @@ TEST_F(MainLoopGuiTest, PresetLoadedRestartsTheCollection) {
     std::vector<int> twice = loop_testing::expected_collection();
     const std::vector<int> once = loop_testing::expected_collection();
     twice.insert(twice.end(), once.begin(), once.end());
+    ASSERT_TRUE(gui.waitForRequests(twice.size()));
     EXPECT_EQ(gui.requests(), twice);
     // The values did not change, so no handler ran a second time.
     EXPECT_EQ(logged("CAMERA Gain Settings\n"), 1u);
@@ -199,7 +207,8 @@ TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {
     // The GUI announces itself on start-up and the collection starts again.
     StandInGui gui;
     gui.send(tEV_PRESETLOADED);
-    ASSERT_TRUE(runUntil([] { return settings_collection_index > LAST_SETTING_INDEX; }));
+    ASSERT_TRUE(runUntil(collected));
+    ASSERT_TRUE(gui.waitForRequests(loop_testing::expected_collection().size()));
     EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -46,6 +47,17 @@ public:
         }
         return indices;
     }
+    // Waits until `count` setting requests have arrived; the controller's last request
+    // may still be on its way when the controller has finished its side.
+    bool waitForRequests(size_t count, int timeoutMs = kWaitMs) const {
+        for (int waited = 0; requests().size() < count; waited += kPollMs) {
+            if (waited >= timeoutMs) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+        return true;
+    }
     bool hasReceived(uint32_t command, uint32_t data) const {
         for (const message_s& msg : received()) {
             if (msg.command == command && msg.data == data) {
@@ -57,6 +69,7 @@ public:
 
 private:
     static constexpr int kPollMs = 5;
+    static constexpr int kWaitMs = 5000;
 
     void serve() {
         while (!stop_.load()) {
