@@ -54,7 +54,7 @@ std::string formatEntry(const TraceEntry& e) {
              e.time, traceKindName(e.kind), e.channel);
     std::string line = head;
     if (e.address >= 0) {
-        char a[16];
+        char a[24]; // room for any int
         snprintf(a, sizeof a, " addr=0x%02x", e.address);
         line += a;
     }
