@@ -29,7 +29,8 @@ int report(const sim::CommandResult& result) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string root = getenv("OSTRIX_SYSROOT") ? getenv("OSTRIX_SYSROOT") : "";
+    const char* rootVariable = getenv("OSTRIX_SYSROOT");
+    std::string root = rootVariable ? rootVariable : "";
     if (args.size() >= 2 && args[0] == "--root") {
         root = args[1];
         args.erase(args.begin(), args.begin() + 2);
