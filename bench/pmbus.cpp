@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "QuietConsole.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
 #include "platform/platform.h"
@@ -55,26 +56,6 @@ private:
     std::string root_;
     sim::Board* board_ = nullptr;
     std::unique_ptr<i2c_handler> i2c_;
-};
-
-// The controller's console log lines ("PMBus_readWord") go to /dev/null while measuring.
-class QuietConsole {
-public:
-    QuietConsole() {
-        fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietConsole() {
-        fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
-    }
-
-private:
-    int saved_;
 };
 
 void report(benchmark::State& state, BenchBoard& board) {
