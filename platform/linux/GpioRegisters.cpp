@@ -1,5 +1,8 @@
 #include "platform/linux/GpioRegisters.h"
 
+#include <chrono>
+#include <thread>
+
 #include "platform/wiringPi.h"
 
 namespace platform {
@@ -19,7 +22,18 @@ std::optional<uint32_t> pullCode(int pud) {
     }
 }
 
+PullScheme pullSchemeOf(const std::string& compatible) {
+    return compatible.find("brcm,bcm2711") != std::string::npos ? PullScheme::Bcm2711 : PullScheme::Clocked;
+}
+
 } // namespace gpio
+
+namespace {
+
+// 150 cycles of the slowest core clock (250 MHz) are 0.6 us; wait a little longer.
+constexpr auto kPullSettle = std::chrono::microseconds(5);
+
+} // namespace
 
 void GpioRegisters::modify(const gpio::Field& field, uint32_t value) {
     std::lock_guard<std::mutex> lock(modifyMutex_);
@@ -47,7 +61,31 @@ void GpioRegisters::setPull(int pin, int pud) {
     if (!gpio::validPin(pin) || !code) {
         return;
     }
-    modify(gpio::pullField(pin), *code);
+    if (pulls_ == gpio::PullScheme::Bcm2711) {
+        modify(gpio::pullField(pin), *code);
+    } else {
+        clockPull(pin, static_cast<uint32_t>(pud));
+    }
+}
+
+// GPPUD holds the code while the pin's GPPUDCLK bit clocks it in; both are cleared after.
+void GpioRegisters::clockPull(int pin, uint32_t code) {
+    std::lock_guard<std::mutex> lock(modifyMutex_);
+    const gpio::Field clock = gpio::bankBit(pin, gpio::kGppudclk0);
+    base_[gpio::wordOf(gpio::kGppud)] = code;
+    settle();
+    base_[clock.word] = clock.mask;
+    settle();
+    base_[gpio::wordOf(gpio::kGppud)] = 0;
+    base_[clock.word] = 0;
+}
+
+void GpioRegisters::settle() const {
+    if (settle_) {
+        settle_();
+    } else {
+        std::this_thread::sleep_for(kPullSettle);
+    }
 }
 
 void GpioRegisters::write(int pin, int value) {

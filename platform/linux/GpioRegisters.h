@@ -1,12 +1,14 @@
 // The BCM GPIO register block of the Raspberry Pi (function select, set, clear, level and
-// the BCM2711 pull controls), driven through a pointer to its first word. On the board the
+// the pull controls of either SoC generation), driven through a pointer to its first word. On the board the
 // pointer comes from mapping "/dev/gpiomem" (GpioMemory); tests point it at an array.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace platform::gpio {
 
@@ -17,6 +19,8 @@ constexpr std::size_t kGpfsel0 = 0x00;      // function select, 10 pins per regi
 constexpr std::size_t kGpset0 = 0x1C;       // write 1 to drive a pin high
 constexpr std::size_t kGpclr0 = 0x28;       // write 1 to drive a pin low
 constexpr std::size_t kGplev0 = 0x34;       // pin levels
+constexpr std::size_t kGppud = 0x94;        // BCM2835/2837 pull code for the next clock
+constexpr std::size_t kGppudclk0 = 0x98;    // BCM2835/2837 pull clock, a bit per pin
 constexpr std::size_t kPupPdnCntrl0 = 0xE4; // BCM2711 pull controls, 16 pins per register
 constexpr std::size_t kBlockBytes = 0x1000; // what "/dev/gpiomem" maps
 constexpr std::size_t kBlockWords = kBlockBytes / sizeof(uint32_t);
@@ -33,6 +37,14 @@ constexpr uint32_t kPullMask = 0x3;
 constexpr uint32_t kPullNone = 0;
 constexpr uint32_t kPullUp = 1;
 constexpr uint32_t kPullDown = 2;
+
+// How the SoC sets pulls: the BCM2711 (Pi 4 generation) has a pull field per pin; the
+// BCM2835/2837 (earlier generations) latch GPPUD into the pins clocked by GPPUDCLK, with
+// wiringPi's PUD_ numbers as codes.
+enum class PullScheme { Bcm2711, Clocked };
+
+// The scheme for the SoC named in the device tree's "compatible" list (NUL-separated).
+PullScheme pullSchemeOf(const std::string& compatible);
 
 // A bit field of one pin: the register's index in 32-bit words from the block's start,
 // the field's shift and its mask in place.
@@ -68,7 +80,7 @@ constexpr Field pullField(int pin) {
     return {wordOf(kPupPdnCntrl0) + static_cast<std::size_t>(pin / kPinsPerPull), shift, kPullMask << shift};
 }
 
-// The pull code for a wiringPi PUD_ value, or none for an unknown value.
+// The BCM2711 pull code for a wiringPi PUD_ value, or none for an unknown value.
 std::optional<uint32_t> pullCode(int pud);
 
 } // namespace platform::gpio
@@ -78,7 +90,11 @@ namespace platform {
 class GpioRegisters {
 public:
     // `base` addresses the block's first register and must cover kBlockWords words.
-    explicit GpioRegisters(volatile uint32_t* base) : base_(base) {}
+    // `settle` waits the 150 core cycles the clocked pull sequence needs between steps
+    // (tests look at the registers there).
+    explicit GpioRegisters(volatile uint32_t* base, gpio::PullScheme pulls = gpio::PullScheme::Bcm2711,
+                           std::function<void()> settle = {})
+        : base_(base), pulls_(pulls), settle_(std::move(settle)) {}
 
     // Function codes as pinModeAlt numbers them (0 input, 1 output, 2..7 the ALT
     // functions). Unknown pins or codes are ignored.
@@ -92,8 +108,12 @@ public:
 
 private:
     void modify(const gpio::Field& field, uint32_t value);
+    void clockPull(int pin, uint32_t code);
+    void settle() const;
 
     volatile uint32_t* base_;
+    gpio::PullScheme pulls_;
+    std::function<void()> settle_;
     // Function select and pulls are read-modify-write of registers shared by many pins,
     // used from several threads.
     std::mutex modifyMutex_;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -19,6 +21,17 @@ namespace platform {
 namespace {
 
 constexpr int kSpiChannels = 2; // chip selects CE0 and CE1 of SPI0
+
+// The pull scheme of the SoC the device tree names. Every Pi has a device tree; without
+// one, the registers of the current (BCM2711) generation are assumed.
+gpio::PullScheme pullScheme(const std::string& compatiblePath) {
+    std::ifstream file(compatiblePath, std::ios::binary);
+    if (!file) {
+        return gpio::PullScheme::Bcm2711;
+    }
+    const std::string compatible{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    return gpio::pullSchemeOf(compatible);
+}
 
 class LinuxBackend final : public Backend {
 public:
@@ -82,7 +95,7 @@ int LinuxBackend::setupGpio() {
         fprintf(stderr, "wiringPiSetupGpio: %s; GPIO is unavailable.\n", memory->error().c_str());
         return -1;
     }
-    gpioOwner_ = std::make_unique<GpioRegisters>(memory->base());
+    gpioOwner_ = std::make_unique<GpioRegisters>(memory->base(), pullScheme(paths_.deviceTreeCompatible));
     gpioMemory_ = std::move(memory);
     gpio_.store(gpioOwner_.get());
     return 0;

@@ -15,6 +15,8 @@ struct LinuxDevicePaths {
     std::string gpioMemory = "/dev/gpiomem";
     std::string spiPrefix = "/dev/spidev0."; // + the channel
     std::string i2cBus = "/dev/i2c-1";
+    // Names the SoC, which decides how pulls are set.
+    std::string deviceTreeCompatible = "/proc/device-tree/compatible";
 };
 
 std::unique_ptr<Backend> makeLinuxBackend(LinuxDevicePaths paths = {});

@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/linux/GpioRegisters.h"
 #include "platform/linux/LinuxBackend.h"
@@ -14,6 +17,7 @@
 namespace {
 
 using platform::GpioRegisters;
+using namespace std::string_literals;
 namespace gpio = platform::gpio;
 
 using Block = std::array<uint32_t, gpio::kBlockWords>;
@@ -119,14 +123,45 @@ TEST(GpioRegisters, PullsUseTheBcm2711Codes) {
     EXPECT_EQ(block[pin53], ~(3u << 10) | (1u << 10));
 }
 
+TEST(GpioRegisters, EarlierSocsClockThePullInAndClearTheControlsAfter) {
+    Block block = filled(0);
+    std::vector<std::pair<uint32_t, Block>> steps; // GPPUD and the whole block at each pause
+    GpioRegisters regs(block.data(), gpio::PullScheme::Clocked,
+                       [&] { steps.emplace_back(block[word(gpio::kGppud)], block); });
+    regs.setPull(35, PUD_UP);
+
+    ASSERT_EQ(steps.size(), 2u);
+    // The code is set before the clock; then the clock reaches pin 35 (bank 1, bit 3) only.
+    EXPECT_EQ(steps[0].first, static_cast<uint32_t>(PUD_UP));
+    EXPECT_EQ(steps[0].second[word(gpio::kGppudclk0) + 1], 0u);
+    EXPECT_EQ(steps[1].second[word(gpio::kGppudclk0)], 0u);
+    EXPECT_EQ(steps[1].second[word(gpio::kGppudclk0) + 1], 1u << 3);
+    EXPECT_EQ(steps[1].first, static_cast<uint32_t>(PUD_UP));
+    // Afterwards both are cleared and the BCM2711 controls were never touched.
+    EXPECT_EQ(block, filled(0));
+
+    regs.setPull(35, 3); // unknown: no sequence at all
+    EXPECT_EQ(steps.size(), 2u);
+}
+
+TEST(GpioRegisters, TheDeviceTreeNamesThePullScheme) {
+    EXPECT_EQ(gpio::pullSchemeOf("raspberrypi,4-model-b\0brcm,bcm2711\0"s), gpio::PullScheme::Bcm2711);
+    EXPECT_EQ(gpio::pullSchemeOf("raspberrypi,3-model-b\0brcm,bcm2837\0"s), gpio::PullScheme::Clocked);
+    EXPECT_EQ(gpio::pullSchemeOf("raspberrypi,model-zero-w\0brcm,bcm2835\0"s), gpio::PullScheme::Clocked);
+}
+
 class LinuxBackendGpio : public ::testing::Test {
 protected:
     std::string gpioFile() const { return dir_.path() + "/gpiomem"; }
-    std::unique_ptr<platform::Backend> backend(const std::string& gpioMemory) {
+    std::unique_ptr<platform::Backend> backend(const std::string& gpioMemory,
+                                               const std::string& compatible = kPi4Compatible) {
         platform::LinuxDevicePaths paths;
         paths.gpioMemory = gpioMemory;
+        paths.deviceTreeCompatible = dir_.path() + "/compatible";
+        testing_support::writeFile(paths.deviceTreeCompatible, compatible);
         return platform::makeLinuxBackend(paths);
     }
+    static inline const std::string kPi4Compatible = "raspberrypi,4-model-b\0brcm,bcm2711\0"s;
     Block fileBlock() const {
         const std::string bytes = testing_support::readFile(gpioFile());
         Block b{};
@@ -160,6 +195,16 @@ TEST_F(LinuxBackendGpio, DrivesTheRegistersOfTheMappedBlock) {
     expected[word(gpio::kGpset0)] = 1u << 17;
     expected[word(gpio::kPupPdnCntrl0)] = 1u << 6;
     EXPECT_EQ(fileBlock(), expected);
+}
+
+TEST_F(LinuxBackendGpio, OnAnEarlierPiPullsAreClockedIn) {
+    testing_support::writeFile(gpioFile(), std::string(gpio::kBlockBytes, '\0'));
+    auto pi = backend(gpioFile(), "raspberrypi,3-model-b\0brcm,bcm2837\0"s);
+    ASSERT_EQ(pi->setupGpio(), 0);
+    pi->pullUpDnControl(3, PUD_UP);
+    pi.reset();
+    // The clocked sequence leaves its registers cleared; the BCM2711 field stays untouched.
+    EXPECT_EQ(fileBlock(), Block{});
 }
 
 TEST_F(LinuxBackendGpio, WithoutGpioMemorySetupFailsAndLaterCallsAreHarmless) {
