@@ -7,16 +7,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <unistd.h>
 
+#include "BenchRoot.h"
 #include "QuietConsole.h"
 #include "controller/camera/CameraBoard.h"
-#include "platform/platform.h"
 #include "sim/Board.h"
-#include "sim/BoardBuilder.h"
 #include "sim/CameraBoardModel.h"
 
 namespace {
@@ -29,34 +25,19 @@ constexpr uint32_t kGainMask = 0xFF;
 // camera board object talking to it.
 class CameraBench {
 public:
-    CameraBench() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrix-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::abort();
-        }
-        root_ = pattern;
-        board_ = &sim::BoardBuilder(root_).withCameraBootMs(0).withManualCameraRail(true).build();
-        std::filesystem::create_directories(root_ + "/home/pi/Ostrix/log");
-        if (chdir((root_ + "/home/pi/Ostrix").c_str()) != 0 ||
-            !board_->find<sim::CameraBoardModel>()->waitForLink(true)) {
+    CameraBench() : root_([](sim::BoardBuilder& b) { b.withCameraBootMs(0).withManualCameraRail(true); }) {
+        if (!root_.board().find<sim::CameraBoardModel>()->waitForLink(true)) {
             std::abort();
         }
         camera_ = std::make_unique<CameraBoard>(nullptr, nullptr, nullptr);
         camera_->setWaits(CameraBoard::Waits{0, kWakeOpenMs, 0});
-        board_->trace().clear();
-    }
-    ~CameraBench() {
-        camera_.reset();
-        platform::setBackend(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
+        root_.board().trace().clear();
     }
     CameraBoard& camera() { return *camera_; }
-    sim::Trace& trace() { return board_->trace(); }
+    sim::Trace& trace() { return root_.board().trace(); }
 
 private:
-    std::string root_;
-    sim::Board* board_ = nullptr;
+    BenchRoot root_;
     std::unique_ptr<CameraBoard> camera_;
 };
 

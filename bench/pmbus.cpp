@@ -4,20 +4,13 @@
 // estimated time of the same traffic on the real board's wires, per transfer.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <unistd.h>
 
+#include "BenchRoot.h"
 #include "QuietConsole.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
-#include "platform/platform.h"
 #include "sim/Board.h"
-#include "sim/BoardBuilder.h"
 #include "sim/Ltc2977.h"
 
 namespace {
@@ -29,32 +22,14 @@ constexpr double kMicroseconds = 1e6;
 // A board in a temporary system root, with the I2C handler the controller would have.
 class BenchBoard {
 public:
-    BenchBoard() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrix-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::abort();
-        }
-        root_ = pattern;
-        board_ = &sim::BoardBuilder(root_).build();
-        std::filesystem::create_directories(root_ + "/home/pi/Ostrix/log");
-        if (chdir((root_ + "/home/pi/Ostrix").c_str()) != 0) {
-            std::abort();
-        }
-        i2c_ = std::make_unique<i2c_handler>(true);
+    BenchBoard() : i2c_(std::make_unique<i2c_handler>(true)) {
         i2c_->register_device(kPowerBus, kLtc, "LTC2977", "bench");
     }
-    ~BenchBoard() {
-        i2c_.reset();
-        platform::setBackend(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
     i2c_handler& i2c() { return *i2c_; }
-    sim::Trace& trace() { return board_->trace(); }
+    sim::Trace& trace() { return root_.board().trace(); }
 
 private:
-    std::string root_;
-    sim::Board* board_ = nullptr;
+    BenchRoot root_;
     std::unique_ptr<i2c_handler> i2c_;
 };
 
