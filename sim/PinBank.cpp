@@ -20,8 +20,18 @@ PinBank::PinBank(const std::string& statePath, Trace& trace) : state_(statePath)
     }
 }
 
+// Pin by pin, with atomic stores: other threads and programs keep reading and driving
+// the pins while the board restarts (the camera board drives its status pin from its
+// link's thread), so the region is not rebuilt under them.
 void PinBank::powerOn() {
-    state_.reset();
+    state_->setupCount = 0;
+    for (PinBankState::Pin& p : state_->pins) {
+        p.fsel = 0;
+        p.piLevel = 0;
+        p.pud = 0;
+        p.drive = 0;
+        p.pullUp = 0;
+    }
     for (int pin : kBoardPullUps) {
         state_->pins[pin].pullUp = 1;
     }
