@@ -378,7 +378,7 @@ cmd_results_t CameraBoard::waitForResponse(uint8_t timeout, bool prints) {
     return CMD_OK;
 }
 
-cmd_results_t CameraBoard::getOK(std::string caller) {
+cmd_results_t CameraBoard::getOK(const std::string& caller) {
     if (strcmp(response_str, "OK") == 0) {
         logprintf("CB: getOK() passed caller %s\n", caller.c_str());
         return CMD_OK;

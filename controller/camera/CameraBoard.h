@@ -74,7 +74,7 @@ public:
     // `timeout` in tenths of a second.
     int sendMessageWaitForResponse(const char* command, uint8_t timeout, bool prints);
     cmd_results_t waitForResponse(uint8_t timeout, bool prints);
-    cmd_results_t getOK(std::string caller);
+    cmd_results_t getOK(const std::string& caller);
 
     // Payload encodings inside a command line.
     int sendBinary(const char* data, uint8_t lengthminus1);
@@ -127,14 +127,14 @@ public:
     cmd_results_t setWhiteBalance();
     cmd_results_t forceWhiteBalanceSettings(uint32_t red, uint32_t green, uint32_t blue);
     cmd_results_t setColourGain(PRIMARIES colour, uint32_t gain);
-    cmd_results_t setShutterAngles(std::string angles);
+    cmd_results_t setShutterAngles(const std::string& angles);
     cmd_results_t setTestPatternReg(int v);
     cmd_results_t getZoom(uint32_t* zoom);
     void resetLensAberrationPoints();
     void setLensAberrationPoint(std::string point);
     cmd_results_t uploadLensAbberationPoints();
     cmd_results_t setColourCorrectionProfile(int id);
-    cmd_results_t setColourCorrectionParameters(std::string filename);
+    cmd_results_t setColourCorrectionParameters(const std::string& filename);
     uint32_t get_last_black_level() const { return last_black_level; }
     uint32_t get_last_contrast() const { return last_contrast; }
 

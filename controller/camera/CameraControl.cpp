@@ -281,7 +281,7 @@ cmd_results_t CameraBoard::setColourGain(PRIMARIES colour, uint32_t gain) {
     return exchanged(cmd);
 }
 
-cmd_results_t CameraBoard::setShutterAngles(std::string angles) {
+cmd_results_t CameraBoard::setShutterAngles(const std::string& angles) {
     logprintf("CB: setShutterAngles '%s'\n", angles.c_str());
     if (!angles.empty()) {
         shutter_angle_string = angles;

@@ -40,7 +40,7 @@ cmd_results_t CameraBoard::setColourCorrectionProfile(int id) {
     return CMD_FAILED;
 }
 
-cmd_results_t CameraBoard::setColourCorrectionParameters(std::string filename) {
+cmd_results_t CameraBoard::setColourCorrectionParameters(const std::string& filename) {
     logprintf("CB: setColourCorrectionParameters from %s\n", loggable(filename).c_str());
     cmd_results_t res = CMD_FAILED;
     if (!file_exists(filename)) {

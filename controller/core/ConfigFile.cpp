@@ -134,7 +134,7 @@ std::string ConfigFile::get_filename(const std::string& section, const std::stri
         logprintf("MAIN: No entry for '[%s]%s'\n", section.c_str(), key.c_str());
         return "";
     }
-    const std::string name = *value;
+    std::string name = *value;
     if (name.empty()) {
         logprintf("MAIN: filename is blank for [%s].%s\n", section.c_str(), key.c_str());
     } else if (!file_exists(name)) {
