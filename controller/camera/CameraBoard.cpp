@@ -500,8 +500,7 @@ int CameraBoard::getVersion(uint8_t* major, uint8_t* minor) {
 
 int CameraBoard::getFPGAVersion(uint8_t* major) {
     unsigned v = 0;
-    if (sendMessageWaitForResponse("GV", QUERY_TIMEOUT, true) &&
-        sscanf(response_str, "%*s %02x", &v) == 1) {
+    if (sendMessageWaitForResponse("GV", QUERY_TIMEOUT, true) && sscanf(response_str, "%*s %02x", &v) == 1) {
         *major = static_cast<uint8_t>(v);
         return 0;
     }

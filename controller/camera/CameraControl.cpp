@@ -321,8 +321,7 @@ cmd_results_t CameraBoard::setTestPatternReg(int v) {
 
 cmd_results_t CameraBoard::getZoom(uint32_t* zoom) {
     int z = 0;
-    if (sendMessageWaitForResponse("ZX", ZOOM_TIMEOUT, false) &&
-        sscanf(response_str, "%*s %d", &z) == 1) {
+    if (sendMessageWaitForResponse("ZX", ZOOM_TIMEOUT, false) && sscanf(response_str, "%*s %d", &z) == 1) {
         *zoom = static_cast<uint32_t>(z);
         return CMD_OK;
     }

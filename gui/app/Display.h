@@ -27,7 +27,6 @@ extern uint32_t system_version_minor;
 // The controller's image file format: 1 PNG, 0 BMP.
 extern int image_format_png;
 
-
 class Display {
 public:
     Display(int width, int height);

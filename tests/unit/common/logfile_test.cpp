@@ -35,7 +35,8 @@ TEST_F(LogFileTest, FirstStartCreatesFileOneWritableByAll) {
     ASSERT_EQ(stat(name(1).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u);
     std::string content = readFile(name(1));
-    EXPECT_TRUE(std::regex_search(content, std::regex(R"(^\d{4}-\d{2}-\d{2} \d{1,2}:\d{2}:\d{2}\.\d{3} > hello 42\n$)")))
+    EXPECT_TRUE(std::regex_search(
+        content, std::regex(R"(^\d{4}-\d{2}-\d{2} \d{1,2}:\d{2}:\d{2}\.\d{3} > hello 42\n$)")))
         << content;
 }
 
@@ -116,7 +117,8 @@ TEST_F(LogFileTest, LinesFromManyThreadsNeverInterleave) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < kLines; ++i) {
-                logprintf("thread %d line %d %s\n", t, i, std::string(40, static_cast<char>('a' + t)).c_str());
+                logprintf("thread %d line %d %s\n", t, i,
+                          std::string(40, static_cast<char>('a' + t)).c_str());
             }
         });
     }

@@ -63,7 +63,9 @@ TEST_F(TimeoutTest, DeleteTwiceIsHarmless) {
     EXPECT_EQ(timeout_expired(&handle, 0, 0), 1);
 }
 
-TEST_F(TimeoutTest, NullHandleIsIgnored) { start_timeout("null", nullptr, 10, 1); }
+TEST_F(TimeoutTest, NullHandleIsIgnored) {
+    start_timeout("null", nullptr, 10, 1);
+}
 
 TEST_F(TimeoutTest, ConsoleTracingWritesNoLogLines) {
     set_timeout_tracing(TimeoutTracing::Console);

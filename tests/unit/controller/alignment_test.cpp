@@ -170,8 +170,7 @@ TEST_F(AlignmentTest, UpAndDownApplyTheSeparationAndIgnoreChannelsAboveOne) {
     key(UKEY_ALIGN_ROTR, 2);
     key(UKEY_ALIGN_ROTL, 2);
     EXPECT_TRUE(transfers().empty());
-    for (const char* ignored :
-         {"UP ignored", "DOWN ignored", "ROTR ignored", "ROTL ignored", "ignored\n"}) {
+    for (const char* ignored : {"UP ignored", "DOWN ignored", "ROTR ignored", "ROTL ignored", "ignored\n"}) {
         EXPECT_NE(log().find(std::string("MAIN: Alignment Keypress ") + ignored), std::string::npos)
             << ignored;
     }
