@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "sim/Board.h"
-#include "sim/BoardBuilder.h"
+#include "sim/board/Board.h"
+#include "sim/board/BoardBuilder.h"
 
 class BenchRoot {
 public:

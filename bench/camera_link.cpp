@@ -12,8 +12,8 @@
 #include "BenchRoot.h"
 #include "QuietConsole.h"
 #include "controller/camera/CameraBoard.h"
-#include "sim/Board.h"
-#include "sim/CameraBoardModel.h"
+#include "sim/board/Board.h"
+#include "sim/camera/CameraBoardModel.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "QuietConsole.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
-#include "sim/Board.h"
-#include "sim/Ltc2977.h"
+#include "sim/board/Board.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace {
 

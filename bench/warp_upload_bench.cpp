@@ -14,8 +14,8 @@
 #include "controller/fpga/WarpTable.h"
 #include "controller/fpga/fpga.h"
 #include "platform/platform.h"
-#include "sim/Board.h"
-#include "sim/BoardBuilder.h"
+#include "sim/board/Board.h"
+#include "sim/board/BoardBuilder.h"
 #include "tools/warpgen/WarpGenerator.h"
 
 namespace {

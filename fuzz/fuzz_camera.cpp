@@ -11,9 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "sim/Board.h"
-#include "sim/CameraBoardModel.h"
-#include "sim/CameraProtocol.h"
+#include "sim/board/Board.h"
+#include "sim/camera/CameraBoardModel.h"
+#include "sim/camera/CameraProtocol.h"
 
 namespace {
 

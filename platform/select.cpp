@@ -7,7 +7,7 @@
 
 #include "platform/linux/LinuxBackend.h"
 #include "platform/platform.h"
-#include "sim/SimBackend.h"
+#include "sim/board/SimBackend.h"
 
 namespace platform {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/Board.h"
-#include "sim/ControlServer.h"
+#include "sim/board/Board.h"
+#include "sim/board/ControlServer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "OstrixPiProcess.h"
 #include "TempRoot.h"
-#include "sim/Board.h"
+#include "sim/board/Board.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "common/SettingsIndex.h"
 #include "common/messages.h"
-#include "sim/Board.h"
-#include "sim/CameraBoardModel.h"
+#include "sim/board/Board.h"
+#include "sim/camera/CameraBoardModel.h"
 #include "tests/support/OstrixPiProcess.h"
 #include "tests/support/TempRoot.h"
 #include "tests/unit/link/StandInGui.h"

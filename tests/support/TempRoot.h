@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "sim/Board.h"
-#include "sim/BoardBuilder.h"
+#include "sim/board/Board.h"
+#include "sim/board/BoardBuilder.h"
 
 namespace testing_support {
 

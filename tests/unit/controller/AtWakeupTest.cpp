@@ -7,8 +7,8 @@
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
-#include "sim/CameraBoardModel.h"
-#include "sim/LightingModels.h"
+#include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/LightingModels.h"
 #include "tests/unit/controller/ControllerTest.h"
 
 namespace {

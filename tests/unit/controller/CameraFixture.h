@@ -11,7 +11,7 @@
 
 #include "TempRoot.h"
 #include "controller/camera/CameraBoard.h"
-#include "sim/CameraBoardModel.h"
+#include "sim/camera/CameraBoardModel.h"
 
 namespace camera_testing {
 

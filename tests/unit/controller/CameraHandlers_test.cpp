@@ -9,8 +9,8 @@
 #include "controller/core/configuration.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
-#include "sim/CameraBoardModel.h"
-#include "sim/LightingModels.h"
+#include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/LightingModels.h"
 #include "tests/unit/controller/MainLoopFixture.h"
 
 namespace {

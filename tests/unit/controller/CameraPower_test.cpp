@@ -9,8 +9,8 @@
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
-#include "sim/CameraBoardModel.h"
-#include "sim/Ltc2977.h"
+#include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace {
 

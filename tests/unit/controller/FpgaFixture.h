@@ -10,7 +10,7 @@
 
 #include "controller/fpga/fpga.h"
 #include "platform/wiringPi.h"
-#include "sim/DisplayFpga.h"
+#include "sim/chips/DisplayFpga.h"
 #include "tests/support/TempRoot.h"
 
 class FpgaTest : public testing_support::SimBoardTest {

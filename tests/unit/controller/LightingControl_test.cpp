@@ -9,8 +9,8 @@
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
-#include "sim/I2cBus.h"
-#include "sim/LightingModels.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/chips/LightingModels.h"
 
 namespace {
 

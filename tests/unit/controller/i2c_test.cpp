@@ -7,9 +7,9 @@
 #include "TempRoot.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
-#include "sim/I2cBus.h"
-#include "sim/I2cSwitch.h"
-#include "sim/Ltc2977.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/buses/I2cSwitch.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace fs = std::filesystem;
 

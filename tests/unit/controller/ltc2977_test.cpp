@@ -9,8 +9,8 @@
 #include "TempRoot.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
-#include "sim/I2cBus.h"
-#include "sim/Ltc2977.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace fs = std::filesystem;
 

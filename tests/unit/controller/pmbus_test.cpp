@@ -7,9 +7,9 @@
 #include "controller/devices/PMBus.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
-#include "sim/BitBangI2cTarget.h"
-#include "sim/I2cBus.h"
-#include "sim/Ltc2977.h"
+#include "sim/buses/BitBangI2cTarget.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace fs = std::filesystem;
 

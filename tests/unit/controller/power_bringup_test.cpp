@@ -13,7 +13,7 @@
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
 #include "platform/wiringPi.h"
-#include "sim/Ltc2977.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace fs = std::filesystem;
 

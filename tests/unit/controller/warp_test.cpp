@@ -4,7 +4,7 @@
 #include "FpgaFixture.h"
 #include "controller/fpga/WarpTable.h"
 #include "platform/platform.h"
-#include "sim/SimBackend.h"
+#include "sim/board/SimBackend.h"
 #include "tools/warpgen/WarpGenerator.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "sim/GuiFrame.h"
+#include "sim/board/GuiFrame.h"
 #include "tests/support/TempRoot.h"
 
 namespace {

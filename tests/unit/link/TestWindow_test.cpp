@@ -20,7 +20,7 @@
 #include "common/messages.h"
 #include "gui/app/RenderArea.h"
 #include "gui/settings/OstrixControlSettings.h"
-#include "sim/GuiFrame.h"
+#include "sim/board/GuiFrame.h"
 #include "tests/support/TempRoot.h"
 
 // Font configuration keeps a cache for the life of the process.

@@ -9,7 +9,7 @@
 
 #include "platform/linux/LinuxBackend.h"
 #include "platform/platform.h"
-#include "sim/SimBackend.h"
+#include "sim/board/SimBackend.h"
 #include "tests/support/TempRoot.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "TempRoot.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
-#include "sim/CameraBoardModel.h"
-#include "sim/Trace.h"
+#include "sim/board/Trace.h"
+#include "sim/camera/CameraBoardModel.h"
 
 namespace fs = std::filesystem;
 using sim::CameraFault;

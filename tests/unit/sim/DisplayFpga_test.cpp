@@ -9,9 +9,9 @@
 #include "TempRoot.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
-#include "sim/DisplayFpga.h"
-#include "sim/FpgaTestPicture.h"
-#include "sim/SimBackend.h"
+#include "sim/board/SimBackend.h"
+#include "sim/chips/DisplayFpga.h"
+#include "sim/chips/FpgaTestPicture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "TempRoot.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
-#include "sim/ControlServer.h"
+#include "sim/board/ControlServer.h"
 
 namespace fs = std::filesystem;
 using testing_support::readFile;

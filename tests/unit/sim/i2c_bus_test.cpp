@@ -7,10 +7,10 @@
 #include "TempRoot.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
-#include "sim/I2cBus.h"
-#include "sim/I2cSwitch.h"
-#include "sim/Ltc2977.h"
-#include "sim/RegisterFileDevice.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/buses/I2cSwitch.h"
+#include "sim/buses/RegisterFileDevice.h"
+#include "sim/chips/Ltc2977.h"
 
 namespace {
 

@@ -1,0 +1,29 @@
+#include "sim/board/Board.h"
+#include "sim/buses/I2cBus.h"
+#include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/DisplayFpga.h"
+#include "sim/chips/LightingModels.h"
+#include "sim/chips/Ltc2977.h"
+
+namespace sim {
+
+// The board's parts list: one line per device model.
+void createDevices(Board& board) {
+    auto& i2c = static_cast<I2cBus&>(*board.add(std::make_unique<I2cBus>(board)));
+    auto* ltc = static_cast<Ltc2977*>(board.add(std::make_unique<Ltc2977>(board, i2c)));
+    auto* dac = static_cast<Ltc2625*>(board.add(std::make_unique<Ltc2625>(board, i2c)));
+    board.add(std::make_unique<LightingExpander>(board, i2c, *dac));
+    auto* camera = static_cast<CameraBoardModel*>(board.add(std::make_unique<CameraBoardModel>(board)));
+    // The camera board's supply is the power manager's page 1 unless a test powers it by hand.
+    if (board.config().get("camera.rail", "ltc2977") == "ltc2977") {
+        camera->setRailProbe([ltc] { return ltc->railOn(Ltc2977::kCameraPage); });
+        ltc->setRailListener([camera](int page) {
+            if (page == Ltc2977::kCameraPage) {
+                camera->railChanged();
+            }
+        });
+    }
+    board.add(std::make_unique<DisplayFpga>(board));
+}
+
+} // namespace sim
