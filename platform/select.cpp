@@ -3,15 +3,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "platform/linux/LinuxBackend.h"
 #include "platform/platform.h"
-#include "sim/board/SimBackend.h"
 
 namespace platform {
 
 namespace {
+
+constexpr int kNoBoardExitStatus = 2;
+
+// Filled by static initialisers before main; read-only afterwards.
+std::map<std::string, BackendFactory, std::less<>>& registry() {
+    static std::map<std::string, BackendFactory, std::less<>> factories;
+    return factories;
+}
 
 bool onRaspberryPi() {
     std::ifstream model("/proc/device-tree/model");
@@ -20,30 +28,23 @@ bool onRaspberryPi() {
     return text.find("Raspberry Pi") != std::string::npos;
 }
 
-[[noreturn]] void explainAndExit(const char* problem) {
+[[noreturn]] void explainAndExit(const std::string& problem) {
     fprintf(stderr,
             "%s\n"
             "To run on the simulated board:\n"
             "  build/bin/ostrix-sim init-root DIR\n"
             "  OSTRIX_PLATFORM=sim OSTRIX_SYSROOT=DIR <program>\n"
             "or simply ./ostrix run. On the Raspberry Pi use OSTRIX_PLATFORM=linux.\n",
-            problem);
-    exit(2);
-}
-
-std::unique_ptr<Backend> makeSimFromEnvironment() {
-    std::string root = sysroot();
-    if (root.empty() || root == "/") {
-        // The simulated board must never write into the host's /dev, /run or /sys.
-        explainAndExit("OSTRIX_PLATFORM=sim needs OSTRIX_SYSROOT, the folder of the simulated system root.");
-    }
-    sim::initRoot(root);
-    auto board = std::make_unique<sim::Board>(root, sim::BoardConfig::load(sim::Board::configPath(root)));
-    board->startControlServer();
-    return std::make_unique<sim::SimBackend>(std::move(board));
+            problem.c_str());
+    exit(kNoBoardExitStatus);
 }
 
 } // namespace
+
+bool registerBackend(std::string_view name, BackendFactory factory) {
+    registry().insert_or_assign(std::string(name), factory);
+    return true;
+}
 
 std::unique_ptr<Backend> makeBackendFromEnvironment() {
     const char* chosen = std::getenv("OSTRIX_PLATFORM");
@@ -51,14 +52,26 @@ std::unique_ptr<Backend> makeBackendFromEnvironment() {
     if (name.empty() && onRaspberryPi()) {
         name = "linux";
     }
-    if (name == "sim") {
-        return makeSimFromEnvironment();
-    }
     if (name == "linux") {
         return makeLinuxBackend();
     }
-    explainAndExit(name.empty() ? "No board: OSTRIX_PLATFORM is not set and this is not a Raspberry Pi."
-                                : "OSTRIX_PLATFORM must be 'sim' or 'linux'.");
+    if (name.empty()) {
+        explainAndExit("No board: OSTRIX_PLATFORM is not set and this is not a Raspberry Pi.");
+    }
+    auto found = registry().find(name);
+    if (found == registry().end()) {
+        if (name == "sim") {
+            explainAndExit("OSTRIX_PLATFORM=sim: this build has no simulated board (it was built with "
+                           "OSTRIX_WITH_SIM=OFF for the real board).");
+        }
+        explainAndExit("OSTRIX_PLATFORM must be 'sim' or 'linux'.");
+    }
+    std::string problem;
+    auto backend = found->second(problem);
+    if (!backend) {
+        explainAndExit(problem);
+    }
+    return backend;
 }
 
 } // namespace platform
