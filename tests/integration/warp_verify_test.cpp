@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 
+#include "tests/support/LogStamps.h"
 #include "tests/support/TempRoot.h"
 
 namespace {
@@ -24,8 +24,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string log() {
-        static const std::regex stamp(R"(\d+-\d\d-\d\d \d+:\d\d:\d\d\.\d{3} > )");
-        return std::regex_replace(readFile(home() + "/log/QLM_logfile_0001.log"), stamp, "");
+        return testing_support::withoutLogStamps(readFile(home() + "/log/QLM_logfile_0001.log"));
     }
     static size_t count(const std::string& text, const std::string& what) {
         size_t n = 0;

@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "controller/fpga/fpga.h"
 #include "platform/wiringPi.h"
 #include "sim/chips/DisplayFpga.h"
+#include "tests/support/LogStamps.h"
 #include "tests/support/TempRoot.h"
 
 class FpgaTest : public testing_support::SimBoardTest {
@@ -58,8 +58,8 @@ protected:
 
     // The log file without the time stamps in front of each message.
     std::string log() {
-        static const std::regex stamp(R"(\d+-\d\d-\d\d \d+:\d\d:\d\d\.\d{3} > )");
-        return std::regex_replace(testing_support::readFile(home() + "/log/QLM_logfile_0001.log"), stamp, "");
+        return testing_support::withoutLogStamps(
+            testing_support::readFile(home() + "/log/QLM_logfile_0001.log"));
     }
     // Writes a file in the working directory.
     static void put(const std::string& name, const std::string& content) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/input/UserControls.h"
+#include "tests/support/LogStamps.h"
 #include "tests/support/TempRoot.h"
 
 namespace loop_testing {
@@ -58,7 +58,8 @@ protected:
 
     // The log file without its time stamps.
     std::string logText() const {
-        return withoutStamps(testing_support::readFile(home() + "/log/QLM_logfile_0001.log"));
+        return testing_support::withoutLogStamps(
+            testing_support::readFile(home() + "/log/QLM_logfile_0001.log"));
     }
 
     // The log written since the last call of markLog().
@@ -82,36 +83,6 @@ protected:
     }
 
 private:
-    // "YYYY-MM-DD HH:MM:SS.mmm > ": '9' stands for a digit.
-    static constexpr const char* kStampShape = "9999-99-99 99:99:99.999 > ";
-
-    static bool stampAt(const std::string& text, size_t at) {
-        const std::string shape = kStampShape;
-        if (at + shape.size() > text.size()) {
-            return false;
-        }
-        for (size_t i = 0; i < shape.size(); ++i) {
-            const char c = text[at + i];
-            if (shape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i]) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    static std::string withoutStamps(const std::string& text) {
-        const size_t stampLength = std::string(kStampShape).size();
-        std::string out;
-        for (size_t at = 0; at < text.size();) {
-            if (stampAt(text, at)) {
-                at += stampLength;
-            } else {
-                out += text[at++];
-            }
-        }
-        return out;
-    }
-
     size_t mark_ = 0;
 };
 
