@@ -49,7 +49,6 @@ extern "C" void requestTermination(int) {
     terminationRequested = 1;
 }
 
-constexpr int MS_PER_SECOND = 1000;
 constexpr double MILLIDEGREES_PER_DEGREE = 1000.0;
 
 // Forces the next zoom reading to be reported.
@@ -108,7 +107,7 @@ void switchScreensBackOn() {
     execute_mode.screenoff = 0;
     execute_mode.hdmiInput = 1;
     // [fpga] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS].
-    start_timeout("MAIN: SCRN:", &screenoffTimer, screen_off_standby_timeout * MS_PER_SECOND, 0);
+    start_timeout("MAIN: SCRN:", &screenoffTimer, timeout_ms_from_seconds(screen_off_standby_timeout), 0);
     if (user_controls) {
         user_controls->ignoreKeypresses(false);
     }
@@ -214,9 +213,9 @@ void dispatch(const message_s& msg) {
 
 void finishSettingsCollection() {
     logprintf("MAIN: GUI settings collected\n");
-    // The format goes in word 2 and in the parameter bits of word 1, where the GUI reads it.
+    // The GUI reads the format from the data word only; the parameter bits stay 0.
     const uint32_t format = image_format_png ? 1 : 0;
-    queue_gui_message(tEV_IMAGEFORMAT | format, format);
+    queue_gui_message(tEV_IMAGEFORMAT, format);
     logprintf("MAIN: send Image Format %d\n", static_cast<int>(format));
     last_zoom = ZOOM_UNKNOWN;
     if (user_controls) {
@@ -286,7 +285,7 @@ void checkSignalLoss(bool inputDetected) {
         logprintf("MAIN: Screen Blanking ON\n");
         logprintf("%d starting screenoffTimer (%d s) - !inputDetected\r\n", TRACE_SCREENOFF_TIMER,
                   signal_loss_timeout);
-        start_timeout("MAIN: SCRN", &screenoffTimer, signal_loss_timeout * MS_PER_SECOND, 0);
+        start_timeout("MAIN: SCRN", &screenoffTimer, timeout_ms_from_seconds(signal_loss_timeout), 0);
         // [hdmi] switch both receivers' outputs off.
         display_message(MESS_NO_INPUT_DETECTED, signal_loss_timeout);
     }
@@ -294,7 +293,8 @@ void checkSignalLoss(bool inputDetected) {
         logprintf("MAIN: turning off backlights\n");
         execute_mode.screenoff = 1;
         logprintf("%d backlight off - screenoffTimer expired\r\n", TRACE_BACKLIGHT_OFF);
-        start_timeout("MAIN: SLEEP", &systemStandbyTimer, screen_off_standby_timeout * MS_PER_SECOND, 0);
+        start_timeout("MAIN: SLEEP", &systemStandbyTimer, timeout_ms_from_seconds(screen_off_standby_timeout),
+                      0);
         // [fpga] both backlights 0.
         if (user_controls) {
             user_controls->ignoreKeypresses(true);

@@ -3,6 +3,9 @@
 // acts on changes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "common/SettingsIndex.h"
 #include "tests/support/OstrixPiProcess.h"
 #include "tests/support/TempRoot.h"
@@ -56,7 +59,7 @@ TEST_F(ControllerGuiTest, LateGuiGetsEverySettingAskedForThenChangesAreApplied) 
     EXPECT_EQ(OstrixPiProcess::count(controller.log(), "Application terminated\n"), 1u);
     // Messages the controller queued before the GUI listened were lost; the image format
     // at the end of the collection arrived.
-    EXPECT_TRUE(gui.hasReceived(tEV_IMAGEFORMAT | 1, 1));
+    EXPECT_TRUE(gui.hasReceived(tEV_IMAGEFORMAT, 1));
 }
 
 TEST_F(ControllerGuiTest, VersionsReachAGuiThatIsAlreadyRunning) {
@@ -67,7 +70,20 @@ TEST_F(ControllerGuiTest, VersionsReachAGuiThatIsAlreadyRunning) {
     EXPECT_TRUE(gui.hasReceived(tEV_VERSIONINFO | SYSTEM_VERSION, 0x00040002));
     ASSERT_TRUE(gui.waitForRequests(loop_testing::expected_collection().size()));
     EXPECT_EQ(gui.requests(), loop_testing::expected_collection());
+    ASSERT_TRUE(gui.waitFor(tEV_IMAGEFORMAT, 1));
     EXPECT_EQ(controller.stop(), 0);
+
+    // The start-up ends with the image format right after the last request, its parameter
+    // bits clear: the GUI reads the format from the data word alone.
+    const std::vector<std::vector<uint8_t>> datagrams = gui.datagrams();
+    size_t lastRequest = 0;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        if (!datagrams[i].empty() && datagrams[i][0] == (tEV_REQUEST >> 24)) {
+            lastRequest = i;
+        }
+    }
+    ASSERT_LT(lastRequest + 1, datagrams.size());
+    EXPECT_EQ(datagrams[lastRequest + 1], (std::vector<uint8_t>{0x80, 0, 0, 0, 0, 0, 0, 1}));
 }
 
 } // namespace

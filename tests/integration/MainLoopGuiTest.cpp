@@ -3,8 +3,11 @@
 // the link tests, which link the GUI's code too.)
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <sstream>
 
+#include "controller/core/configuration.h"
 #include "tests/unit/controller/MainLoopFixture.h"
 #include "tests/unit/link/StandInGui.h"
 
@@ -153,7 +156,7 @@ TEST_F(MainLoopGuiTest, CollectionAsksForEverySettingOnceAndRunsEveryHandler) {
     EXPECT_TRUE(user_controls->controlsEnabled());
     EXPECT_FALSE(user_controls->pollingDisabled());
     EXPECT_EQ(user_controls->ledColourCode(), 2);
-    EXPECT_TRUE(runUntil([&] { return gui.hasReceived(tEV_IMAGEFORMAT | 1, 1); }));
+    EXPECT_TRUE(runUntil([&] { return gui.hasReceived(tEV_IMAGEFORMAT, 1); }));
 }
 
 TEST_F(MainLoopGuiTest, AfterStartUpARepeatedValueRunsNothingButWhiteBalance) {
@@ -258,6 +261,36 @@ TEST_F(MainLoopGuiTest, IgnoredMessagesStillAdvanceTheCollection) {
     EXPECT_EQ(logged("MAIN: Message ignored when screens are off\n"), 1u);
     EXPECT_EQ(settings_collection_index, 10);
     EXPECT_EQ(shadow_settings[SETT_CAMERA_GAIN], 0);
+}
+
+// A very long signal-loss time keeps the screens on: the timer is armed for the whole time
+// (never "expired at once" by an overflow) and the GUI's countdown gets a time that stays
+// long too.
+TEST_F(MainLoopGuiTest, LongSignalLossTimesKeepTheScreensOn) {
+    struct Case {
+        int seconds;
+        uint32_t messageMs;
+    };
+    const Case cases[] = {{3000000, 3000000000u}, {INT_MAX, UINT32_MAX}};
+    StandInGui gui;
+    startFrontPanel();
+    settings_collection_index = LAST_SETTING_INDEX + 1;
+    execute_mode.controlsEnabled = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        signal_loss_timeout = c.seconds;
+        execute_mode.hdmiInput = 1; // input present until this pass finds none
+        ASSERT_TRUE(
+            runUntil([&] { return gui.hasReceived(tEV_MESSAGE | MESS_NO_INPUT_DETECTED, c.messageMs); }));
+        EXPECT_EQ(execute_mode.hdmiInput, 0u);
+        for (int pass = 0; pass < 100; ++pass) {
+            main_loop_pass();
+        }
+        EXPECT_EQ(execute_mode.screenoff, 0u);
+        EXPECT_EQ(logged("MAIN: turning off backlights"), 0u);
+        EXPECT_FALSE(timeout_expired(&screenoffTimer, 0, 0));
+    }
+    signal_loss_timeout = DEFAULT_SIGNAL_LOSS_TIMEOUT_S;
 }
 
 } // namespace

@@ -128,7 +128,7 @@ TEST_F(UserControlsTest, TheTransmitQueueHoldsFifteenMessages) {
 TEST_F(UserControlsTest, MessagesWithoutAGuiAreLostWithoutAnError) {
     create();
     start();
-    ASSERT_EQ(push(tEV_IMAGEFORMAT | 1, 1), 0);
+    ASSERT_EQ(push(tEV_IMAGEFORMAT, 1), 0);
     ASSERT_EQ(push(tEV_MESSAGE, 0), 0);
     ASSERT_TRUE(eventually([&] { return logged("UC: Sent Message from MAIN to GUI") == 2; }));
     EXPECT_TRUE(eventually([&] { return logged("CC: Sent message to port 1530\n") == 2; }));

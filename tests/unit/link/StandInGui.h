@@ -58,6 +58,15 @@ public:
         }
         return true;
     }
+    bool waitFor(uint32_t command, uint32_t data, int timeoutMs = kWaitMs) const {
+        for (int waited = 0; !hasReceived(command, data); waited += kPollMs) {
+            if (waited >= timeoutMs) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+        return true;
+    }
     bool hasReceived(uint32_t command, uint32_t data) const {
         for (const message_s& msg : received()) {
             if (msg.command == command && msg.data == data) {
