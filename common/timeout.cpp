@@ -1,5 +1,6 @@
 #include "common/timeout.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -9,8 +10,8 @@
 
 namespace {
 
-constexpr long MS_PER_SECOND = 1000;
-constexpr long NS_PER_MS = 1000000;
+constexpr int64_t MS_PER_SECOND = 1000;
+constexpr int64_t NS_PER_MS = 1000000;
 constexpr long IMMEDIATE_EXPIRY_NS = 1;
 
 std::atomic<TimeoutTracing> tracing{TimeoutTracing::Log};
@@ -19,10 +20,11 @@ bool consoleTracing() {
     return tracing.load() == TimeoutTracing::Console;
 }
 
-void arm(timer_t* handle, int durationms, const char* identifier) {
+void arm(timer_t* handle, int64_t durationms, const char* identifier) {
+    durationms = std::min(durationms, MAX_TIMEOUT_MS);
     struct itimerspec spec {};
-    spec.it_value.tv_sec = durationms / MS_PER_SECOND;
-    spec.it_value.tv_nsec = (durationms % MS_PER_SECOND) * NS_PER_MS;
+    spec.it_value.tv_sec = static_cast<time_t>(durationms / MS_PER_SECOND);
+    spec.it_value.tv_nsec = static_cast<long>((durationms % MS_PER_SECOND) * NS_PER_MS);
     // A zero value should disarm the timer, but some kernels keep reporting the earlier
     // expiry of a SIGEV_NONE timer disarmed that way; 1 ns expires it at once, which is
     // what a duration of 0 means to the callers.
@@ -66,12 +68,20 @@ int create_timeout(timer_t* handle) {
     return 1;
 }
 
-void start_timeout(const char* identifier, timer_t* handle, int durationms, int debug) {
+int64_t timeout_ms_from_seconds(int64_t seconds) {
+    if (seconds <= 0) {
+        return 0;
+    }
+    return seconds >= MAX_TIMEOUT_MS / MS_PER_SECOND ? MAX_TIMEOUT_MS : seconds * MS_PER_SECOND;
+}
+
+void start_timeout(const char* identifier, timer_t* handle, int64_t durationms, int debug) {
     if (!handle) {
         return;
     }
     if (consoleTracing()) {
-        printf("%s start timeout '%s' for %d ms\r\n", timestamp().c_str(), identifier, durationms);
+        printf("%s start timeout '%s' for %lld ms\r\n", timestamp().c_str(), identifier,
+               static_cast<long long>(durationms));
     } else if (debug > 0) {
         logprintf("TO: Start Timeout for %s\n", identifier);
     }

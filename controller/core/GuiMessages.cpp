@@ -1,10 +1,22 @@
 #include "controller/core/GuiMessages.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "common/messages.h"
 #include "controller/input/UserControls.h"
 
 namespace {
-constexpr int MS_PER_SECOND = 1000;
+constexpr int64_t MS_PER_SECOND = 1000;
+
+// The message time in milliseconds as the data word carries it: a long time stays long
+// instead of wrapping into a short one.
+uint32_t messageTimeMs(int seconds) {
+    if (seconds <= 0) {
+        return 0;
+    }
+    return static_cast<uint32_t>(std::min<int64_t>(seconds * MS_PER_SECOND, UINT32_MAX));
+}
 } // namespace
 
 int queue_gui_message(uint32_t command, uint32_t data) {
@@ -16,5 +28,5 @@ int queue_gui_message(uint32_t command, uint32_t data) {
 }
 
 int display_message(uint32_t index, int seconds) {
-    return queue_gui_message(tEV_MESSAGE | index, static_cast<uint32_t>(seconds * MS_PER_SECOND));
+    return queue_gui_message(tEV_MESSAGE | index, messageTimeMs(seconds));
 }

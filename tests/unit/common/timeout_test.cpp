@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "TempRoot.h"
 #include "common/timeout.h"
 
@@ -61,6 +65,43 @@ TEST_F(TimeoutTest, DeleteTwiceIsHarmless) {
     delete_timeout(&handle);
     EXPECT_EQ(handle, no_timeout());
     EXPECT_EQ(timeout_expired(&handle, 0, 0), 1);
+}
+
+// Seconds from the configuration become milliseconds in 64 bits: a long value stays long.
+TEST_F(TimeoutTest, SecondsBecomeMillisecondsWithoutWrapping) {
+    struct Case {
+        int64_t seconds;
+        int64_t ms;
+    };
+    const Case cases[] = {
+        {-5, 0},
+        {0, 0},
+        {60, 60000},
+        {2147484, 2147484000}, // the first value whose product leaves int
+        {3000000, 3000000000},
+        {INT_MAX, MAX_TIMEOUT_MS},
+        {INT64_MAX / 10, MAX_TIMEOUT_MS},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(timeout_ms_from_seconds(c.seconds), c.ms) << c.seconds;
+    }
+}
+
+// A timer armed for longer than an int of milliseconds runs for that long; one armed past
+// what the timer holds runs for the longest time, never "expired at once".
+TEST_F(TimeoutTest, LongDurationsRunInsteadOfExpiring) {
+    const int64_t durations[] = {timeout_ms_from_seconds(3000000), timeout_ms_from_seconds(INT_MAX),
+                                 INT64_MAX};
+    for (int64_t durationms : durations) {
+        timer_t handle = no_timeout();
+        start_timeout("long", &handle, durationms, 0);
+        EXPECT_EQ(timeout_expired(&handle, 0, 0), 0) << durationms;
+        struct itimerspec remaining {};
+        ASSERT_EQ(timer_gettime(handle, &remaining), 0);
+        const int64_t expected = std::min(durationms, MAX_TIMEOUT_MS) / 1000;
+        EXPECT_GE(remaining.it_value.tv_sec, expected - 60) << durationms;
+        delete_timeout(&handle);
+    }
 }
 
 TEST_F(TimeoutTest, NullHandleIsIgnored) {
