@@ -35,16 +35,26 @@ void resetScales() {
     apply_backlight_scales();
 }
 
+// The stepping keys report the offsets they lead to; a reset only applies them.
+void logDivergence() {
+    logprintf("MAIN: Align Diverge, Left Pixel Offset %d\n",
+              WarpPixelSourceOffset[LEFT_DISPLAY] - StereoSeparation);
+    logprintf("MAIN: Align Diverge, Right Pixel Offset %d\n",
+              WarpPixelSourceOffset[RIGHT_DISPLAY] + StereoSeparation);
+}
+
 void divergeIn() {
     if (StereoSeparation > 0) {
         --StereoSeparation;
     }
     apply_stereo_separation();
+    logDivergence();
 }
 
 void divergeOut() {
     ++StereoSeparation;
     apply_stereo_separation();
+    logDivergence();
 }
 
 void resetDivergence() {
@@ -65,10 +75,6 @@ void apply_backlight_scales() {
 void apply_stereo_separation() {
     apply_display_shift(LEFT_DISPLAY, true);
     apply_display_shift(RIGHT_DISPLAY, true);
-    logprintf("MAIN: Align Diverge, Left Pixel Offset %d\n",
-              WarpPixelSourceOffset[LEFT_DISPLAY] - StereoSeparation);
-    logprintf("MAIN: Align Diverge, Right Pixel Offset %d\n",
-              WarpPixelSourceOffset[RIGHT_DISPLAY] + StereoSeparation);
 }
 
 void handle_key(const message_s& msg) {

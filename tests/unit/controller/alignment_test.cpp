@@ -16,6 +16,14 @@ namespace {
 
 constexpr uint8_t kRight = 0x80;
 
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++n;
+    }
+    return n;
+}
+
 class AlignmentTest : public FpgaTest {
 protected:
     void SetUp() override {
@@ -217,9 +225,11 @@ TEST_F(AlignmentTest, DivergenceKeysShiftBothEyesApart) {
     EXPECT_NE(
         log().find("MAIN: Align Diverge, Left Pixel Offset -1\nMAIN: Align Diverge, Right Pixel Offset 1\n"),
         std::string::npos);
+    const size_t diverged = count(log(), "MAIN: Align Diverge");
     key(UKEY_DIVERGENT_RESET, 0);
     EXPECT_EQ(pixelOffsetRegister(0), 1);
     EXPECT_EQ(pixelOffsetRegister(1), -1);
+    EXPECT_EQ(count(log(), "MAIN: Align Diverge"), diverged); // a reset applies without reporting
 }
 
 TEST_F(AlignmentTest, BacklightKeysGiveTheFpgaBothScales) {
