@@ -100,6 +100,16 @@ std::unique_ptr<Backend> setBackend(std::unique_ptr<Backend> next) {
     return next;
 }
 
+bool boardChosen() {
+    {
+        std::lock_guard<std::mutex> lock(backendMutex);
+        if (installed) {
+            return true;
+        }
+    }
+    return environmentNamesBackend();
+}
+
 bool simulated() {
     return backend().simulated();
 }

@@ -19,6 +19,10 @@ std::unique_ptr<Backend> setBackend(std::unique_ptr<Backend> next);
 
 bool simulated();
 
+// Whether a backend is installed or the environment names one, without choosing it (so
+// without ending the process when none is named): what needs no board can still run.
+bool boardChosen();
+
 // The system root (OSTRIX_SYSROOT, empty on the real board).
 std::string sysroot();
 

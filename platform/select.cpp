@@ -39,6 +39,15 @@ bool onRaspberryPi() {
     exit(kNoBoardExitStatus);
 }
 
+std::string backendNameFromEnvironment() {
+    const char* chosen = std::getenv("OSTRIX_PLATFORM");
+    std::string name = chosen ? chosen : "";
+    if (name.empty() && onRaspberryPi()) {
+        name = "linux";
+    }
+    return name;
+}
+
 } // namespace
 
 bool registerBackend(std::string_view name, BackendFactory factory) {
@@ -46,12 +55,13 @@ bool registerBackend(std::string_view name, BackendFactory factory) {
     return true;
 }
 
+bool environmentNamesBackend() {
+    const std::string name = backendNameFromEnvironment();
+    return name == "linux" || registry().count(name) > 0;
+}
+
 std::unique_ptr<Backend> makeBackendFromEnvironment() {
-    const char* chosen = std::getenv("OSTRIX_PLATFORM");
-    std::string name = chosen ? chosen : "";
-    if (name.empty() && onRaspberryPi()) {
-        name = "linux";
-    }
+    const std::string name = backendNameFromEnvironment();
     if (name == "linux") {
         return makeLinuxBackend();
     }

@@ -22,4 +22,7 @@ bool registerBackend(std::string_view name, BackendFactory factory);
 // simulated board.
 std::unique_ptr<Backend> makeBackendFromEnvironment();
 
+// Whether makeBackendFromEnvironment() would find a backend to make.
+bool environmentNamesBackend();
+
 } // namespace platform

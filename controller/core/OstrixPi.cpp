@@ -199,6 +199,11 @@ void create_folders() {
 }
 
 int OstrixPi_main(int argc, const char* const* argv) {
+    // Help needs no hardware: without a board it is printed before anything reaches for one.
+    if (!platform::boardChosen() && asks_for_help(argc, argv)) {
+        print_help();
+        return 0;
+    }
     install_termination_handlers();
     reset_process_state();
 

@@ -170,6 +170,9 @@ std::optional<int> parse_command_line(int argc, const char* const* argv);
 // Writes the help text to standard output.
 void print_help();
 
+// Whether an argument asks for the help text.
+bool asks_for_help(int argc, const char* const* argv);
+
 // Creates the image, log and USB mount folders when missing.
 void create_folders();
 

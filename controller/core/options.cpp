@@ -417,6 +417,16 @@ void print_help() {
     std::fflush(stdout);
 }
 
+bool asks_for_help(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const Option* option = findOption(argv[i]);
+        if (option && option->apply == help) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<int> parse_command_line(int argc, const char* const* argv) {
     Arguments args(argc, argv);
     std::string argument;

@@ -36,7 +36,7 @@ protected:
 
     // Everything the child needs is built before fork(): between fork and exec it only
     // makes async-signal-safe calls.
-    pid_t start(const std::vector<std::string>& args) {
+    pid_t start(const std::vector<std::string>& args, bool withBoard = true) {
         const std::string program = std::string(OSTRIX_BIN_DIR) + "/OstrixPi";
         const std::string out = dir_.path() + "/stdout.txt";
         const std::string dir = work();
@@ -47,8 +47,10 @@ protected:
                 env.push_back(entry);
             }
         }
-        env.push_back("OSTRIX_PLATFORM=sim");
-        env.push_back("OSTRIX_SYSROOT=" + root());
+        if (withBoard) {
+            env.push_back("OSTRIX_PLATFORM=sim");
+            env.push_back("OSTRIX_SYSROOT=" + root());
+        }
         std::vector<char*> envp;
         for (std::string& e : env) {
             envp.push_back(e.data());
@@ -91,7 +93,9 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    int run(const std::vector<std::string>& args) { return finish(start(args)); }
+    int run(const std::vector<std::string>& args, bool withBoard = true) {
+        return finish(start(args, withBoard));
+    }
 
     std::string output() const { return readFile(dir_.path() + "/stdout.txt"); }
     bool printed(const std::string& text) const { return output().find(text) != std::string::npos; }
@@ -130,6 +134,20 @@ TEST_F(OstrixPiProgramTest, HelpExitsWithZero) {
     EXPECT_EQ(out.substr(out.size() - std::string(kHelpEnd).size()), kHelpEnd);
     EXPECT_TRUE(printed("QLM Initialise and User Controls v5.15\n"));
     EXPECT_FALSE(printed("Command Line checked"));
+}
+
+// Help needs no hardware: with no board chosen it is still printed, and nothing else is.
+TEST_F(OstrixPiProgramTest, HelpWithoutABoardExitsWithZero) {
+    for (const char* option : {"-h", "-?", "--help"}) {
+        EXPECT_EQ(run({option}, false), 0) << option;
+        EXPECT_EQ(output().find(kHelpBlock), 0u) << output();
+        EXPECT_FALSE(printed("No board")) << option;
+    }
+    EXPECT_EQ(run({"-X", "--help"}, false), 0);
+    EXPECT_EQ(output().find(kHelpBlock), 0u) << output();
+    // Anything else still needs a board and says how to get one.
+    EXPECT_EQ(run({"-X"}, false), 2);
+    EXPECT_TRUE(printed("No board")) << output();
 }
 
 TEST_F(OstrixPiProgramTest, OptionErrorsExitWith255) {
