@@ -3,10 +3,11 @@
 #include <QApplication>
 #include <QColor>
 #include <QCursor>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QImage>
 #include <QPainter>
-#include <QThread>
+#include <QTimer>
 #include <new>
 
 #include "common/messages.h"
@@ -239,16 +240,40 @@ void TestWindow::sendStartupMessage() {
     guiPrint("GUI: Startup message sent %x %u", msg.packet.command, msg.packet.data);
 }
 
+bool TestWindow::waitOnePeriod() {
+    // A nested loop rather than a sleep: QCoreApplication::quit() ends every running loop
+    // and stops new ones from starting, so the wait learns of it either way.
+    QEventLoop loop;
+    bool periodOver = false;
+    QTimer::singleShot(kWaitPollMs, &loop, [&] {
+        periodOver = true;
+        loop.quit();
+    });
+    loop.exec();
+    return periodOver;
+}
+
 bool TestWindow::waitForOK() {
     BlockingWait wait(mInBlockingWait);
     CommsMessage_t msg{};
     for (;;) {
         update();
-        // Anything but a key is dropped unprocessed while the user is asked to confirm.
-        if (mComms.GetMessage(&msg) != 0 && eventCode(msg.packet.command) == tEV_KEY) {
-            break;
+        // Anything but a key is dropped unprocessed while the user is asked to confirm;
+        // an exit (standby) is an answer too.
+        if (mComms.GetMessage(&msg) != 0) {
+            const uint32_t event = eventCode(msg.packet.command);
+            if (event == tEV_KEY) {
+                break;
+            }
+            if (event == tEV_EXIT) {
+                guiPrint("GUI:waitForOK ended by exit");
+                return false;
+            }
         }
-        QThread::msleep(kWaitPollMs);
+        if (!waitOnePeriod()) {
+            guiPrint("GUI:waitForOK ended: quitting");
+            return false;
+        }
     }
     guiPrint("GUI:waitForOK Received: %x : %u", msg.packet.command, msg.packet.data);
     return eventParameter(msg.packet.command) == UKEY_SELECT;
@@ -268,7 +293,10 @@ uint32_t TestWindow::waitForKeypress() {
                 break;
             }
         }
-        QThread::msleep(kWaitPollMs);
+        if (!waitOnePeriod()) {
+            guiPrint("GUI: waitForKeypress ended: quitting");
+            return eventParameter(tEV_EXIT);
+        }
     }
     return eventParameter(last);
 }

@@ -29,9 +29,11 @@ public:
     // Repaints and processes pending events.
     void showImage();
 
-    // Blocks until a key arrives (other messages are dropped); true for SELECT.
+    // Blocks until a key arrives (other messages are dropped); true for SELECT. An exit
+    // message or the application quitting ends it with false.
     bool waitForOK();
-    // Blocks until a key or an exit message arrives; its low 24 bits.
+    // Blocks until a key or an exit message arrives; its low 24 bits (0 when the
+    // application quits meanwhile, as for an exit message).
     uint32_t waitForKeypress();
 
     // Whether a reply made by the command processing goes to the controller: not when
@@ -60,15 +62,23 @@ private:
     void startMessageTimer(uint32_t word0, int messageTime);
     void repaintNow();
 
-    // Marks a blocking wait: the polling timer leaves the link to it meanwhile.
+    // Marks a blocking wait: the polling timer leaves the link to it meanwhile. A wait
+    // started inside another one hands the link back to the outer wait, not to the poll.
     class BlockingWait {
     public:
-        explicit BlockingWait(bool& flag) : flag_(flag) { flag_ = true; }
-        ~BlockingWait() { flag_ = false; }
+        explicit BlockingWait(bool& flag) : flag_(flag), previous_(flag) { flag_ = true; }
+        ~BlockingWait() { flag_ = previous_; }
+        BlockingWait(const BlockingWait&) = delete;
+        BlockingWait& operator=(const BlockingWait&) = delete;
 
     private:
         bool& flag_;
+        bool previous_;
     };
+
+    // Keeps Qt's events going for one poll period of a blocking wait; false when the
+    // application has been asked to quit (before or during the period).
+    static bool waitOnePeriod();
 
     int mWidth;
     int mHeight;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -250,6 +251,9 @@ TEST_F(GuiWindow, WaitForOkDropsOtherMessagesAndAcceptsOnlySelect) {
 
     controller.send(0x01000004, 0); // SELECT
     EXPECT_TRUE(window_->waitForOK());
+
+    controller.send(0x30000000, 0); // EXIT: the microscope goes to standby
+    EXPECT_FALSE(window_->waitForOK());
 }
 
 TEST_F(GuiWindow, WaitForKeypressEndsAtAKeyOrAnExit) {
@@ -263,6 +267,42 @@ TEST_F(GuiWindow, WaitForKeypressEndsAtAKeyOrAnExit) {
     // Polling resumes afterwards.
     controller.send(0xE0000035, 0);
     EXPECT_TRUE(replyTo(controller).has_value());
+}
+
+// A wait started while another one runs (a timer slot during the outer wait) gives the
+// link back to the outer wait when it ends, not to the polling timer.
+TEST_F(GuiWindow, ANestedWaitLeavesTheLinkToTheOuterWait) {
+    Peer controller;
+    uint32_t inner = 99;
+    QTimer::singleShot(0, window_.get(), [&] {
+        inner = window_->waitForKeypress();
+        controller.send(0xE0000035, 0);
+        tick("checkForMessages");       // must leave the request to the outer wait
+        controller.send(0x01000003, 0); // DOWN ends the outer wait
+    });
+    controller.send(0x01000002, 0); // UP for the inner wait
+    EXPECT_EQ(window_->waitForKeypress(), 3u);
+    EXPECT_EQ(inner, 2u);
+    EXPECT_FALSE(controller.poll().has_value()); // the request was not answered
+}
+
+// A stop request (SIGTERM quits the application) ends a wait for the user; without that
+// the GUI would hang until someone pressed a key. If the waits missed the quit, the
+// keys sent later would end them with the wrong answers.
+TEST_F(GuiWindow, WaitsEndWhenTheApplicationIsAskedToQuit) {
+    Peer controller;
+    bool confirmed = true;
+    uint32_t key = 99;
+    QTimer::singleShot(0, window_.get(), [&] {
+        QTimer::singleShot(50, window_.get(), [] { QCoreApplication::quit(); });
+        QTimer::singleShot(kWaitMs, window_.get(), [&] { controller.send(0x01000004, 0); });
+        confirmed = window_->waitForOK();
+        QTimer::singleShot(kWaitMs, window_.get(), [&] { controller.send(0x01000003, 0); });
+        key = window_->waitForKeypress();
+    });
+    QCoreApplication::exec();
+    EXPECT_FALSE(confirmed);
+    EXPECT_EQ(key, 0u);
 }
 
 } // namespace
