@@ -2,6 +2,7 @@
 
 #include "common/logfile.h"
 #include "controller/core/pin_nums.h"
+#include "controller/devices/hardware.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 
@@ -9,19 +10,14 @@ namespace PMBus {
 
 namespace {
 
-constexpr int kDelayLoops = 200;
-constexpr int kClockLowLoops = 150;
+// Half a bit period, and the shorter settling time after SDA changes with SCL low.
+constexpr unsigned kDelayUs = 5;
+constexpr unsigned kClockLowUs = 4;
 constexpr int kStartSettleDelays = 3;
 constexpr uint8_t kTopBit = 0x80;
 constexpr uint8_t kReadBit = 0x01;
 constexpr uint8_t ACK = 1;
 constexpr uint8_t NACK = 0;
-
-void busy_wait(int loops) {
-    for (int loop = 0; loop < loops; ++loop) {
-        asm volatile("" ::: "memory"); // keeps the calibrated loop from being optimised away
-    }
-}
 
 void release(int pin) {
     pinMode(pin, INPUT);
@@ -47,7 +43,7 @@ uint8_t read_address(uint8_t addr) {
 } // namespace
 
 void PMBUS_Delay() {
-    busy_wait(kDelayLoops);
+    busy_wait_us(kDelayUs);
 }
 
 // Fails, with both lines released, when another device holds either line low.
@@ -63,7 +59,7 @@ uint8_t PMBUS_start() {
         return 0;
     }
     pull_low(VB_SCL_Pin);
-    busy_wait(kClockLowLoops);
+    busy_wait_us(kClockLowUs);
     for (int i = 0; i < kStartSettleDelays; ++i) {
         PMBUS_Delay();
     }
@@ -80,7 +76,7 @@ uint8_t PMBUS_restart() {
 
 void PMBUS_stop() {
     pull_low(VB_SDA_Pin);
-    busy_wait(kClockLowLoops);
+    busy_wait_us(kClockLowUs);
     PMBUS_Delay();
     release(VB_SCL_Pin);
     PMBUS_Delay();

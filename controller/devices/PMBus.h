@@ -1,6 +1,6 @@
 // PMBus transfers with the LTC2977, bit-banged on SDA (GPIO 2) and SCL (GPIO 3): lines
 // pulled low by making the pin an output at level 0 and released by making it an input,
-// half-bit timing by a calibrated busy loop, no clock stretching. The caller owns the
+// half-bit timing by a busy wait on the monotonic clock, no clock stretching. The caller owns the
 // lines (i2c_handler::PMBusModeOn). Addresses are 7-bit; each transfer returns nonzero
 // when every byte was acknowledged and the transfer completed.
 #pragma once

@@ -1,11 +1,12 @@
 #include "controller/devices/hardware.h"
 
+#include <chrono>
+
 #include "controller/core/pin_nums.h"
 #include "platform/wiringPi.h"
 
 namespace {
 
-constexpr int kLoopsPerSleep = 80;
 constexpr unsigned kModeSwitchUs = 100;
 constexpr int kBitsPerByte = 8;
 constexpr uint8_t kTopBit = 0x80;
@@ -20,11 +21,15 @@ void pull_low(int pin) {
 
 } // namespace
 
+void busy_wait_us(unsigned microseconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
 void mysleep(int n) {
-    for (int i = 0; i < n; ++i) {
-        for (int loop = 0; loop < kLoopsPerSleep; ++loop) {
-            asm volatile("" ::: "memory"); // keeps the calibrated loop from being optimised away
-        }
+    if (n > 0) {
+        busy_wait_us(static_cast<unsigned>(n) * MYSLEEP_UNIT_US);
     }
 }
 

@@ -14,5 +14,12 @@ void SetI2CStartCondition();
 // Sends whole bytes (the bit length rounded up), checking each byte's acknowledge;
 // 0 when all were acknowledged, -1 at the first byte that was not (the rest unsent).
 int SendBytesAndCheckACK(int lengthInBits, uint8_t* bytes);
-// Calibrated busy wait of n x 80 loop iterations.
+// Busy wait of n half clock periods of the raw writes (MYSLEEP_UNIT_US each).
 void mysleep(int n);
+
+// Bit-banged clock timing is measured on the monotonic clock, not counted in loop
+// iterations, so the bus rate does not follow the processor's speed: a fast core must not
+// clock the chips past what they accept (standard-mode I2C: SCL high at least 4.0 us,
+// low at least 4.7 us). A sleep would be far too coarse, hence a busy wait.
+constexpr unsigned MYSLEEP_UNIT_US = 5;
+void busy_wait_us(unsigned microseconds);

@@ -1,5 +1,7 @@
 #include "sim/buses/BitBangI2cTarget.h"
 
+#include <cstdio>
+
 #include "platform/wiringPi.h"
 
 namespace sim {
@@ -29,6 +31,16 @@ void BitBangI2cTarget::setEdgeTracing(bool on) {
     }
 }
 
+void BitBangI2cTarget::setClockLimits(std::chrono::nanoseconds minHigh, std::chrono::nanoseconds minLow) {
+    minHigh_ = minHigh;
+    minLow_ = minLow;
+}
+
+std::string BitBangI2cTarget::lastRefusal() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastRefusal_;
+}
+
 void BitBangI2cTarget::quiet(bool on) {
     const bool traced = !on || traceEdges_;
     pins_.setEdgeTracing(kSda, traced);
@@ -50,6 +62,9 @@ void BitBangI2cTarget::reset() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         phase_ = Phase::Idle;
+        sclEdgeSeen_ = false;
+        refused_ = 0;
+        lastRefusal_.clear();
         pullSdaLow_ = false;
         transfer_.clear();
         quiet(false);
@@ -101,12 +116,53 @@ void BitBangI2cTarget::onSda(int level) {
     }
 }
 
+// A rising edge ends a low period of SCL, a falling edge a high one. Only clocks within a
+// transfer the chips take part in are held to the limits.
+bool BitBangI2cTarget::clockInLimits(int level) {
+    const Clock::time_point now = Clock::now();
+    const Clock::duration since = now - lastSclEdge_;
+    const bool measured = sclEdgeSeen_;
+    lastSclEdge_ = now;
+    sclEdgeSeen_ = true;
+    if (!measured || phase_ == Phase::Idle || phase_ == Phase::Ignore) {
+        return true;
+    }
+    const bool endsLow = level == HIGH;
+    const std::chrono::nanoseconds limit = endsLow ? minLow_.load() : minHigh_.load();
+    if (since >= limit) {
+        return true;
+    }
+    char why[96];
+    std::snprintf(why, sizeof why, "clock too fast: SCL %s %.2f us, at least %.2f us",
+                  endsLow ? "low" : "high", std::chrono::duration<double, std::micro>(since).count(),
+                  std::chrono::duration<double, std::micro>(limit).count());
+    refuse(why);
+    return false;
+}
+
+// The chips stop answering: SDA is let go and the rest of the transfer ignored.
+void BitBangI2cTarget::refuse(const std::string& why) {
+    ++refused_;
+    lastRefusal_ = why;
+    const std::string what = "bit-banged, refused, " + why;
+    if (transfer_.active()) {
+        bus_.stop(transfer_, what.c_str(), true, false);
+    } else {
+        bus_.note(what); // refused within the address byte
+    }
+    quiet(false);
+    phase_ = Phase::Ignore;
+    pullSdaLow_ = false;
+}
+
 void BitBangI2cTarget::onScl(int level) {
     bool was, now;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         was = pullSdaLow_;
-        if (level == HIGH) {
+        if (!clockInLimits(level)) {
+            // refused: nothing more is decoded until the next START
+        } else if (level == HIGH) {
             if (phase_ == Phase::Address || phase_ == Phase::Write) {
                 shift_ = static_cast<uint8_t>(shift_ << 1 | (pins_.read(kSda) == HIGH ? 1 : 0));
                 bits_++;

@@ -4,13 +4,20 @@
 // chip on a connected channel) and drives SDA low for the chips' acknowledges and read
 // bits, open drain. Clock stretching is not modelled: chips are always ready.
 //
+// The chips accept a standard-mode clock only: each SCL high and low time within a
+// transfer is measured, and a transfer clocked faster than the limits is refused from
+// that edge on (no more acknowledges, SDA released) and reported in the trace and the
+// status, so software whose timing regressed fails against the board.
+//
 // From START to the end of a transfer the pair's pin edges are left out of the trace
 // (the decoded transfer is one I2C entry instead); setEdgeTracing(true) keeps them.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "sim/board/PinBank.h"
 #include "sim/buses/I2cBus.h"
@@ -34,6 +41,17 @@ public:
     // Whether the pin edges within transfers are traced too.
     void setEdgeTracing(bool on);
 
+    // Standard-mode I2C: SCL high for at least 4.0 us, low for at least 4.7 us.
+    static constexpr std::chrono::nanoseconds kMinHigh{4000};
+    static constexpr std::chrono::nanoseconds kMinLow{4700};
+    // Test side: the shortest SCL high and low times the chips accept.
+    void setClockLimits(std::chrono::nanoseconds minHigh, std::chrono::nanoseconds minLow);
+    std::chrono::nanoseconds minHigh() const { return minHigh_.load(); }
+    std::chrono::nanoseconds minLow() const { return minLow_.load(); }
+    // Transfers refused for a too fast clock since power-on, and why the last one was.
+    int refusedTransfers() const { return refused_.load(); }
+    std::string lastRefusal() const;
+
 private:
     enum class Phase : uint8_t {
         Idle,       // waiting for START
@@ -48,6 +66,10 @@ private:
 
     void onSda(int level);
     void onScl(int level);
+    // Checks the SCL half period that an edge to `level` ends; false when it was too short
+    // (the transfer is then refused).
+    bool clockInLimits(int level);
+    void refuse(const std::string& why);
     void sclFalling();
     void loadReadByte();
     void endTransfer(bool stopSeen);
@@ -59,7 +81,7 @@ private:
     int sdaHook_ = 0;
     int sclHook_ = 0;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     Phase phase_ = Phase::Idle;
     Phase afterAck_ = Phase::Idle;
     int bits_ = 0;
@@ -69,6 +91,14 @@ private:
     std::atomic<bool> pullSdaLow_{false}; // what the addressed chip wants on SDA
     I2cTransfer transfer_;
     std::atomic<bool> traceEdges_{false};
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastSclEdge_{};
+    bool sclEdgeSeen_ = false;
+    std::atomic<std::chrono::nanoseconds> minHigh_{kMinHigh};
+    std::atomic<std::chrono::nanoseconds> minLow_{kMinLow};
+    std::atomic<int> refused_{0};
+    std::string lastRefusal_; // guarded by mutex_
 };
 
 } // namespace sim

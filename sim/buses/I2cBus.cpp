@@ -27,7 +27,9 @@ const char* kHelp = "i2c fail (switch | BUS ADDR) nack|read|write|open [REG|all]
                     "                           shows the switch's control byte or a register as stored\n"
                     "i2c set BUS ADDR REG VALUE sets a register as stored (no side effects)\n"
                     "i2c hold sda|scl           a stuck chip holds the line low\n"
-                    "i2c release [sda|scl]      lets the line(s) go\n";
+                    "i2c release [sda|scl]      lets the line(s) go\n"
+                    "i2c clock HIGH_NS LOW_NS   shortest SCL high and low times the chips accept when the\n"
+                    "                           Pi bit-bangs the lines (standard mode: 4000 4700)\n";
 
 const char* faultKindName(uint8_t kind) {
     switch (static_cast<I2cFaultKind>(kind)) {
@@ -285,6 +287,13 @@ void I2cBus::stop(I2cTransfer& t, const char* what, bool bitBanged, bool stopSee
     t.clear();
 }
 
+void I2cBus::note(const std::string& text) {
+    TraceEntry e;
+    e.kind = TraceKind::I2c;
+    e.text = text;
+    board_.trace().record(std::move(e));
+}
+
 int I2cBus::controllerReady(uint8_t address, const char* what) {
     PinBank& pins = board_.pins();
     const bool connected = pins.function(kSdaPin) == FSEL_ALT0 && pins.function(kSclPin) == FSEL_ALT0;
@@ -392,6 +401,12 @@ void I2cBus::addStatus(JsonObject& status) const {
     }
     bus.addRaw("faults", faults.str());
     bus.addRaw("held_lines", held.str());
+    JsonObject bitBanged;
+    bitBanged.add("min_high_ns", static_cast<int>(bitBang_->minHigh().count()));
+    bitBanged.add("min_low_ns", static_cast<int>(bitBang_->minLow().count()));
+    bitBanged.add("refused", bitBang_->refusedTransfers());
+    bitBanged.add("last_refusal", bitBang_->lastRefusal());
+    bus.addRaw("bit_banged", bitBanged.str());
     JsonArray chips;
     for (const I2cDevice* d : devices_) {
         JsonObject c;
@@ -425,6 +440,9 @@ std::optional<CommandResult> I2cBus::command(const std::vector<std::string>& arg
     }
     if (sub == "hold" || sub == "release") {
         return lineCommand(args);
+    }
+    if (sub == "clock") {
+        return clockCommand(args);
     }
     return CommandResult{false, std::string("usage:\n") + kHelp};
 }
@@ -528,6 +546,18 @@ CommandResult I2cBus::lineCommand(const std::vector<std::string>& args) {
         return {false, std::string("usage:\n") + kHelp};
     }
     holdLine(pin, hold);
+    return {true, ""};
+}
+
+// "i2c clock HIGH_NS LOW_NS".
+CommandResult I2cBus::clockCommand(const std::vector<std::string>& args) {
+    long high = 0;
+    long low = 0;
+    if (args.size() != 4 || !parseNumber(args[2], high) || !parseNumber(args[3], low) || high < 0 ||
+        low < 0) {
+        return {false, std::string("usage:\n") + kHelp};
+    }
+    bitBang_->setClockLimits(std::chrono::nanoseconds(high), std::chrono::nanoseconds(low));
     return {true, ""};
 }
 

@@ -113,6 +113,8 @@ public:
     uint8_t receive(I2cTransfer& t);
     // Ends the transfer and records it as `what` (the SMBus transfer, "bit-banged").
     void stop(I2cTransfer& t, const char* what, bool bitBanged, bool stopSeen = true);
+    // Records a wire event that is not a transfer (a refused clock) in the trace.
+    void note(const std::string& text);
 
     // The Pi's I2C controller, as the i2c-dev driver makes SMBus transfers. Each returns
     // 0 (reads: the byte count) or -1 with errno: EREMOTEIO when a byte or the address is
@@ -133,6 +135,7 @@ private:
     CommandResult failCommand(const std::vector<std::string>& args);
     CommandResult registerCommand(const std::vector<std::string>& args);
     CommandResult lineCommand(const std::vector<std::string>& args);
+    CommandResult clockCommand(const std::vector<std::string>& args);
 
     Board& board_;
     SharedRegion<I2cBusState> state_;

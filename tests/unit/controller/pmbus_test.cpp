@@ -1,6 +1,7 @@
 // PMBus transfers bit-banged on GPIO 2/3 against the simulated board's bit-level target.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "TempRoot.h"
@@ -167,6 +168,60 @@ TEST_F(PMBusTest, ReadFailureAfterTheCommandIsReported) {
     bus().fail({kPowerBus, kLtc, sim::I2cFaultKind::Write, sim::I2cFault::kAllRegisters});
     EXPECT_EQ(h().PMBUS_writeByte(kPowerBus, kLtc, sim::Ltc2977::PAGE, 3), 0);
     EXPECT_EQ(bitBanged().back().text, "bit-banged, data NACK");
+}
+
+// The bit-banged clock is timed, not counted in loop iterations: every kind of transfer
+// keeps to the standard-mode SCL high and low times the chips accept, however fast the
+// processor.
+TEST_F(PMBusTest, EveryBitBangedTransferKeepsToTheClockLimits) {
+    ASSERT_EQ(bus().bitBang().minHigh(), sim::BitBangI2cTarget::kMinHigh);
+    h().register_device(kPowerBus, kLtc, "LTC2977", "test");
+    uint16_t word = 0;
+    uint8_t byte = 0;
+    uint8_t pageTwo[] = {sim::Ltc2977::PAGE, 0x02};
+    EXPECT_EQ(h().PMBUS_writeByte(kPowerBus, kLtc, sim::Ltc2977::PAGE, 3), 1);
+    EXPECT_EQ(h().PMBUS_readByte(kPowerBus, kLtc, sim::Ltc2977::PAGE, &byte), 1);
+    EXPECT_EQ(h().PMBUS_readWord(kPowerBus, kLtc, sim::Ltc2977::VOUT_COMMAND, &word), 1);
+    EXPECT_EQ(h().write_buffer(kPowerBus, kLtc, sizeof pageTwo, pageTwo), 0);
+    EXPECT_EQ(bus().bitBang().refusedTransfers(), 0) << bus().bitBang().lastRefusal();
+    EXPECT_EQ(ltc().page(), 2);
+}
+
+// A clock faster than the chips accept is refused: with the limits raised above the
+// controller's half period (1 ms) every transfer fails and the board says why.
+TEST_F(PMBusTest, AClockFasterThanTheLimitsIsRefused) {
+    using std::chrono::nanoseconds;
+    struct Case {
+        nanoseconds minHigh;
+        nanoseconds minLow;
+        const char* why;
+    };
+    const Case cases[] = {
+        {nanoseconds(1000000), sim::BitBangI2cTarget::kMinLow, "clock too fast: SCL high "},
+        {sim::BitBangI2cTarget::kMinHigh, nanoseconds(1000000), "clock too fast: SCL low "},
+    };
+    h().register_device(kPowerBus, kLtc, "LTC2977", "test");
+    int refused = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        bus().bitBang().setClockLimits(c.minHigh, c.minLow);
+        uint16_t word = 0;
+        EXPECT_EQ(h().PMBUS_readWord(kPowerBus, kLtc, sim::Ltc2977::VOUT_COMMAND, &word), 0);
+        uint8_t pageFive[] = {sim::Ltc2977::PAGE, 0x05};
+        EXPECT_EQ(h().write_buffer(kPowerBus, kLtc, sizeof pageFive, pageFive), -1);
+        EXPECT_NE(ltc().page(), 5);
+        refused += 2;
+        EXPECT_EQ(bus().bitBang().refusedTransfers(), refused);
+        EXPECT_EQ(bus().bitBang().lastRefusal().rfind(c.why, 0), 0u) << bus().bitBang().lastRefusal();
+        const std::vector<sim::TraceEntry> transfers = bitBanged();
+        ASSERT_FALSE(transfers.empty());
+        EXPECT_NE(transfers.back().text.find(c.why), std::string::npos) << transfers.back().text;
+    }
+    EXPECT_NE(board().statusJson().find("\"refused\":4"), std::string::npos) << board().statusJson();
+    // Back at the standard limits the same transfers go through.
+    bus().bitBang().setClockLimits(sim::BitBangI2cTarget::kMinHigh, sim::BitBangI2cTarget::kMinLow);
+    uint16_t word = 0;
+    EXPECT_EQ(h().PMBUS_readWord(kPowerBus, kLtc, sim::Ltc2977::VOUT_COMMAND, &word), 1);
 }
 
 } // namespace
