@@ -21,6 +21,14 @@ pids=()
 
 say() { printf '\033[38;5;33m== %s\033[0m\n' "$*"; }
 
+# A step the demo announces that did not happen: said in red and counted, so the demo
+# ends with a failure status instead of looking like a success.
+failures=0
+fail() {
+    printf '\033[38;5;196m== FAILED: %s\033[0m\n' "$*"
+    failures=$((failures + 1))
+}
+
 # Waits until FILE contains TEXT, at most SECS seconds.
 wait_for() {
     local file="$1" text="$2" secs="$3" i
@@ -65,10 +73,47 @@ install_root() {
     [ -f "$top/resources/ostrix.cfg" ] && cp "$top/resources/ostrix.cfg" "$home/ostrix.cfg"
     # The camera's colour-correction profiles are read from the working folder.
     for cc in "$top"/resources/*.cc; do [ -f "$cc" ] && cp "$cc" "$home/"; done
-    # Generated data (warp tables, ...) for the board, when the generator exists.
-    [ -x "$bin/warpgen" ] && "$bin/warpgen" --demo "$home/warp" >/dev/null 2>&1
+    install_warp_tables
     export OSTRIX_PLATFORM=sim OSTRIX_SYSROOT="$root"
 }
+
+# Warp tables for the display FPGA: the base tables as plain files and every rotation in
+# the archive, named in the configuration. The right eye starts rotated by 0.4 degrees,
+# so its tables come out of the archive. Short tables (full line width) keep it quick.
+warp_lines=64
+install_warp_tables() {
+    [ -x "$bin/warpgen" ] || { fail "build/bin/warpgen is missing: no warp tables"; return; }
+    mkdir -p "$home/warp"
+    if ! "$bin/warpgen" --height "$warp_lines" --zip-only "$home/warp" >"$out/warpgen.out" 2>&1; then
+        fail "warpgen could not write the warp tables (see $out/warpgen.out)"
+        return
+    fi
+    local cfg="$home/ostrix.cfg"
+    [ -f "$cfg" ] || printf '[WARP]\nwarpfolder = ./warp/\n' >"$cfg"
+    sed -i -e 's|^leftpixelfile *=.*|leftpixelfile = warppixel.txt|' \
+        -e 's|^rightpixelfile *=.*|rightpixelfile = warppixel.txt|' \
+        -e 's|^leftlinefile *=.*|leftlinefile = warpline.txt|' \
+        -e 's|^rightlinefile *=.*|rightlinefile = warpline.txt|' \
+        -e 's|^zipfile *=.*|zipfile = warp.zip|' "$cfg"
+    if ! grep -q '^zipfile = warp.zip' "$cfg"; then
+        fail "the configuration has no [WARP] keys to name the tables in"
+        return
+    fi
+    cat >"$home/qlm-align.cfg" <<'ALIGN'
+[WARP]
+WarpPixelSourceOffsetLeft = 0
+WarpPixelSourceOffsetRight = 0
+WarpLineSourceOffsetLeft = 0
+WarpLineSourceOffsetRight = 0
+WarpRotationLeft = 0
+WarpRotationRight = 0.4
+separation = 0
+ALIGN
+    say "warp tables ($warp_lines lines) and their rotation archive in $home/warp"
+}
+
+# Counts the lines of FILE that contain TEXT.
+count_in() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
 
 start_controller() {
     (cd "$home" && exec ./OstrixPi "$@") >"$out/OstrixPi.console" 2>&1 &
@@ -94,11 +139,20 @@ start_gui
 start_controller
 
 if ! wait_for "$out/OstrixPi.console" "Entering endless loop" 60; then
-    say "OstrixPi did not reach its main loop; see $out/OstrixPi.console"
+    fail "OstrixPi did not reach its main loop; see $out/OstrixPi.console"
     tail -n 30 "$out/OstrixPi.console"
     exit 1
 fi
 say "OstrixPi is in its main loop"
+log="$(controller_log)"
+# Start-up loads the left tables from the plain files and the right ones, rotated, from
+# the archive.
+if grep -qF "F: new rotation files 'warpline.txt' and  'warppixel.txt'" "$log" 2>/dev/null &&
+    grep -qF "F: warp complete" "$log" 2>/dev/null; then
+    say "warp tables loaded: left from the table files, right (0.4 degrees) from warp.zip"
+else
+    fail "the warp tables were not loaded at start-up (see $log)"
+fi
 
 if [ "$mode" = run ]; then
     say "running; drive the board with: OSTRIX_SYSROOT=$root $sim help   (Ctrl-C stops)"
@@ -113,31 +167,70 @@ if [ -x "$home/Ostrix_Gui" ]; then
     if wait_for "$out/OstrixPi.console" "MAIN: GUI settings collected" 30; then
         say "the controller collected every setting from the GUI"
     else
-        say "the settings collection did not finish"
+        fail "the settings collection did not finish"
     fi
 fi
 # Hot-plug of the camera board: the controller notices the link going and coming back and
 # gives the board every setting again once it has booted (15 s, as the real board needs).
 log="$(controller_log)"
-if [ -n "$log" ] && "$sim" camera unplug >/dev/null 2>&1; then
-    if wait_for "$log" "CB: Camera Board removed" 10; then
-        say "camera board unplugged: the controller noticed"
-        "$sim" camera plug >/dev/null
-        if wait_for "$log" "CB:Camera Board new connection" 10; then
-            say "camera board plugged in again; the controller waits for it to boot, then re-sends its settings"
-            wait_for_count "$log" "CB: Camera Board Software v" 2 40 && say "camera board set up again"
+if [ -z "$log" ]; then
+    fail "the controller wrote no log"
+elif ! "$sim" camera unplug >/dev/null 2>&1; then
+    fail "ostrix-sim could not unplug the camera board"
+elif ! wait_for "$log" "CB: Camera Board removed" 10; then
+    fail "the controller did not notice the camera board going"
+else
+    say "camera board unplugged: the controller noticed"
+    "$sim" camera plug >/dev/null
+    if ! wait_for "$log" "CB:Camera Board new connection" 10; then
+        fail "the controller did not notice the camera board coming back"
+    else
+        say "camera board plugged in again; the controller waits for it to boot, then re-sends its settings"
+        if wait_for_count "$log" "CB: Camera Board Software v" 2 40; then
+            say "camera board set up again"
+        else
+            fail "the camera board was not set up again"
         fi
     fi
 fi
-"$sim" temp 52500 && say "core temperature set to 52.5 C"
-"$sim" status >"$out/board-status.json" && say "board state in $out/board-status.json"
+if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
+if "$sim" status >"$out/board-status.json"; then
+    say "board state in $out/board-status.json"
+else
+    fail "ostrix-sim could not read the board state"
+fi
 sleep 1
-if "$sim" gui-snapshot "$out/gui.png" 2>/dev/null; then
-    say "GUI picture in $out/gui.png"
+if [ -x "$home/Ostrix_Gui" ]; then
+    if "$sim" gui-snapshot "$out/gui.png" 2>/dev/null; then
+        say "GUI picture in $out/gui.png"
+    else
+        fail "no GUI picture"
+    fi
 fi
 stop_all
 log="$(controller_log)"
 say "controller log: $log"
 [ -n "$log" ] && tail -n 15 "$log"
-grep -q "Application terminated" "$out/OstrixPi.console" && say "OstrixPi stopped cleanly"
+if grep -q "Application terminated" "$out/OstrixPi.console"; then
+    say "OstrixPi stopped cleanly"
+else
+    fail "OstrixPi did not stop cleanly"
+fi
+
+# The board keeps its FPGA memory across programs: a second run checks the left tables
+# the first one loaded against the files, and stops after the FPGA.
+before="$(count_in "$log" "F: Verify SUCCESS")"
+(cd "$home" && exec ./OstrixPi -vwl) >"$out/OstrixPi-verify.console" 2>&1
+status=$?
+after="$(count_in "$log" "F: Verify SUCCESS")"
+if [ "$status" -eq 0 ] && [ $((after - before)) -eq 2 ]; then
+    say "OstrixPi -vwl: F: Verify SUCCESS for the left pixel and line tables"
+else
+    fail "the loaded warp tables did not verify (exit $status; see $out/OstrixPi-verify.console)"
+fi
+
 say "results in $out"
+if ((failures > 0)); then
+    fail "$failures step(s) of the demo did not happen"
+    exit 1
+fi
