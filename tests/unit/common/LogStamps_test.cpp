@@ -16,11 +16,11 @@ struct StampCase {
 };
 
 const StampCase kStampCases[] = {
-    {"2026-12-09 5:07:00.000 > MAIN: x", 26},  // controller, early morning
-    {"2026-12-09 05:07:00.000 > GUI: x", 27},  // GUI, same moment
-    {"2026-12-31 23:59:59.500 > MAIN: x", 27}, // last half second of the year
-    {"2027-01-01 0:00:00.000 > MAIN: x", 26},  // midnight, controller
-    {"2024-02-29 12:00:00.999 > x", 27},       // leap day
+    {"2026-12-09 5:07:00.000 > MAIN: x", 25},  // controller, early morning
+    {"2026-12-09 05:07:00.000 > GUI: x", 26},  // GUI, same moment
+    {"2026-12-31 23:59:59.500 > MAIN: x", 26}, // last half second of the year
+    {"2027-01-01 0:00:00.000 > MAIN: x", 25},  // midnight, controller
+    {"2024-02-29 12:00:00.999 > x", 26},       // leap day
     {"2026-12-09 123:07:00.000 > x", 0},       // three-digit hour
     {"2026-12-09 5:7:00.000 > x", 0},          // unpadded minute
     {"2026-12-09 5:07:00.00 > x", 0},          // short milliseconds
