@@ -77,7 +77,8 @@ TEST_F(ClocksTest, ScriptEntriesFollowTheHeader) {
     EXPECT_EQ(chip().loadedTable(), (std::map<uint8_t, uint8_t>{{0x10, 0x8D}, {0xB7, 0x01}}));
     EXPECT_EQ(clocks_->entries(), 3);
     EXPECT_TRUE(logged("CK: Parsing Clock Script 'clk.txt'\n"));
-    EXPECT_TRUE(logged("CK: 3 config entries\nCK: Parsing Clock Script completed.\n"));
+    EXPECT_TRUE(logged("CK: 3 config entries\n"));
+    EXPECT_TRUE(logged("CK: Parsing Clock Script completed.\n"));
 }
 
 TEST_F(ClocksTest, AFullTableIsTaken) {
