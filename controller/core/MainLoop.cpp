@@ -15,6 +15,7 @@
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/devices/Audio.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
@@ -57,6 +58,8 @@ constexpr uint8_t ZOOM_UNKNOWN = 255;
 constexpr double ZOOM_ROUNDING = 0.05;
 constexpr double ZOOM_SCALE = 10.0;
 constexpr int ZOOM_ERRORS_LOGGED = 9;
+// The codec is left alone after this many failed polls in a row, until a wake-up.
+constexpr int AUDIO_POLL_ERRORS_TOLERATED = 9;
 
 constexpr int CAMERA_PREPARING_SECONDS = 15;
 // White balance gains that leave the colours as they are.
@@ -232,7 +235,9 @@ void finishSettingsCollection() {
         execute_mode.standbyafterpowerup = 0;
         // [power] shut_down();
     }
-    // [audio] let the codec check for a headset.
+    if (audio_codec) {
+        audio_codec->headsetDetected();
+    }
 }
 
 // --- polls without a message ------------------------------------------------------------
@@ -323,8 +328,14 @@ void pollHdmi() {
 }
 
 void pollHardware() {
-    // [audio] if USE_AUDIO, the codec exists and audio_poll_error_count <= 9: poll it; a
-    //         negative result logs the error "ac->poll" and counts up, success clears it.
+    if (USE_AUDIO && audio_codec && audio_poll_error_count <= AUDIO_POLL_ERRORS_TOLERATED) {
+        if (audio_codec->poll() < 0) {
+            err_printf("ac->poll");
+            ++audio_poll_error_count;
+        } else {
+            audio_poll_error_count = 0;
+        }
+    }
     if (USE_HDMI_CHIPS) {
         pollHdmi();
     }

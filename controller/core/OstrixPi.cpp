@@ -11,7 +11,9 @@
 #include "controller/core/MainLoop.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/devices/Audio.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/clocks.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
@@ -223,12 +225,16 @@ int OstrixPi_main(int argc, const char* const* argv) {
     if (std::optional<int> status = at_wakeup(execute_mode)) {
         fpga.reset(); // it logs as it goes: before the log's statics
         lighting.reset();
+        audio_codec.reset();
+        clock_generator.reset();
         camera_board.reset();
         return *status;
     }
 
-    // The start-up beep (audio codec) and the FPGA's GUI colours, overlay and Pi video
-    // input are set here by their devices; without them there is nothing to set.
+    if (beep_cycles != 0 && audio_codec) {
+        audio_codec->beep(beep_frequency, beep_cycles);
+    }
+    // The FPGA's GUI colours, overlay and Pi video input are set here by their device.
 
     logprintf("Main System Execution Block\n");
     if (execute_mode.run) {
@@ -247,7 +253,9 @@ int OstrixPi_main(int argc, const char* const* argv) {
     // The front-panel worker stops before the process's statics go.
     user_controls.reset();
     fpga.reset();
-    lighting.reset(); // switches the lights off, and logs it
+    lighting.reset();    // switches the lights off, and logs it
+    audio_codec.reset(); // mutes the outputs
+    clock_generator.reset();
     camera_board.reset();
     return 0;
 }

@@ -187,6 +187,12 @@ bool try_init_crosslinks(EXECUTE_MODE mode);
 // Board reset pulse, asserted (true) before the rails are switched and released after.
 void system_reset(bool assert);
 
+// The clock generator's and the audio codec's share of the wake-up from standby: the
+// loaded clock table is sent again while the board is powered up, and the codec is
+// configured again and gets back its volumes and mute states.
+void wake_up_clocks();
+void wake_up_audio();
+
 // Runs the controller's loop while `run` is set.
 void main_loop();
 

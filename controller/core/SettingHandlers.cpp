@@ -18,6 +18,7 @@
 #include "controller/core/MainLoop.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
+#include "controller/devices/Audio.h"
 #include "controller/devices/LightingControl.h"
 
 int32_t shadow_settings[SETT_MAX_SETTING];
@@ -121,10 +122,16 @@ void setSound(int index) {
     logprintf("Sound Muting\n");
     if (value(SETT_UI_SOUND) != 0) {
         logprintf("Sound Mute ON\n");
-        // [audio] mute speakers and headset.
+        if (audio_codec) {
+            audio_codec->muteSpeakers();
+            audio_codec->muteHeadset();
+        }
     } else {
         logprintf("Sound Mute OFF\n");
-        // [audio] unmute speakers and headset.
+        if (audio_codec) {
+            audio_codec->unmuteSpeakers();
+            audio_codec->unmuteHeadset();
+        }
     }
 }
 
@@ -344,14 +351,23 @@ void setAux(int index) {
     }
 }
 
+// A volume from the GUI, held to the codec's range.
+uint32_t volume(int32_t v) {
+    return static_cast<uint32_t>(std::clamp<int32_t>(v, 0, static_cast<int32_t>(AUDIO_MAX_VOLUME)));
+}
+
 void setSpeakerVolume(int index) {
     logprintf("SPEAKER Volume Settings\n");
-    // [audio] speaker volume = v.
+    if (audio_codec) {
+        audio_codec->setSpeakerVolume(volume(value(SETT_SPEAKER_VOLUME)));
+    }
 }
 
 void setHeadsetVolume(int index) {
     logprintf("HEADSET Volume Settings\n");
-    // [audio] headphone volume = v.
+    if (audio_codec) {
+        audio_codec->setHeadphoneVolume(volume(value(SETT_HEADSET_VOLUME)));
+    }
 }
 
 // --- values kept for other parts of the controller --------------------------------------

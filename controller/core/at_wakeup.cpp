@@ -17,8 +17,10 @@
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
+#include "controller/devices/Audio.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/clocks.h"
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
@@ -121,9 +123,12 @@ void configureClocks(EXECUTE_MODE mode) {
         pinMode(CLK_OEB_Pin, OUTPUT);
         digitalWrite(CLK_OEB_Pin, HIGH); // clock outputs off while the generator is set up
     }
-    // The clock generator is created here and runs `clock_script_file`; a script failure
-    // sets ERR_CONF_CLKS. Without it the clocks stay unconfigured:
-    ostrix_errstat |= ERR_CONF_CLKS;
+    process_mem_usage();
+    clock_generator = std::make_unique<clocks>(i2c_bus.get(), I2C_BUS_CLK_CONTROLLER);
+    process_mem_usage();
+    if (clock_generator->parse_clock_script(clock_script_file) != 0) {
+        ostrix_errstat |= ERR_CONF_CLKS;
+    }
     digitalWrite(CLK_OEB_Pin, LOW);
 }
 
@@ -279,7 +284,11 @@ void createAudioAndLighting(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
     }
-    // The audio codec (when USE_AUDIO) is created here with `audio_init_script`.
+    if (USE_AUDIO) {
+        process_mem_usage();
+        audio_codec = std::make_unique<audio>(i2c_bus.get(), audio_init_script.c_str());
+        process_mem_usage();
+    }
     lighting = std::make_unique<LightingControl>(i2c_bus.get(), lighting_min_level);
     for (uint8_t channel = 0; channel < LIGHTING_CHANNELS; ++channel) {
         lighting->channel_level(channel, lighting_level[channel]);
@@ -300,6 +309,26 @@ void system_reset(bool assert) {
     } else {
         delay(kResetReleaseWaitMs);
         digitalWrite(RESET_N_Pin, HIGH);
+    }
+}
+
+void wake_up_clocks() {
+    if (clock_generator) {
+        clock_generator->configure_clocks();
+    }
+}
+
+// The front panel shares the bus: its polling waits while the codec is set up again.
+void wake_up_audio() {
+    if (!audio_codec) {
+        return;
+    }
+    if (user_controls) {
+        user_controls->disable_polling(true);
+    }
+    audio_codec->wake_up();
+    if (user_controls) {
+        user_controls->disable_polling(false);
     }
 }
 

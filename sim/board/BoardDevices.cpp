@@ -1,6 +1,8 @@
 #include "sim/board/Board.h"
 #include "sim/buses/I2cBus.h"
 #include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/AudioCodec.h"
+#include "sim/chips/ClockGenerator.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
@@ -24,6 +26,8 @@ void createDevices(Board& board) {
         });
     }
     board.add(std::make_unique<DisplayFpga>(board));
+    board.add(std::make_unique<AudioCodec>(board, i2c));
+    board.add(std::make_unique<ClockGenerator>(board, i2c));
 }
 
 } // namespace sim

@@ -73,6 +73,7 @@ install_root() {
     [ -f "$top/resources/ostrix.cfg" ] && cp "$top/resources/ostrix.cfg" "$home/ostrix.cfg"
     # The camera's colour-correction profiles are read from the working folder.
     for cc in "$top"/resources/*.cc; do [ -f "$cc" ] && cp "$cc" "$home/"; done
+    [ -f "$top/resources/Si5351A-Registers.txt" ] && cp "$top/resources/Si5351A-Registers.txt" "$home/"
     install_warp_tables
     export OSTRIX_PLATFORM=sim OSTRIX_SYSROOT="$root"
 }

@@ -8,6 +8,8 @@
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 #include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/AudioCodec.h"
+#include "sim/chips/ClockGenerator.h"
 #include "sim/chips/LightingModels.h"
 #include "tests/unit/controller/ControllerTest.h"
 
@@ -25,6 +27,9 @@ protected:
     }
     // The devices the bring-up created go while the board and the log are still there.
     void TearDown() override {
+        audio_codec.reset();
+        clock_generator.reset();
+        lighting.reset();
         power_manager.reset();
         i2c_bus.reset();
         ControllerTest::TearDown();
@@ -120,7 +125,7 @@ TEST_F(AtWakeupTest, BringUpDrivesTheBoardLinesInOrder) {
     EXPECT_EQ(level(TX_PWR_EN_Pin), HIGH);
     EXPECT_EQ(function(RX_PWR_EN_Pin), OUTPUT);
     EXPECT_EQ(level(RX_PWR_EN_Pin), HIGH);
-    // No front-panel controls and no clock generator in this build.
+    // No front-panel controls, and no clock script named.
     EXPECT_EQ(ostrix_errstat, uint32_t{ERR_NO_USER_CONTROLS | ERR_CONF_CLKS});
     EXPECT_TRUE(
         loggedInOrder({"MAIN: Initialising I2C Devices\r\n", "MAIN: creating LTC2977\n", "System Reset 0\r\n",
@@ -128,6 +133,41 @@ TEST_F(AtWakeupTest, BringUpDrivesTheBoardLinesInOrder) {
                        "MAIN: LCD LED Driver\r\n", "MAIN: creating FPGA\n",
                        "MAIN: Tx and Rx Power Enables\r\n", "MAIN: Configure HDMI Receivers\r\n",
                        "MAIN: Configure HDMI Transmitters\r\n", "MAIN: at_wakeup complete\n"}));
+}
+
+TEST_F(AtWakeupTest, ClockScriptIsLoadedWhileTheClockOutputsAreHeldOff) {
+    write("ostrix.cfg", "[CLOCK]\nscript = clk.txt\n");
+    write("clk.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\n0x0010,0x8C\n0x00B7,0x92\n");
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    const auto* generator = board().find<sim::ClockGenerator>();
+    EXPECT_EQ(generator->loadedTable(), (std::map<uint8_t, uint8_t>{{0x10, 0x8C}, {0xB7, 0x92}}));
+    EXPECT_TRUE(generator->outputsEnabled());
+    EXPECT_EQ(ostrix_errstat & ERR_CONF_CLKS, 0u);
+    EXPECT_TRUE(loggedInOrder({"MAIN: Configure Clocks\r\n", "CK: Parsing Clock Script 'clk.txt'\n",
+                               "CK: 2 config entries\n", "MAIN: LCD LED Driver\r\n"}));
+    // Power-on from standby sends the table again.
+    board().find<sim::ClockGenerator>()->powerOn();
+    wake_up_clocks();
+    EXPECT_EQ(generator->loadedTable().size(), 2u);
+}
+
+TEST_F(AtWakeupTest, AMalformedClockScriptIsAFaultNotAnEnd) {
+    write("ostrix.cfg", "[CLOCK]\nscript = clk.txt\n");
+    write("clk.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\nnonsense\n");
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    EXPECT_NE(ostrix_errstat & ERR_CONF_CLKS, 0u);
+    EXPECT_TRUE(board().find<sim::ClockGenerator>()->loadedTable().empty());
+    EXPECT_TRUE(logged("MAIN: at_wakeup complete\n"));
+}
+
+TEST_F(AtWakeupTest, AudioCodecIsCreatedWithItsScript) {
+    write("ostrix.cfg", "[AUDIO]\ninitscript = codec.txt\n");
+    write("codec.txt", "w 30 05 42\n");
+    EXPECT_EQ(wakeUp(), std::nullopt);
+    ASSERT_NE(audio_codec, nullptr);
+    EXPECT_EQ(board().find<sim::AudioCodec>()->reg(5), 0x42);
+    EXPECT_TRUE(loggedInOrder({"MAIN: Configure HDMI Transmitters\r\n", "AC: Constructing Audio interface\n",
+                               "LC: Constructing Lighting Control\n"}));
 }
 
 TEST_F(AtWakeupTest, ResetPulseOfARunningBoard) {
@@ -155,6 +195,7 @@ TEST_F(AtWakeupTest, Pi3ModeSkipsTheSwitchedOffDevices) {
     EXPECT_EQ(function(RX_PWR_EN_Pin), INPUT);
     EXPECT_EQ(level(LCD_LED_Pin), HIGH);
     EXPECT_NE(ostrix_errstat & ERR_CONF_CLKS, 0u);
+    EXPECT_EQ(audio_codec, nullptr);
     for (const char* skipped : {"MAIN: Configure Clocks", "MAIN: creating FPGA",
                                 "MAIN: Tx and Rx Power Enables", "MAIN: Configure HDMI"}) {
         EXPECT_FALSE(logged(skipped)) << skipped;

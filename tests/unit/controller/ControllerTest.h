@@ -9,7 +9,9 @@
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/devices/Audio.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/clocks.h"
 #include "controller/fpga/fpga.h"
 #include "tests/support/TempRoot.h"
 
@@ -27,6 +29,8 @@ protected:
     void TearDown() override {
         fpga.reset(); // the bring-up's device objects go before the board
         lighting.reset();
+        audio_codec.reset();
+        clock_generator.reset();
         camera_board.reset();
         SimBoardTest::TearDown();
     }

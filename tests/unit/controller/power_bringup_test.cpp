@@ -8,8 +8,10 @@
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/devices.h"
+#include "controller/devices/Audio.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/clocks.h"
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
 #include "platform/wiringPi.h"
@@ -34,6 +36,8 @@ protected:
     void TearDown() override {
         fpga.reset();
         lighting.reset();
+        audio_codec.reset();
+        clock_generator.reset();
         camera_board.reset();
         power_manager.reset();
         i2c_bus.reset();
