@@ -3,6 +3,7 @@
 // the board's shared state directly.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,16 @@ void usage(FILE* out) {
                  "  init-root DIR              lays out a complete system root in DIR\n"
                  "  help                       lists the board's commands\n"
                  "The system root is DIR of --root, else OSTRIX_SYSROOT.\n");
+}
+
+// Files the board writes are named relative to where ostrix-sim runs, not to the program
+// that hosts the board.
+void absoluteOutputPath(std::vector<std::string>& args) {
+    bool writes = (args.size() == 4 && args[0] == "framestore" && args[1] == "save") ||
+                  (args.size() == 2 && args[0] == "gui-snapshot");
+    if (writes && !args.back().empty()) {
+        args.back() = std::filesystem::absolute(args.back()).string();
+    }
 }
 
 int report(const sim::CommandResult& result) {
@@ -56,6 +67,7 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     setenv("OSTRIX_SYSROOT", root.c_str(), 1);
+    absoluteOutputPath(args);
     sim::CommandResult result;
     if (sim::sendControlCommand(sim::Board::controlSocketPath(root), args, result)) {
         return report(result);
