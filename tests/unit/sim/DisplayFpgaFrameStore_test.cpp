@@ -15,10 +15,11 @@ namespace {
 class FrameStoreModelTest : public testing_support::SimBoardTest {
 protected:
     sim::DisplayFpga& fpga() { return *board().find<sim::DisplayFpga>(); }
-    // Stops buffer 0's input on one channel, as a freeze does.
-    void freeze(int channel) {
+    // Writes a channel's frame store enables: 15 runs every buffer, 14 freezes buffer 0.
+    void enableInputs(int channel, unsigned char inputs) {
         ASSERT_GE(wiringPiSPISetup(0, 16000000), 0);
-        unsigned char enable[5] = {static_cast<unsigned char>(0x0C | (channel ? 0x80 : 0)), 0, 0x0F, 0, 0x0E};
+        unsigned char enable[5] = {static_cast<unsigned char>(0x0C | (channel ? 0x80 : 0)), 0, 0x0F, 0,
+                                   inputs};
         wiringPiSPIDataRW(0, enable, 5);
     }
     std::vector<uint8_t> readRgb(const std::string& path, uint32_t& width) {
@@ -39,7 +40,9 @@ protected:
 };
 
 TEST_F(FrameStoreModelTest, SaveWritesTheFrozenStoreOfTheChosenEye) {
-    freeze(1);
+    enableInputs(0, 15);
+    enableInputs(1, 15);
+    enableInputs(1, 14);
     EXPECT_FALSE(fpga().frameStoreLive(1));
     EXPECT_TRUE(fpga().frameStoreLive(0));
     fpga().setDdrWord(1, 512 * 2 + 1, 2, 0xFFC00000 | (0x55u << 14) | (0x2Au << 3)); // line 2, pixel 6
