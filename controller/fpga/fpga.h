@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "common/channel.h"
@@ -262,6 +263,18 @@ public:
     void setSaveImageOrientation(bool horizontal_invert, bool vertical_invert);
     void setBacklightScaling(unsigned leftscale, unsigned rightscale);
 
+    // Frame store capture and stored-image display. Captures and displays return 0, or
+    // -1 after logging why nothing (or no whole file) was written.
+    void freezeFrame(unsigned freeze);
+    void digitalZoom(unsigned enable);
+    int frameStoreToPNG(int channel, const std::string& filename);
+    int frameStoreToBMP(int channel, const std::string& filename);
+    int frameStoreDisplayPNG(int channel, const std::string& filename);
+    int frameStoreDisplayBMP(int channel, const std::string& filename);
+    // One line per setting, carried in the next captured PNG's comment so that a picture
+    // still says how it was taken.
+    void setCaptureNotes(const std::string& notes) { captureNotes = notes; }
+
     // Warp tables and display geometry.
     void setWarpFileNames(const std::string& line_left, const std::string& pixel_left,
                           const std::string& line_right, const std::string& pixel_right,
@@ -307,6 +320,8 @@ private:
     int uploadRotationFiles(const std::string& line_file, const std::string& pixel_file, const char* lineNote,
                             const char* pixelNote, int channel);
     void extractFromZip(const std::string& member, const char* temp_name);
+    void readStoreLine(int channel, int line, uint32_t* words);
+    void writeStoreLine(int channel, int line, const uint32_t* words);
 
     int spifd = -1;
     std::string warp_line_filename[2];
@@ -337,5 +352,6 @@ private:
     ICON_STRUCT icons[MAX_ICONS];
     uint32_t backlightScale[2] = {100, 100};
     int png_compression = 9;
+    std::string captureNotes;
     int fpga_id = 0;
 };

@@ -539,6 +539,10 @@ void DisplayFpga::addStatus(JsonObject& status) const {
     o.add("pi_frame_count", static_cast<int64_t>(piFrameCount(s, now)));
     o.add("pi_video_stalled", s.piVideoStalled);
     o.add("mipi_resets", static_cast<int64_t>(s.mipiResets));
+    JsonObject live;
+    live.add("left", bool(s.channels[0].regs[kFrameStoreEnable] & 1));
+    live.add("right", bool(s.channels[1].regs[kFrameStoreEnable] & 1));
+    o.addRaw("frame_store_live", live.str());
     JsonObject faults;
     faults.add("status_stuck", static_cast<int>(s.statusStuck));
     faults.add("ddr_never_ready", s.ddrNeverReady);
@@ -551,10 +555,13 @@ void DisplayFpga::addStatus(JsonObject& status) const {
 }
 
 std::string DisplayFpga::help() const {
-    return kHelp;
+    return kHelp + frameStoreHelp();
 }
 
 std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>& args) {
+    if (!args.empty() && args[0] == "framestore") {
+        return frameStoreCommand(args);
+    }
     if (args.empty() || args[0] != "fpga") {
         return std::nullopt;
     }

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/board/Board.h"
 #include "sim/board/SharedMemory.h"
@@ -151,6 +152,12 @@ public:
     void stallPiVideo(bool stalled);
     // The flash image the FPGA configures from.
     std::string flashPath() const;
+    // Frame store 0 of a channel, the one shown and captured, as 1920 x 1080 words.
+    std::vector<uint32_t> frameStoreWords(int channel) const;
+    // Writes it as an 8-bit RGB picture; an error text or empty.
+    std::string saveFrameStore(int channel, const std::string& path) const;
+    // True while the store follows the live input (not frozen).
+    bool frameStoreLive(int channel) const;
 
 private:
     using State = DisplayFpgaState;
@@ -168,6 +175,8 @@ private:
     void freezeStoppedInputs(State& s, int channel, uint32_t previous, uint32_t enables, int64_t now);
     void resetRegisters(State& s);
     std::string channelStatus(const State& s, int channel, int64_t now) const;
+    std::optional<CommandResult> frameStoreCommand(const std::vector<std::string>& args);
+    static std::string frameStoreHelp();
 
     Board& board_;
     SharedRegion<State> state_;

@@ -3,6 +3,7 @@
 // the board's shared state directly.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,19 @@ void usage(FILE* out) {
                  "  init-root DIR              lays out a complete system root in DIR\n"
                  "  help                       lists the board's commands\n"
                  "The system root is DIR of --root, else OSTRIX_SYSROOT.\n");
+}
+
+// Files and folders given to the board are named relative to where ostrix-sim runs, not
+// to the program that hosts the board.
+void absolutePaths(std::vector<std::string>& args) {
+    bool names = (args.size() == 4 && args[0] == "framestore" && args[1] == "save") ||
+                 (args.size() == 2 && args[0] == "gui-snapshot");
+    if (names && !args.back().empty()) {
+        args.back() = std::filesystem::absolute(args.back()).string();
+    }
+    if (args.size() >= 3 && args[0] == "usb" && args[1] == "insert" && !args[2].empty()) {
+        args[2] = std::filesystem::absolute(args[2]).string();
+    }
 }
 
 int report(const sim::CommandResult& result) {
@@ -56,6 +70,7 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     setenv("OSTRIX_SYSROOT", root.c_str(), 1);
+    absolutePaths(args);
     sim::CommandResult result;
     if (sim::sendControlCommand(sim::Board::controlSocketPath(root), args, result)) {
         return report(result);
