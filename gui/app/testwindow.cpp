@@ -9,7 +9,7 @@
 #include <QThread>
 #include <new>
 
-#include "common/messages.h"
+#include "common/CommsMessage.h"
 #include "gui/app/RenderArea.h"
 #include "gui/app/guiprint.h"
 #include "gui/render/vfb.h"
