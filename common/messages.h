@@ -1,12 +1,8 @@
-// The controller-GUI message link: the two-word message, its 8-byte wire form, and the
+// The controller-GUI messages: the two-word message, its 8-byte wire form, and the
 // numbering of event codes, key codes, version ids and message numbers that both programs
-// use. Controller and GUI find each other only through the two fixed UDP ports on the
-// loop-back interface.
+// use. The transport (sockets, ports) is in common/CommsMessage.h, so code that only
+// speaks in these numbers does not pull in the socket headers.
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,28 +14,6 @@ struct message_s {
     uint32_t command;
     uint32_t data;
 };
-
-// A message together with its peer: the sender of a received message, or the destination
-// of a GUI reply.
-struct CommsMessage_t {
-    message_s packet;
-    socklen_t addrlen;
-    sockaddr_in remote;
-};
-
-// Endpoints: everything runs on 127.0.0.1.
-constexpr const char* COMMS_LOCAL_ADDRESS = "127.0.0.1";
-constexpr int CONTROLLER_PORT = 34209;
-constexpr int GUI_PORT = 1530;
-
-// The IPv4 socket address 127.0.0.1:port.
-inline sockaddr_in loopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Event codes: the value of word 1 with parameter 0. Plain words rather than an
 // enumeration, so that an event code combines with a key code, setting index or message

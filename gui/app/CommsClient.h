@@ -5,7 +5,7 @@
 
 #include <netinet/in.h>
 
-#include "common/messages.h"
+#include "common/CommsMessage.h"
 
 namespace Ostrix {
 

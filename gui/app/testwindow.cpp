@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <new>
 
-#include "common/messages.h"
+#include "common/CommsMessage.h"
 #include "gui/app/RenderArea.h"
 #include "gui/app/guiprint.h"
 #include "gui/render/vfb.h"

@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "common/messages.h"
+#include "common/CommsMessage.h"
 #include "gui/app/RenderArea.h"
 #include "gui/settings/OstrixControlSettings.h"
 #include "sim/board/GuiFrame.h"

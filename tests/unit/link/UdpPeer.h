@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/messages.h"
+#include "common/CommsMessage.h"
 
 struct Datagram {
     std::vector<uint8_t> bytes;
