@@ -55,6 +55,8 @@ void SetI2CStartCondition() {
     pull_low(VB_SDA_Pin);
     mysleep(1);
     pull_low(VB_SCL_Pin);
+    // The first data bit releases SCL at once: hold it low for a full half period first.
+    mysleep(1);
 }
 
 int SendBytesAndCheckACK(int lengthInBits, uint8_t* bytes) {

@@ -10,6 +10,7 @@
 void SetBitBlitMode();
 // Hands both lines back to the I2C controller (SDA first, then SCL).
 void ClrBitBlitMode();
+// Ends with SCL low for a half period, ready for the first bit.
 void SetI2CStartCondition();
 // Sends whole bytes (the bit length rounded up), checking each byte's acknowledge;
 // 0 when all were acknowledged, -1 at the first byte that was not (the rest unsent).
