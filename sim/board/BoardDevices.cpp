@@ -2,8 +2,10 @@
 #include "sim/buses/I2cBus.h"
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/chips/DisplayFpga.h"
+#include "sim/chips/FrontPanel.h"
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
+#include "sim/chips/UsbInput.h"
 
 namespace sim {
 
@@ -24,6 +26,8 @@ void createDevices(Board& board) {
         });
     }
     board.add(std::make_unique<DisplayFpga>(board));
+    board.add(std::make_unique<FrontPanelExpander>(board, i2c));
+    board.add(std::make_unique<UsbInput>(board));
 }
 
 } // namespace sim
