@@ -129,6 +129,25 @@ if [ -n "$log" ] && "$sim" camera unplug >/dev/null 2>&1; then
         fi
     fi
 fi
+# The operator at the front panel: SELECT opens the menu, DOWN and UP move through it,
+# SELECT again acts on the item; each press reaches the GUI as a key.
+press() {
+    "$sim" button "$1" press >/dev/null && sleep 0.15 && "$sim" button "$1" release >/dev/null && sleep 0.35
+}
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    for b in BTN1 BTN3 BTN3 BTN2 BTN1; do press "$b"; done
+    if wait_for_count "$log" "UC: sent msg from Buttons to GUI" 5 10; then
+        say "five front-panel presses went to the GUI as keys (SELECT, DOWN, DOWN, UP, SELECT)"
+    fi
+    "$sim" gui-snapshot "$out/gui-menu.png" 2>/dev/null && say "GUI picture with the menu in $out/gui-menu.png"
+    press BTN1
+    # The USB keypad: plugged in, the gain-up key typed, unplugged again.
+    "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10 && say "keypad plugged in"
+    "$sim" key KEY_T >/dev/null && wait_for "$log" "UC: sent msg from Keypad/kbd to GUI 0100002a" 10 &&
+        say "keypad gain-up key sent to the GUI"
+    "$sim" keypad unplug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Disconnected" 10 && say "keypad unplugged"
+fi
 "$sim" temp 52500 && say "core temperature set to 52.5 C"
 "$sim" status >"$out/board-status.json" && say "board state in $out/board-status.json"
 sleep 1
