@@ -6,6 +6,7 @@
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
+#include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/chips/LightingModels.h"
@@ -25,6 +26,7 @@ protected:
     }
     // The devices the bring-up created go while the board and the log are still there.
     void TearDown() override {
+        user_controls.reset(); // its worker polls the front panel through i2c_bus
         power_manager.reset();
         i2c_bus.reset();
         ControllerTest::TearDown();
