@@ -105,6 +105,9 @@ Kbd::~Kbd() {
 }
 
 int Kbd::run_kbd() {
+    if (rd_thread.joinable()) {
+        return 0;
+    }
     try {
         rd_thread = std::thread(&Kbd::reader_thread, this);
     } catch (const std::system_error& e) {

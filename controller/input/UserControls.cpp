@@ -181,8 +181,12 @@ int UserControls::user_control_led(uint8_t colour) {
                                static_cast<uint8_t>(ledColour.load() << LED_CODE_SHIFT), false);
 }
 
+// A wake-up runs the bring-up again: the threads already running are kept.
 void UserControls::run_user_controls(int port) {
     init_user_controls("run_user_controls");
+    if (rd_thread_started) {
+        return;
+    }
     kbd.run_kbd();
     const int result = pthread_create(&rd_thread, nullptr, &UserControls::receiver_thread, this);
     if (result != 0) {

@@ -9,6 +9,7 @@ namespace {
 
 using namespace input_testing;
 using Messages = std::vector<message_s>;
+using sim::UsbInput;
 
 class ButtonsTest : public UserControlsTest {
 protected:
@@ -189,6 +190,15 @@ TEST_F(ButtonsTest, AFailedReadSkipsThePoll) {
     EXPECT_EQ(drainMain(), Messages{});
     pass();
     EXPECT_EQ(drainMain(), Messages{keyMsg(UKEY_RIGHT)});
+}
+
+TEST_F(ButtonsTest, StartingTheWorkerAgainKeepsTheOneRunning) {
+    uc().run_user_controls(0);
+    uc().run_user_controls(0); // a wake-up runs the bring-up again
+    ASSERT_TRUE(input().plug(UsbInput::kKeypad));
+    EXPECT_TRUE(eventually([&] { return logged("UC: Keypad/Kbd Connected\n") == 1; }));
+    user_controls.reset();
+    EXPECT_EQ(logged("KBD: NOTE: USB Kbd[0] Connected\n"), 1u);
 }
 
 } // namespace
