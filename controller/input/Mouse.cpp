@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glob.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,6 +87,14 @@ void Mouse::reader_thread() {
 // Opened without blocking, so that the thread never hangs in the kernel and the object
 // can always be destroyed.
 bool Mouse::connect() {
+    // A mouse that could not be queried is left alone, quietly, until it has gone.
+    if (!refused_path.empty()) {
+        struct stat node {};
+        if (stat(refused_path.c_str(), &node) == 0 && node.st_ino == refused_node) {
+            return false;
+        }
+        refused_path.clear();
+    }
     find_mouse();
     if (mouse_event_filename.empty()) {
         return false;
@@ -99,6 +108,11 @@ bool Mouse::connect() {
     if (platform::inputEventBits(device, bits, sizeof bits) < 0) {
         logprintferror("MSE: ERROR: ioctl error");
         ::close(device);
+        struct stat node {};
+        if (stat(mouse_event_filename.c_str(), &node) == 0) {
+            refused_path = mouse_event_filename;
+            refused_node = node.st_ino;
+        }
         return false;
     }
     uint32_t types = 0;

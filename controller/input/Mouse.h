@@ -3,6 +3,8 @@
 // again once a second.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -43,6 +45,8 @@ private:
     std::thread rd_thread;
     std::atomic<bool> stop_requested{false};
     std::string mouse_event_filename;
+    std::string refused_path;
+    ino_t refused_node = 0;
     MouseFifo rxmsgfifo;
     std::atomic<int> fd{-1};
     std::atomic<bool> enabled{true};

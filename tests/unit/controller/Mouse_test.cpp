@@ -87,6 +87,13 @@ TEST_F(MouseTest, AMouseThatCannotBeQueriedIsNotRead) {
     mouse = std::make_unique<Mouse>();
     ASSERT_TRUE(eventually([&] { return logged("MSE: ERROR: ioctl error") >= 1; }));
     EXPECT_FALSE(mouse->is_open());
+    // Not tried again while it stays plugged in; a mouse plugged in anew is.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(logged("MSE: ERROR: ioctl error"), 1u);
+    input().failEventBits(UsbInput::kMouse, false);
+    ASSERT_TRUE(input().unplug(UsbInput::kMouse));
+    ASSERT_TRUE(input().plug(UsbInput::kMouse));
+    EXPECT_TRUE(eventually([&] { return mouse->is_open(); }));
 }
 
 } // namespace
