@@ -27,7 +27,7 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/debian/changelog ${OSTRIX_DEB_DIR}/
 find_program(OSTRIX_GZIP gzip REQUIRED)
 execute_process(COMMAND ${OSTRIX_GZIP} -9nf ${OSTRIX_DEB_DIR}/changelog)
 install(FILES ${OSTRIX_DEB_DIR}/changelog.gz ${CMAKE_SOURCE_DIR}/resources/debian/copyright
-    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    DESTINATION share/doc/ostrix)
 # Maintainer scripts must be executable; conffiles names what dpkg keeps on upgrade.
 foreach(script postinst postrm)
     file(COPY ${CMAKE_SOURCE_DIR}/resources/debian/${script} DESTINATION ${OSTRIX_DEB_DIR}
@@ -41,8 +41,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Ostrix developers <software@ostrix-microscope.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stereoscopic video microscope controller and overlay GUI")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "stereoscopic video microscope controller and overlay GUI\n\
-OstrixPi powers up and controls the microscope's camera board, display FPGA,\n\
+    "OstrixPi powers up and controls the microscope's camera board, display FPGA,\n\
 HDMI devices, lights and audio codec from a Raspberry Pi; Ostrix_Gui draws the\n\
 on-screen menu that the display FPGA mixes over the live picture. The service\n\
 tools program the FPGA's configuration flash and load its warp tables.\n\

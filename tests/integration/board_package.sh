@@ -45,13 +45,26 @@ if grep -q '^\./home/' <<<"$files"; then
 fi
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-expect_depend() { grep -Eq "(^|, )$1( |,|$)" <<<"$depends" || fail "Depends lacks $1: $depends"; }
-for d in libc6 libstdc++6 libpng16-16 sudo mount unzip; do
+names="$(tr ',|' '\n\n' <<<"$depends" | awk 'NF {print $1}')"
+expect_depend() { grep -qxF -- "$1" <<<"$names" || fail "Depends lacks $1: $depends"; }
+# Every shared library a program needs comes from a package the package depends on.
+for p in "${programs[@]}"; do
+    resolved="$(ldd "$dir/bin/$p")"
+    for soname in $(objdump -p "$dir/bin/$p" | awk '$1 == "NEEDED" {print $2}'); do
+        path="$(awk -v so="$soname" '$1 == so && $2 == "=>" {print $3}' <<<"$resolved")"
+        [ -n "$path" ] || fail "$soname of $p is not found"
+        # Merged /usr: the file may be registered under /lib or /usr/lib.
+        owner=""
+        for candidate in "$path" "/usr${path#/usr}" "${path#/usr}"; do
+            owner="$(dpkg -S "$candidate" 2>/dev/null | head -n 1 | cut -d: -f1)" && [ -n "$owner" ] && break
+        done
+        [ -n "$owner" ] || fail "no package provides $path ($soname of $p)"
+        expect_depend "$owner"
+    done
+done
+for d in sudo mount unzip; do
     expect_depend "$d"
 done
-if [[ " ${programs[*]} " == *" Ostrix_Gui "* ]]; then
-    expect_depend libqt5widgets5
-fi
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './conffiles' || fail "no conffiles"
 dpkg-deb -I "$deb" conffiles | grep -qx /etc/ostrix/ostrix.cfg || fail "the configuration is no conffile"
 echo "board_package: ${programs[*]} without simulator symbols; $(basename "$deb") checked"
