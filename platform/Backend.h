@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <termios.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -44,6 +45,9 @@ public:
 
     // Event-type bits of an input event device (type 0 of the event-bit query).
     virtual int inputEventBits(int fd, uint8_t* bits, int length) { return unsupported(); }
+    // Reads event records from an input device; as read(), and -1 with errno = ENODEV
+    // once the device is gone.
+    virtual ssize_t inputRead(int fd, void* buffer, size_t length) { return ::read(fd, buffer, length); }
 
     // Line settings of a serial port, applied at once; 0 or -1 with errno as tcsetattr.
     virtual int serialSetLine(int fd, const termios& line) { return tcsetattr(fd, TCSANOW, &line); }

@@ -58,6 +58,9 @@ inline int i2cReadBlock(int fd, int reg, int length, uint8_t* data) {
 inline int inputEventBits(int fd, uint8_t* bits, int length) {
     return backend().inputEventBits(fd, bits, length);
 }
+inline ssize_t inputRead(int fd, void* buffer, size_t length) {
+    return backend().inputRead(fd, buffer, length);
+}
 inline int serialSetLine(int fd, const termios& line) {
     return backend().serialSetLine(fd, line);
 }

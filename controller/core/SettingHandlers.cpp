@@ -23,7 +23,7 @@
 
 int32_t shadow_settings[SETT_MAX_SETTING];
 bool setting_changed;
-int hdr_mode;
+std::atomic<int> hdr_mode{0};
 
 const uint32_t cursor_colours[CURSOR_COLOUR_COUNT] = {
     0xF80000, // red

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 
@@ -30,7 +31,7 @@ extern const uint32_t cursor_colours[CURSOR_COLOUR_COUNT];
 bool crosshair_colour(int32_t value, uint32_t* rgb);
 
 // The HDR mode last sent to the camera; the mouse wheel reads it.
-extern int hdr_mode;
+extern std::atomic<int> hdr_mode;
 
 // The first implemented index >= index, or a value above LAST_SETTING_INDEX when none is left.
 int find_next_implemented_setting(int index);

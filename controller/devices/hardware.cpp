@@ -68,9 +68,6 @@ int SendBytesAndCheckACK(int lengthInBits, uint8_t* bytes) {
             } else {
                 pull_low(VB_SDA_Pin);
             }
-            // SCL stays low a full half period with the data in place, also for the first bit
-            // after the start condition, which leaves SCL low without a wait.
-            mysleep(1);
             release(VB_SCL_Pin);
             mysleep(1);
             pull_low(VB_SCL_Pin);

@@ -4,8 +4,10 @@
 #include "sim/chips/AudioCodec.h"
 #include "sim/chips/ClockGenerator.h"
 #include "sim/chips/DisplayFpga.h"
+#include "sim/chips/FrontPanel.h"
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
+#include "sim/chips/UsbInput.h"
 
 namespace sim {
 
@@ -28,6 +30,8 @@ void createDevices(Board& board) {
     board.add(std::make_unique<DisplayFpga>(board));
     board.add(std::make_unique<AudioCodec>(board, i2c));
     board.add(std::make_unique<ClockGenerator>(board, i2c));
+    board.add(std::make_unique<FrontPanelExpander>(board, i2c));
+    board.add(std::make_unique<UsbInput>(board));
 }
 
 } // namespace sim

@@ -9,6 +9,7 @@
 #include "platform/wiringPi.h"
 #include "sim/buses/I2cBus.h"
 #include "sim/camera/CameraBoardModel.h"
+#include "sim/chips/UsbInput.h"
 
 namespace sim {
 
@@ -220,6 +221,19 @@ std::string SimBackend::shellPathPrefix() const {
 std::string standinsFolder() {
     const char* overridden = std::getenv("OSTRIX_SIM_STANDINS");
     return overridden && *overridden ? overridden : OSTRIX_STANDINS_DIR;
+}
+
+} // namespace sim
+
+namespace sim {
+
+int SimBackend::inputEventBits(int fd, uint8_t* bits, int length) {
+    const UsbInput* input = board_->find<UsbInput>();
+    return input ? input->eventBits(fd, bits, length) : unsupported();
+}
+
+ssize_t SimBackend::inputRead(int fd, void* buffer, size_t length) {
+    return UsbInput::read(fd, buffer, length);
 }
 
 } // namespace sim

@@ -51,6 +51,10 @@ public:
     // keeps the parity asked for and the terminal gets the rest of the settings.
     int serialSetLine(int fd, const termios& line) override;
 
+    // The USB keyboards, keypad and mouse are named pipes of the USB input model.
+    int inputEventBits(int fd, uint8_t* bits, int length) override;
+    ssize_t inputRead(int fd, void* buffer, size_t length) override;
+
     std::string shellPathPrefix() const override;
 
 private:

@@ -11,6 +11,7 @@ namespace {
 constexpr const char* kFolders[] = {
     "dev/serial/by-id",
     "dev/input/by-path",
+    "dev/input/by-id",
     "sys/class/input",
     "sys/class/thermal/thermal_zone0",
     "media/usb",

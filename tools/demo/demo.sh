@@ -194,6 +194,38 @@ else
         fi
     fi
 fi
+# The operator at the front panel: SELECT opens the menu, DOWN and UP move through it,
+# SELECT again acts on the item; each press reaches the GUI as a key.
+press() {
+    "$sim" button "$1" press >/dev/null && sleep 0.15 && "$sim" button "$1" release >/dev/null && sleep 0.35
+}
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    for b in BTN1 BTN3 BTN3 BTN2 BTN1; do press "$b"; done
+    if wait_for_count "$log" "UC: sent msg from Buttons to GUI" 5 10; then
+        say "five front-panel presses went to the GUI as keys (SELECT, DOWN, DOWN, UP, SELECT)"
+    else
+        fail "the front-panel presses did not reach the GUI"
+    fi
+    "$sim" gui-snapshot "$out/gui-menu.png" 2>/dev/null && say "GUI picture with the menu in $out/gui-menu.png"
+    press BTN1
+    # The USB keypad: plugged in, the gain-up key typed, unplugged again.
+    if "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10; then
+        say "keypad plugged in"
+    else
+        fail "the controller did not see the keypad"
+    fi
+    if "$sim" key KEY_T >/dev/null && wait_for "$log" "UC: sent msg from Keypad/kbd to GUI 0100002a" 10; then
+        say "keypad gain-up key sent to the GUI"
+    else
+        fail "the keypad's gain-up key did not reach the GUI"
+    fi
+    if "$sim" keypad unplug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Disconnected" 10; then
+        say "keypad unplugged"
+    else
+        fail "the controller did not see the keypad go"
+    fi
+fi
 if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
 if "$sim" status >"$out/board-status.json"; then
     say "board state in $out/board-status.json"

@@ -14,6 +14,7 @@
 #include "controller/devices/clocks.h"
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
+#include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
 #include "sim/chips/Ltc2977.h"
 
@@ -34,6 +35,7 @@ protected:
         USE_CAMERA_BOARD = 0; // no camera settle wait
     }
     void TearDown() override {
+        user_controls.reset(); // its worker polls the front panel through i2c_bus
         fpga.reset();
         lighting.reset();
         audio_codec.reset();
