@@ -29,11 +29,11 @@ constexpr uint32_t kValueMask = 0xFFFF;     // setting values
 constexpr uint32_t kByteMask = 0xFF;        // version ids, printed minor numbers
 constexpr uint32_t kImageFormatMask = 0x0F; // 0 = BMP
 constexpr uint32_t kMajorShift = 16;        // major << 16 | minor
-constexpr int kDefaultMessageTimeMs = 3000; // a message sent without a time
+constexpr const char* kCurrentSettingsFile = "QLM_GUI.settings";
 
 } // namespace
 
-Display::Display(int width, int height) : mWidth(width), mHeight(height) {}
+Display::Display(int width, int height) : mWidth(width), mHeight(height), mMenu(width, height) {}
 
 bool Display::ProcessCommand(uint32_t word0, uint32_t word1, uint32_t& reply0, uint32_t& reply1,
                              bool& showMessage, int& messageTime) {
@@ -118,30 +118,34 @@ void Display::processVersionInfo(uint32_t id, uint32_t version) {
 
 void Display::SetSettingValue(SettingsIndex_t index, uint16_t value) {
     ostrixControlSettings.SetValue(index, value);
+    // The file always holds the last state of the saved settings.
+    if (index >= 0 && index <= SETT_MAX_SAVED_SETTING) {
+        ostrixControlSettings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
+    }
 }
 
 bool Display::SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime) {
-    mMessage = number;
-    mMessageTime = value == 0 ? kDefaultMessageTimeMs : int(std::min<uint32_t>(value, INT32_MAX));
-    showMessage = true;
-    messageTime = mMessageTime;
+    mMenu.SetMessage(number, value, showMessage, messageTime);
+    mMessageTime = messageTime;
     return true;
 }
 
 void Display::clearMessageDisplay() {
-    mMessage = MESS_NONE;
+    mMenu.ClearMessage();
     mMessageTime = 0;
 }
 
 void Display::refreshMessage(int ms) {
-    if (mMessage != MESS_NONE) {
+    if (mMenu.CurrentMessage() != MESS_NONE) {
+        bool show = false;
+        int time = 0;
+        mMenu.SetMessage(mMenu.CurrentMessage(), uint32_t(std::max(ms, 0)), show, time);
         mMessageTime = ms;
     }
 }
 
 void Display::Update(VFB& vfb) {
-    // The overlay information, the message box and the overlay pictures are drawn by the
-    // menu; without it the overlay stays empty (fully transparent).
+    mMenu.DrawMessage(vfb);
 }
 
 } // namespace Ostrix

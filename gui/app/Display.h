@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/SettingsIndex.h"
+#include "gui/menu/Menu.h"
 #include "gui/render/vfb.h"
 
 // Versions reported by the controller (shown by the version screen).
@@ -40,15 +41,17 @@ public:
     // Draws the overlay: information, message, overlay image, PNG image.
     void Update(VFB& vfb);
 
-    bool MenuOpen() const { return false; }
+    bool MenuOpen() const { return mMenu.MenuOpen(); }
 
     // The number of the message shown (0 = none).
-    uint32_t currentMessage() const { return mMessage; }
+    uint32_t currentMessage() const { return mMenu.CurrentMessage(); }
     // The display time the current message was last drawn with, in ms.
     int messageTime() const { return mMessageTime; }
     void clearMessageDisplay();
     // Redraws the current message, if any, with `ms` as its remaining time.
     void refreshMessage(int ms);
+
+    Menu& menu() { return mMenu; }
 
 private:
     void processVersionInfo(uint32_t id, uint32_t version);
@@ -57,7 +60,7 @@ private:
 
     int mWidth;
     int mHeight;
-    uint32_t mMessage = 0;
+    Menu mMenu;
     int mMessageTime = 0;
 };
 

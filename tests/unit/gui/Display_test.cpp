@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include "TempRoot.h"
 #include "common/messages.h"
 #include "gui/settings/OstrixControlSettings.h"
 
@@ -18,6 +21,21 @@ struct Result {
     int messageTime;
 };
 
+// Runs the test in a folder of its own: the GUI reads and writes its settings file in
+// the working directory.
+class InTempFolder {
+public:
+    InTempFolder() : previous_(get_current_dir_name()) { EXPECT_EQ(chdir(dir_.path().c_str()), 0); }
+    ~InTempFolder() {
+        EXPECT_EQ(chdir(previous_), 0);
+        free(previous_);
+    }
+
+private:
+    testing_support::TempDir dir_;
+    char* previous_;
+};
+
 class DisplayCommands : public ::testing::Test {
 protected:
     Result process(uint32_t word0, uint32_t word1) {
@@ -26,6 +44,7 @@ protected:
         return r;
     }
 
+    InTempFolder folder_;
     Ostrix::Display display_{800, 480};
 };
 
