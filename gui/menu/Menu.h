@@ -50,7 +50,6 @@ private:
     std::string messageText(uint32_t number, uint32_t value, int& time) const;
     void layoutMessage(const std::string& text, int round);
     std::string splitMessage(const std::string& text) const;
-    std::string clipMessage(const std::string& text) const;
 
     int mWidth;
     int mHeight;

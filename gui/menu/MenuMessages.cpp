@@ -79,25 +79,63 @@ size_t characterStart(const std::string& text, size_t pos) {
 
 // Breaks one line into `parts` of about equal byte length: at the last space within
 // each part, or between two characters where the part has none.
-std::string splitLine(std::string line, int parts) {
+std::string splitLine(const std::string& line, int parts) {
     const size_t length = line.size() / size_t(parts);
+    std::string out;
+    out.reserve(line.size() + size_t(parts));
     size_t previous = 0;
     for (int k = 1; k < parts && length > 0; ++k) {
         const size_t limit = std::min(previous + length, line.size() - 1);
-        const size_t space = line.rfind(' ', limit);
-        if (space != std::string::npos && space > previous) {
-            line[space] = '\n';
+        size_t space = std::string::npos;
+        for (size_t i = limit; i > previous; --i) {
+            if (line[i] == ' ') {
+                space = i;
+                break;
+            }
+        }
+        if (space != std::string::npos) {
+            out.append(line, previous, space - previous);
+            out += '\n';
             previous = space + 1;
             continue;
         }
         const size_t cut = characterStart(line, limit);
-        if (cut <= previous) {
+        if (cut > previous) {
+            out.append(line, previous, cut - previous);
+            out += '\n';
+            previous = cut;
+        }
+    }
+    out.append(line, previous, std::string::npos);
+    return out;
+}
+
+// Keeps the lines that fit on the screen and cuts each line where it would reach `room`.
+std::vector<uint16_t> clipCodes(const std::vector<uint16_t>& codes, uint32_t room, size_t maxLines) {
+    constexpr uint16_t kNewLine = '\n';
+    std::vector<uint16_t> kept;
+    size_t line = 0;
+    uint32_t width = 0;
+    bool full = false;
+    for (uint16_t code : codes) {
+        if (code == kNewLine) {
+            if (++line >= maxLines) {
+                break;
+            }
+            kept.push_back(code);
+            width = 0;
+            full = false;
             continue;
         }
-        line.insert(cut, "\n");
-        previous = cut + 1;
+        const uint32_t advance = OverlayText::Advance(code);
+        if (full || width + advance >= room) {
+            full = true;
+            continue;
+        }
+        width += advance;
+        kept.push_back(code);
     }
-    return line;
+    return kept;
 }
 
 std::string versionPair(uint32_t major, uint32_t minor) {
@@ -173,7 +211,8 @@ void Menu::layoutMessage(const std::string& text, int round) {
     uint32_t w = 0;
     uint32_t h = 0;
     laid.Rect(w, h);
-    const bool tooWide = int64_t(w) >= mWidth - 2 * kBoxMargin;
+    const uint32_t room = uint32_t(std::max(1, mWidth - 2 * kBoxMargin));
+    const bool tooWide = w >= room;
     const bool tooHigh = int64_t(h) >= mHeight - 2 * kBoxMargin;
     if (tooWide && round < kMaxSplitRounds) {
         const std::string split = splitMessage(text);
@@ -182,8 +221,9 @@ void Menu::layoutMessage(const std::string& text, int round) {
         return;
     }
     if (tooWide || tooHigh) {
-        layoutMessage(clipMessage(text), kMaxSplitRounds);
-        return;
+        const size_t maxLines = size_t(std::max(1, (mHeight - 2 * kBoxMargin - 1) / int(kFontHeight)));
+        laid.mText = clipCodes(laid.mText, room, maxLines);
+        laid.Rect(w, h);
     }
     const int iw = int(w);
     const int ih = int(h);
@@ -205,21 +245,6 @@ std::string Menu::splitMessage(const std::string& text) const {
         }
     }
     return joined(split);
-}
-
-std::string Menu::clipMessage(const std::string& text) const {
-    const uint32_t lineHeight = kFontHeight;
-    const size_t maxLines = size_t(std::max(1, (mHeight - 2 * kBoxMargin - 1) / int(lineHeight)));
-    std::vector<std::string> kept = lines(text);
-    if (kept.size() > maxLines) {
-        kept.resize(maxLines);
-    }
-    for (std::string& line : kept) {
-        while (!line.empty() && int(textWidth(line)) >= mWidth - 2 * kBoxMargin) {
-            line.erase(characterStart(line, line.size() - 1));
-        }
-    }
-    return joined(kept);
 }
 
 void Menu::ClearMessage() {

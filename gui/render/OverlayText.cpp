@@ -110,6 +110,14 @@ uint32_t OverlayText::tabWidth() {
     return (it == mCharMap.end() ? 0 : it->second.mWidth) + kGlyphSpacing;
 }
 
+uint32_t OverlayText::Advance(uint16_t code) {
+    if (code == kTab) {
+        return tabWidth();
+    }
+    const auto it = mCharMap.find(code);
+    return it == mCharMap.end() ? kMissingAdvance : it->second.mWidth + kGlyphSpacing;
+}
+
 void OverlayText::Rect(uint32_t& width, uint32_t& height) const {
     width = 0;
     height = 0;

@@ -31,6 +31,8 @@ public:
     // map empty) when the picture cannot be loaded.
     static bool LoadFont(const std::string& file);
     static bool HasGlyph(uint16_t code) { return mCharMap.count(code) != 0; }
+    // How far one character moves the pen (line ends excepted), without tracing.
+    static uint32_t Advance(uint16_t code);
 
     std::vector<uint16_t> mText;
     uint32_t mX;
