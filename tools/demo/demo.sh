@@ -65,6 +65,8 @@ install_root() {
     [ -f "$top/resources/ostrix.cfg" ] && cp "$top/resources/ostrix.cfg" "$home/ostrix.cfg"
     # The camera's colour-correction profiles are read from the working folder.
     for cc in "$top"/resources/*.cc; do [ -f "$cc" ] && cp "$cc" "$home/"; done
+    # The GUI restores factory defaults from its working folder.
+    [ -f "$top/resources/QLM_FACTORY.settings" ] && cp "$top/resources/QLM_FACTORY.settings" "$home/"
     # Generated data (warp tables, ...) for the board, when the generator exists.
     [ -x "$bin/warpgen" ] && "$bin/warpgen" --demo "$home/warp" >/dev/null 2>&1
     export OSTRIX_PLATFORM=sim OSTRIX_SYSROOT="$root"
