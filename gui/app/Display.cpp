@@ -21,6 +21,7 @@ uint32_t system_version_major = 0;
 uint32_t system_version_minor = 0;
 
 int image_format_png = 1;
+uint16_t programmableFunction = 0;
 
 namespace {
 
@@ -29,7 +30,6 @@ constexpr uint32_t kValueMask = 0xFFFF;     // setting values
 constexpr uint32_t kByteMask = 0xFF;        // version ids, printed minor numbers
 constexpr uint32_t kImageFormatMask = 0x0F; // 0 = BMP
 constexpr uint32_t kMajorShift = 16;        // major << 16 | minor
-constexpr const char* kCurrentSettingsFile = "QLM_GUI.settings";
 
 } // namespace
 
@@ -43,6 +43,18 @@ bool Display::ProcessCommand(uint32_t word0, uint32_t word1, uint32_t& reply0, u
     }
     const uint32_t index = word0 & kIndexMask;
     switch (eventCode(word0)) {
+    case tEV_EXIT:
+        guiPrint("GUI: EV_EXIT Closes Menu");
+        clearMessageDisplay();
+        mMenu.CloseMenu(true);
+        return false;
+    case tEV_KEY:
+        return processKey(word0 & kByteMask, word1, reply0, reply1, showMessage, messageTime);
+    case tEV_OVERLAY:
+        guiPrint("GUI: EV_Overlay");
+        reply0 = tEV_OVERLAY;
+        reply1 = mMenu.LoadOverlayImage(word1 != 0) ? 1 : 0;
+        return true;
     case tEV_COPYFB:
         guiPrint("GUI: New setting, index = %u value = %u", index, word1 & kValueMask);
         SetSettingValue(SettingsIndex_t(index), uint16_t(word1 & kValueMask));
@@ -117,11 +129,8 @@ void Display::processVersionInfo(uint32_t id, uint32_t version) {
 }
 
 void Display::SetSettingValue(SettingsIndex_t index, uint16_t value) {
-    ostrixControlSettings.SetValue(index, value);
     // The file always holds the last state of the saved settings.
-    if (index >= 0 && index <= SETT_MAX_SAVED_SETTING) {
-        ostrixControlSettings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
-    }
+    mMenu.SetSettingValue(index, value);
 }
 
 bool Display::SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime) {
@@ -145,7 +154,10 @@ void Display::refreshMessage(int ms) {
 }
 
 void Display::Update(VFB& vfb) {
+    mMenu.DrawOverlayInfo(vfb);
     mMenu.DrawMessage(vfb);
+    mMenu.AddOverlayImage(vfb);
+    mMenu.DisplayStoredImage(vfb);
 }
 
 } // namespace Ostrix

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <unistd.h>
 
 #include "TempRoot.h"
@@ -21,31 +22,24 @@ struct Result {
     int messageTime;
 };
 
-// Runs the test in a folder of its own: the GUI reads and writes its settings file in
-// the working directory.
-class InTempFolder {
-public:
-    InTempFolder() : previous_(get_current_dir_name()) { EXPECT_EQ(chdir(dir_.path().c_str()), 0); }
-    ~InTempFolder() {
-        EXPECT_EQ(chdir(previous_), 0);
-        free(previous_);
+class DisplayCommands : public testing_support::SimBoardTest {
+protected:
+    void SetUp() override {
+        SimBoardTest::SetUp();
+        display_ = std::make_unique<Ostrix::Display>(800, 480);
+    }
+    void TearDown() override {
+        display_.reset();
+        SimBoardTest::TearDown();
     }
 
-private:
-    testing_support::TempDir dir_;
-    char* previous_;
-};
-
-class DisplayCommands : public ::testing::Test {
-protected:
     Result process(uint32_t word0, uint32_t word1) {
         Result r{false, 0, 0, false, 0};
-        r.send = display_.ProcessCommand(word0, word1, r.reply0, r.reply1, r.showMessage, r.messageTime);
+        r.send = display_->ProcessCommand(word0, word1, r.reply0, r.reply1, r.showMessage, r.messageTime);
         return r;
     }
 
-    InTempFolder folder_;
-    Ostrix::Display display_{800, 480};
+    std::unique_ptr<Ostrix::Display> display_;
 };
 
 TEST_F(DisplayCommands, RequestIsAnsweredWithTheSettingsIndexAndValue) {
@@ -144,14 +138,14 @@ TEST_F(DisplayCommands, MessagesAreShownWithTheirTimeAndIndexZeroClears) {
     EXPECT_FALSE(r.send);
     EXPECT_TRUE(r.showMessage);
     EXPECT_EQ(r.messageTime, 7500);
-    EXPECT_EQ(display_.currentMessage(), 31u);
+    EXPECT_EQ(display_->currentMessage(), 31u);
 
     r = process(0x90000025, 0); // no time given: the default 3000 ms
     EXPECT_EQ(r.messageTime, 3000);
 
     r = process(0x90000000, 0);
     EXPECT_FALSE(r.showMessage);
-    EXPECT_EQ(display_.currentMessage(), 0u);
+    EXPECT_EQ(display_->currentMessage(), 0u);
 }
 
 } // namespace

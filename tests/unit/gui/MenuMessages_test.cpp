@@ -55,11 +55,10 @@ size_t printing(const std::string& s) {
     return size_t(std::count_if(s.begin(), s.end(), [](char c) { return c != ' ' && c != '\n'; }));
 }
 
-class Messages : public ::testing::Test {
+class Messages : public testing_support::SimBoardTest {
 protected:
     void SetUp() override {
-        previous_ = get_current_dir_name();
-        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        SimBoardTest::SetUp();
         menu_ = std::make_unique<Menu>(800, 480);
         ASSERT_TRUE(OverlayText::LoadFont(OSTRIX_SOURCE_DIR "/resources/font_en.png"));
         ostrixControlSettings.SetValue(SETT_UI_LANGUAGE, LANGUAGE_EN);
@@ -71,8 +70,8 @@ protected:
     }
     void TearDown() override {
         ostrixControlSettings.SetValue(SETT_UI_LANGUAGE, LANGUAGE_EN);
-        ASSERT_EQ(chdir(previous_), 0);
-        free(previous_);
+        menu_.reset();
+        SimBoardTest::TearDown();
     }
     std::string show(uint32_t number, uint32_t value, int* time = nullptr) {
         bool shown = false;
@@ -85,8 +84,6 @@ protected:
         return utf8(menu_->MessageText().mText);
     }
 
-    testing_support::TempDir dir_;
-    char* previous_ = nullptr;
     std::unique_ptr<Menu> menu_;
 };
 
