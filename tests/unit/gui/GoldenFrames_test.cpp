@@ -28,7 +28,8 @@ protected:
         SimBoardTest::SetUp();
         std::filesystem::create_directories("resources");
         for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f, std::string("resources/") + f);
+            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
+                                       std::string("resources/") + f);
         }
         ostrixControlSettings = OstrixControlSettings();
         display_ = std::make_unique<Display>(800, 480);
