@@ -21,6 +21,7 @@ uint32_t system_version_major = 0;
 uint32_t system_version_minor = 0;
 
 int image_format_png = 1;
+uint16_t programmableFunction = 0;
 
 namespace {
 
@@ -29,11 +30,10 @@ constexpr uint32_t kValueMask = 0xFFFF;     // setting values
 constexpr uint32_t kByteMask = 0xFF;        // version ids, printed minor numbers
 constexpr uint32_t kImageFormatMask = 0x0F; // 0 = BMP
 constexpr uint32_t kMajorShift = 16;        // major << 16 | minor
-constexpr int kDefaultMessageTimeMs = 3000; // a message sent without a time
 
 } // namespace
 
-Display::Display(int width, int height) : mWidth(width), mHeight(height) {}
+Display::Display(int width, int height) : mWidth(width), mHeight(height), mMenu(width, height) {}
 
 bool Display::ProcessCommand(uint32_t word0, uint32_t word1, uint32_t& reply0, uint32_t& reply1,
                              bool& showMessage, int& messageTime) {
@@ -43,6 +43,18 @@ bool Display::ProcessCommand(uint32_t word0, uint32_t word1, uint32_t& reply0, u
     }
     const uint32_t index = word0 & kIndexMask;
     switch (eventCode(word0)) {
+    case tEV_EXIT:
+        guiPrint("GUI: EV_EXIT Closes Menu");
+        clearMessageDisplay();
+        mMenu.CloseMenu(true);
+        return false;
+    case tEV_KEY:
+        return processKey(word0 & kByteMask, word1, reply0, reply1, showMessage, messageTime);
+    case tEV_OVERLAY:
+        guiPrint("GUI: EV_Overlay");
+        reply0 = tEV_OVERLAY;
+        reply1 = mMenu.LoadOverlayImage(word1 != 0) ? 1 : 0;
+        return true;
     case tEV_COPYFB:
         guiPrint("GUI: New setting, index = %u value = %u", index, word1 & kValueMask);
         SetSettingValue(SettingsIndex_t(index), uint16_t(word1 & kValueMask));
@@ -117,31 +129,35 @@ void Display::processVersionInfo(uint32_t id, uint32_t version) {
 }
 
 void Display::SetSettingValue(SettingsIndex_t index, uint16_t value) {
-    ostrixControlSettings.SetValue(index, value);
+    // The file always holds the last state of the saved settings.
+    mMenu.SetSettingValue(index, value);
 }
 
 bool Display::SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime) {
-    mMessage = number;
-    mMessageTime = value == 0 ? kDefaultMessageTimeMs : int(std::min<uint32_t>(value, INT32_MAX));
-    showMessage = true;
-    messageTime = mMessageTime;
+    mMenu.SetMessage(number, value, showMessage, messageTime);
+    mMessageTime = messageTime;
     return true;
 }
 
 void Display::clearMessageDisplay() {
-    mMessage = MESS_NONE;
+    mMenu.ClearMessage();
     mMessageTime = 0;
 }
 
 void Display::refreshMessage(int ms) {
-    if (mMessage != MESS_NONE) {
+    if (mMenu.CurrentMessage() != MESS_NONE) {
+        bool show = false;
+        int time = 0;
+        mMenu.SetMessage(mMenu.CurrentMessage(), uint32_t(std::max(ms, 0)), show, time);
         mMessageTime = ms;
     }
 }
 
 void Display::Update(VFB& vfb) {
-    // The overlay information, the message box and the overlay pictures are drawn by the
-    // menu; without it the overlay stays empty (fully transparent).
+    mMenu.DrawOverlayInfo(vfb);
+    mMenu.DrawMessage(vfb);
+    mMenu.AddOverlayImage(vfb);
+    mMenu.DisplayStoredImage(vfb);
 }
 
 } // namespace Ostrix

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/SettingsIndex.h"
+#include "gui/menu/Menu.h"
 #include "gui/render/vfb.h"
 
 // Versions reported by the controller (shown by the version screen).
@@ -27,6 +28,11 @@ extern uint32_t system_version_minor;
 // The controller's image file format: 1 PNG, 0 BMP.
 extern int image_format_png;
 
+// The hotkey function of UP/DOWN/LEFT/RIGHT while the menu is closed: 0 none, 1 camera
+// gain, 2 camera exposure, 3 ring quadrants, 4 shutter, 5 display brightness, 6 digital
+// zoom, 7 white balance.
+extern uint16_t programmableFunction;
+
 class Display {
 public:
     Display(int width, int height);
@@ -40,24 +46,33 @@ public:
     // Draws the overlay: information, message, overlay image, PNG image.
     void Update(VFB& vfb);
 
-    bool MenuOpen() const { return false; }
+    bool MenuOpen() const { return mMenu.MenuOpen(); }
 
     // The number of the message shown (0 = none).
-    uint32_t currentMessage() const { return mMessage; }
+    uint32_t currentMessage() const { return mMenu.CurrentMessage(); }
     // The display time the current message was last drawn with, in ms.
     int messageTime() const { return mMessageTime; }
     void clearMessageDisplay();
     // Redraws the current message, if any, with `ms` as its remaining time.
     void refreshMessage(int ms);
 
+    Menu& menu() { return mMenu; }
+
 private:
     void processVersionInfo(uint32_t id, uint32_t version);
+    bool processKey(uint32_t key, uint32_t step, uint32_t& reply0, uint32_t& reply1, bool& showMessage,
+                    int& messageTime);
+    bool presetLongPress(uint32_t key, uint32_t& reply0, uint32_t& reply1, bool& showMessage,
+                         int& messageTime);
+    bool presetShortPress(uint32_t key, bool& showMessage, int& messageTime);
+    bool hotkeyUpDown(bool up, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime);
+    bool stepSetting(SettingsIndex_t index, bool up, uint32_t& reply0, uint32_t& reply1);
     void SetSettingValue(SettingsIndex_t index, uint16_t value);
     bool SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime);
 
     int mWidth;
     int mHeight;
-    uint32_t mMessage = 0;
+    Menu mMenu;
     int mMessageTime = 0;
 };
 

@@ -3,7 +3,9 @@
 // each setting, plus ten presets of (index, value) pairs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/SettingsIndex.h"
@@ -57,6 +59,30 @@ public:
     void CalculateZoom(float& zoom, bool& digital) const;
     // The lowest zoom-encoder value the fitted lens allows.
     uint16_t MinimumZoomLevel() const;
+
+    // Settings files. Every write goes to a temporary file beside the target, is flushed
+    // and renamed over it, so a power cut leaves the old file or the new one, never half
+    // of one. Readers refuse a malformed file and leave the settings as they were.
+    bool WriteSettingsToTextFile(const std::string& file, int count);
+    bool SaveCurrentSettings(const std::string& file, int count);
+    bool ReadSettingsFromTextFile(const std::string& file, int count);
+    bool WriteSerialisedToFile(const std::string& file, const Preset& words, int count);
+    // Fills `words` with the file's (index, value) pairs only when the whole file is good.
+    bool ReadSerialisedFromFile(const std::string& file, Preset& words, int count);
+    bool ReadSerialisedFromFileWithCRC(const std::string& file, Preset& words, int count);
+    bool RetrieveLastSettings(const std::string& file, int count);
+    bool ExportPreset(int slot, const std::string& file);
+    bool ImportPreset(int slot, const std::string& file);
+    // Factory values for settings 0..98, then the factory file on top; presets emptied
+    // and their files deleted; the current settings file rewritten.
+    void RestoreFactorySettings();
+    // CRC-16 (polynomial 0x1021, initial 0, no reflection) over 16-bit words, most
+    // significant bit first.
+    static uint16_t CalculateCrc(const uint16_t* words, size_t n);
+    // The file key of a saved setting ("" outside 0..98).
+    static const char* SettingName(int index);
+    // The file of preset slot 0..9: "QLM_Preset01.settings" ...
+    static std::string PresetFileName(int slot);
 
     // The whole record of a setting (all zero outside the table).
     OstrixSetting GetSetting(SettingsIndex_t index) const;

@@ -74,6 +74,8 @@ install_root() {
     # The camera's colour-correction profiles are read from the working folder.
     for cc in "$top"/resources/*.cc; do [ -f "$cc" ] && cp "$cc" "$home/"; done
     [ -f "$top/resources/Si5351A-Registers.txt" ] && cp "$top/resources/Si5351A-Registers.txt" "$home/"
+    # The GUI restores factory defaults from its working folder.
+    [ -f "$top/resources/QLM_FACTORY.settings" ] && cp "$top/resources/QLM_FACTORY.settings" "$home/"
     install_warp_tables
     export OSTRIX_PLATFORM=sim OSTRIX_SYSROOT="$root"
 }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <unistd.h>
+
+#include "TempRoot.h"
 #include "common/messages.h"
 #include "gui/settings/OstrixControlSettings.h"
 
@@ -18,15 +22,24 @@ struct Result {
     int messageTime;
 };
 
-class DisplayCommands : public ::testing::Test {
+class DisplayCommands : public testing_support::SimBoardTest {
 protected:
+    void SetUp() override {
+        SimBoardTest::SetUp();
+        display_ = std::make_unique<Ostrix::Display>(800, 480);
+    }
+    void TearDown() override {
+        display_.reset();
+        SimBoardTest::TearDown();
+    }
+
     Result process(uint32_t word0, uint32_t word1) {
         Result r{false, 0, 0, false, 0};
-        r.send = display_.ProcessCommand(word0, word1, r.reply0, r.reply1, r.showMessage, r.messageTime);
+        r.send = display_->ProcessCommand(word0, word1, r.reply0, r.reply1, r.showMessage, r.messageTime);
         return r;
     }
 
-    Ostrix::Display display_{800, 480};
+    std::unique_ptr<Ostrix::Display> display_;
 };
 
 TEST_F(DisplayCommands, RequestIsAnsweredWithTheSettingsIndexAndValue) {
@@ -125,14 +138,14 @@ TEST_F(DisplayCommands, MessagesAreShownWithTheirTimeAndIndexZeroClears) {
     EXPECT_FALSE(r.send);
     EXPECT_TRUE(r.showMessage);
     EXPECT_EQ(r.messageTime, 7500);
-    EXPECT_EQ(display_.currentMessage(), 31u);
+    EXPECT_EQ(display_->currentMessage(), 31u);
 
     r = process(0x90000025, 0); // no time given: the default 3000 ms
     EXPECT_EQ(r.messageTime, 3000);
 
     r = process(0x90000000, 0);
     EXPECT_FALSE(r.showMessage);
-    EXPECT_EQ(display_.currentMessage(), 0u);
+    EXPECT_EQ(display_->currentMessage(), 0u);
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -303,6 +305,45 @@ TEST_F(GuiWindow, WaitsEndWhenTheApplicationIsAskedToQuit) {
     QCoreApplication::exec();
     EXPECT_FALSE(confirmed);
     EXPECT_EQ(key, 0u);
+}
+
+TEST_F(GuiWindow, AControllerMessageIsDrawnInTheBoardsFrame) {
+    // With the font in the home folder, as on the board.
+    std::filesystem::create_directories(home() + "/resources");
+    std::filesystem::copy_file(OSTRIX_SOURCE_DIR "/resources/font_en.png", home() + "/resources/font_en.png");
+    window_.reset();
+    window_ = std::make_unique<TestWindow>(800, 480);
+
+    Peer controller;
+    controller.send(0x90000001, 3000); // No USB drive detected
+    ASSERT_TRUE(runUntil([&] { return window_->display().currentMessage() == 1; }));
+    sim::GuiFrame frame;
+    ASSERT_EQ(sim::readGuiFrame(root() + "/run/ostrix-sim/gui-frame.raw", frame), "");
+    const auto count = [&](auto predicate) { return std::count_if(frame.argb.begin(), frame.argb.end(), predicate); };
+    EXPECT_GT(count([](uint32_t p) { return p == 0xFF8B8B8Bu; }), 1000);
+    EXPECT_GT(count([](uint32_t p) { return p == 0xFF454545u; }), 400);
+    // The letters: dark pixels inside the box.
+    EXPECT_GT(count([](uint32_t p) { return (p & 0xFF) < 0x40; }), 100);
+    // The centre row of the screen crosses the box; its ends show the keyed-out colour.
+    EXPECT_EQ(frame.argb[240 * 800], kKeyColour);
+    EXPECT_EQ(frame.argb[240 * 800 + 400], 0xFF8B8B8Bu);
+}
+
+TEST_F(GuiWindow, SettingsFromTheControllerAreSavedAndRestoredAtStart) {
+    Peer controller;
+    controller.send(0x40000035, 9); // camera gain
+    ASSERT_TRUE(runUntil([&] { return ostrixControlSettings.GetValue(SETT_CAMERA_GAIN) == 9; }));
+    EXPECT_NE(testing_support::readFile("QLM_GUI.settings").find("\nSETT_CAMERA_GAIN=9\n"), std::string::npos);
+
+    std::remove("QLM_GUI.settings");
+    controller.send(0x40000064, 30); // minutes: not a saved setting
+    ASSERT_TRUE(runUntil([&] { return ostrixControlSettings.GetValue(SETT_TIME_MINUTES) == 30; }));
+    EXPECT_FALSE(std::filesystem::exists("QLM_GUI.settings"));
+
+    testing_support::writeFile("QLM_GUI.settings", "#QLM settings Text 99\nSETT_CAMERA_GAIN=2\n");
+    window_.reset();
+    window_ = std::make_unique<TestWindow>(800, 480);
+    EXPECT_EQ(ostrixControlSettings.GetValue(SETT_CAMERA_GAIN), 2u);
 }
 
 } // namespace

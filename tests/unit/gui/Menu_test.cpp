@@ -1,0 +1,329 @@
+// The menu: navigation and scroll windows, editing and its replies, choices, the date
+// check, presets, and the positions and pictures it draws.
+#include "gui/menu/Menu.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "TempRoot.h"
+#include "common/messages.h"
+#include "gui/menu/MenuPictures.h"
+#include "gui/settings/OstrixControlSettings.h"
+
+namespace {
+
+using namespace Ostrix;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+struct Reply {
+    bool result;
+    uint32_t r0;
+    uint32_t r1;
+    bool show;
+    int time;
+};
+
+// The menu in the board's home folder, with the program's pictures.
+class MenuTest : public testing_support::SimBoardTest {
+protected:
+    void SetUp() override {
+        SimBoardTest::SetUp();
+        std::filesystem::create_directories("resources");
+        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
+            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
+                                       std::string("resources/") + f);
+        }
+        ostrixControlSettings = OstrixControlSettings();
+        menu_ = std::make_unique<Menu>(800, 480);
+    }
+    void TearDown() override {
+        menu_.reset();
+        ostrixControlSettings = OstrixControlSettings();
+        SimBoardTest::TearDown();
+    }
+    Reply key(uint32_t k, uint32_t step = 0) {
+        Reply r{false, 0, 0, false, 0};
+        r.result = menu_->ProcessKey(k, step, r.r0, r.r1, r.show, r.time);
+        return r;
+    }
+    // Opens the menu and walks RIGHT/DOWN to an item: path of (downs at each level).
+    void walk(std::initializer_list<int> downs) {
+        key(UKEY_SELECT);
+        bool first = true;
+        for (int d : downs) {
+            if (!first) {
+                key(UKEY_RIGHT);
+            }
+            first = false;
+            for (int i = 0; i < d; ++i) {
+                key(UKEY_DOWN);
+            }
+        }
+    }
+    uint16_t value(SettingsIndex_t i) { return ostrixControlSettings.GetValue(i); }
+
+    std::unique_ptr<Menu> menu_;
+};
+
+TEST_F(MenuTest, SelectOpensAtTheFirstItemAndNavigationRepliesTheItem) {
+    EXPECT_FALSE(key(UKEY_DOWN).result); // closed: nothing
+    const Reply open = key(UKEY_SELECT);
+    EXPECT_TRUE(open.result);
+    EXPECT_EQ(menu_->CurrentSelection(), 274u);
+    const Reply down = key(UKEY_DOWN);
+    EXPECT_TRUE(down.result);
+    EXPECT_EQ(down.r0, 0x01000000u + 287);
+    EXPECT_EQ(key(UKEY_RIGHT).r0, 0x01000000u + 288);
+    EXPECT_EQ(menu_->Path(), (std::vector<MenuIndex_t>{287, 288}));
+    EXPECT_EQ(key(UKEY_LEFT).r0, 0x01000000u + 287);
+    EXPECT_FALSE(key(UKEY_UP, 0).result == false);
+    EXPECT_FALSE(key(UKEY_UP).result); // at the first item: nothing
+}
+
+TEST_F(MenuTest, SubmenuOpensAtTheCurrentChoice) {
+    ostrixControlSettings.SetValue(SETT_LENSPOWER, 2);
+    walk({1, 6}); // Camera -> Set Lens Power
+    EXPECT_EQ(menu_->CurrentSelection(), 151u);
+    key(UKEY_RIGHT);
+    EXPECT_EQ(menu_->CurrentSelection(), 252u);
+    EXPECT_FALSE(key(UKEY_SELECT).result);
+    const Reply choose = (key(UKEY_DOWN), key(UKEY_SELECT));
+    EXPECT_EQ(choose.r0, 0xA0000002u);
+    EXPECT_EQ(choose.r1, 3u);
+    EXPECT_EQ(value(SETT_LENSPOWER), 3);
+    EXPECT_FALSE(key(UKEY_DOWN).result); // last item
+    EXPECT_NE(readFile("QLM_GUI.settings").find("\nSETT_LENSPOWER=3\n"), std::string::npos);
+}
+
+TEST_F(MenuTest, LeftAtTheTopClosesSavesAndHoldsOffCapture) {
+    key(UKEY_SELECT);
+    std::remove("QLM_GUI.settings");
+    EXPECT_TRUE(key(UKEY_LEFT).result);
+    EXPECT_FALSE(menu_->MenuOpen());
+    EXPECT_EQ(menu_->CurrentSelection(), kNoItem);
+    EXPECT_TRUE(std::filesystem::exists("QLM_GUI.settings"));
+    EXPECT_FALSE(menu_->menuCloseHoldoffTimeoutExpired());
+}
+
+TEST_F(MenuTest, EditingABarRepliesEvenAtItsLimit) {
+    walk({1, 0}); // Camera -> Camera Gain
+    EXPECT_EQ(menu_->CurrentSelection(), 288u);
+    key(UKEY_SELECT);
+    EXPECT_TRUE(menu_->Item(288)->Editing());
+    struct Step {
+        uint32_t key;
+        uint32_t step;
+        uint16_t expected;
+    };
+    for (const Step& s : {Step{UKEY_RIGHT, 0, 6}, Step{UKEY_RIGHT, 3, 9}, Step{UKEY_RIGHT, 0, 10},
+                          Step{UKEY_RIGHT, 0, 10}, Step{UKEY_LEFT, 4, 6}}) {
+        const Reply r = key(s.key, s.step);
+        EXPECT_TRUE(r.result);
+        EXPECT_EQ(r.r0, 0xA0000035u);
+        EXPECT_EQ(r.r1, s.expected);
+    }
+    EXPECT_TRUE(key(UKEY_SELECT).result);
+    EXPECT_FALSE(menu_->Item(288)->Editing());
+    // UP while editing leaves editing and moves.
+    key(UKEY_DOWN);
+    key(UKEY_SELECT);
+    EXPECT_EQ(key(UKEY_UP).r0, 0x01000000u + 288);
+    EXPECT_FALSE(menu_->Item(289)->Editing());
+}
+
+TEST_F(MenuTest, DayIsCutToTheMonthAndFebruaryHas29DaysInLeapYears) {
+    struct Case {
+        uint16_t year;
+        uint16_t expected;
+    };
+    for (const Case& c : {Case{24, 29}, Case{23, 28}, Case{0, 28}, Case{96, 29}}) {
+        menu_->CloseMenu(false);
+        ostrixControlSettings.SetValue(SETT_DATE_DAY, 31);
+        ostrixControlSettings.SetValue(SETT_DATE_MONTH, 3);
+        ostrixControlSettings.SetValue(SETT_DATE_YEAR, c.year);
+        walk({5, 4, 4}); // Settings -> Date -> Set Month
+        ASSERT_EQ(menu_->CurrentSelection(), 231u);
+        key(UKEY_SELECT);
+        key(UKEY_LEFT);
+        EXPECT_EQ(value(SETT_DATE_MONTH), 2);
+        EXPECT_EQ(value(SETT_DATE_DAY), c.expected) << "year " << c.year;
+    }
+}
+
+TEST_F(MenuTest, ApplyingAMissingPresetShowsItsNumber) {
+    walk({4, 3, 0}); // Presets -> Preset 03 -> Apply
+    ASSERT_EQ(menu_->CurrentSelection(), 84u);
+    const Reply r = key(UKEY_SELECT);
+    EXPECT_TRUE(r.show);
+    EXPECT_EQ(menu_->CurrentMessage(), uint32_t(MESS_NO_PRESET_FILE));
+    EXPECT_EQ(r.r0, 0u);
+
+    key(UKEY_DOWN); // Save
+    ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 8);
+    key(UKEY_SELECT);
+    EXPECT_TRUE(std::filesystem::exists("QLM_Preset03.settings"));
+    ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 1);
+    key(UKEY_UP);
+    const Reply apply = key(UKEY_SELECT);
+    EXPECT_EQ(apply.r0, 0x70000003u);
+    EXPECT_EQ(value(SETT_CAMERA_GAIN), 8);
+}
+
+TEST_F(MenuTest, LongListsScrollAndKeepTheCurrentItemVisible) {
+    walk({4, 0, 0}); // Presets -> Hotkeys -> P1 long: 11 choices
+    key(UKEY_LEFT);
+    key(UKEY_LEFT);
+    ASSERT_EQ(menu_->CurrentSelection(), 22u);
+    key(UKEY_RIGHT); // 11 items of 42: scrolls
+    for (int i = 0; i < 10; ++i) {
+        key(UKEY_DOWN);
+        const auto& s = menu_->Scroll().back();
+        const auto& items = menu_->Children(22);
+        const size_t pos =
+            size_t(std::find(items.begin(), items.end(), menu_->CurrentSelection()) - items.begin());
+        EXPECT_TRUE(s.scrolling);
+        EXPECT_LE(s.first, pos);
+        EXPECT_GE(s.last, pos);
+    }
+    EXPECT_EQ(menu_->CurrentSelection(), 72u);
+}
+
+TEST_F(MenuTest, RingAndHdrKeysWorkWithTheMenuClosed) {
+    EXPECT_EQ(key(UKEY_RING_UP).r0, 0xA000003Bu);
+    EXPECT_EQ(value(SETT_LIGHT_RING), 1);
+    EXPECT_EQ(key(UKEY_SUBSTAGE_DOWN).r1, 0u);
+    EXPECT_FALSE(key(UKEY_HDR_RATIO_UP).result); // HDR off
+    const Reply on = key(UKEY_HDR_MODE_TOGGLE);
+    EXPECT_EQ(on.r0, 0xA000005Fu);
+    EXPECT_EQ(on.r1, 1u);
+    EXPECT_EQ(key(UKEY_HDR_RATIO_UP).r0, 0xA000005Du);
+    EXPECT_EQ(key(UKEY_HDR_EXPOSURE_UP).r1, 2u);
+    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).result == false);
+    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).result); // at its minimum
+}
+
+TEST_F(MenuTest, OffsetsFollowPositionAndBars) {
+    struct Case {
+        uint16_t position;
+        uint16_t status;
+        uint16_t info;
+        Menu::Point menu;
+        Menu::Point infoBar;
+    };
+    const Case cases[] = {
+        {4, 1, 1, {799, 480 - 42 - 391 - 42}, {799, 480 - 42 - 1 - 42}},
+        {1, 0, 1, {0, 42}, {0, 0}},
+        {1, 1, 1, {0, 84}, {0, 42}},
+        {2, 0, 0, {799, 0}, {799, 0}},
+        {3, 0, 1, {0, 480 - 42 - 391}, {0, 480 - 43}},
+    };
+    for (const Case& c : cases) {
+        ostrixControlSettings.SetValue(SETT_UI_MENUPOSITION, c.position);
+        ostrixControlSettings.SetValue(SETT_UI_STATUSBARPOSITION, c.status);
+        ostrixControlSettings.SetValue(SETT_UI_INFORMATIONTEXT, c.info);
+        menu_->CalculateOffsets(false);
+        EXPECT_EQ(menu_->MenuOrigin().x, c.menu.x) << c.position;
+        EXPECT_EQ(menu_->MenuOrigin().y, c.menu.y) << c.position;
+        EXPECT_EQ(menu_->InfoBarOrigin().y, c.infoBar.y) << c.position;
+    }
+}
+
+size_t countColour(const VFB& vfb, uint32_t colour) {
+    return size_t(std::count(vfb.data(), vfb.data() + vfb.width() * vfb.height(), colour));
+}
+
+TEST_F(MenuTest, CrossesAndGridFollowTheMeasurementSettings) {
+    struct Case {
+        uint16_t overview;
+        uint16_t type;
+        uint16_t colour;
+        uint32_t expect;
+        bool drawn;
+    };
+    const Case cases[] = {
+        {1, 0, 0, Colour::Red.mCol, false}, {0, 2, 0, Colour::Red.mCol, false},
+        {0, 0, 0, Colour::Red.mCol, true},  {0, 0, 9, Colour::Green.mCol, true},
+        {0, 1, 2, Colour::Blue.mCol, true},
+    };
+    ostrixControlSettings.SetValue(SETT_UI_CROSSHAIRSIZE, 2);
+    for (const Case& c : cases) {
+        ostrixControlSettings.SetValue(SETT_OVERVIEW_MODE, c.overview);
+        ostrixControlSettings.SetValue(SETT_MEAS_TYPE, c.type);
+        ostrixControlSettings.SetValueRange(SETT_UI_CROSSHAIRCOLOUR, 0, 9, 1);
+        ostrixControlSettings.SetValue(SETT_UI_CROSSHAIRCOLOUR, c.colour);
+        VFB vfb(800, 480, 800);
+        menu_->DrawOverlayInfo(vfb);
+        EXPECT_EQ(countColour(vfb, c.expect) > 0, c.drawn) << c.type << "/" << c.colour;
+        if (c.drawn && c.type == 0) {
+            EXPECT_EQ(vfb.pixel(100, 300), c.expect); // long cross at x 100
+        }
+    }
+}
+
+TEST_F(MenuTest, BarFillGrowsWithTheValue) {
+    walk({0, 0}); // Display -> Brightness (0..100)
+    struct Case {
+        uint16_t value;
+        size_t columns;
+    };
+    for (const Case& c : {Case{100, 90}, Case{0, 1}, Case{50, 45}}) {
+        ostrixControlSettings.SetValue(SETT_DISPLAY_BRIGHTNESS, c.value);
+        VFB vfb(800, 480, 800);
+        menu_->DrawOverlayInfo(vfb);
+        const MenuItem* bar = menu_->Item(275);
+        size_t filled = 0;
+        const uint32_t y = bar->mBarY + 7;
+        for (uint32_t x = bar->mBarX; x < bar->mBarX + 100; ++x) {
+            filled += vfb.pixel(x, y) == 0xFF141414u;
+        }
+        EXPECT_EQ(filled, c.columns) << c.value;
+    }
+}
+
+TEST(IconSheet, EveryPictureLiesInsideItsSheetAndIsNotEmpty) {
+    ImageFilePNG sheet;
+    ImageFilePNG slider;
+    ASSERT_TRUE(sheet.load(OSTRIX_SOURCE_DIR "/resources/Ostrix GUI Icons.png"));
+    ASSERT_TRUE(slider.load(OSTRIX_SOURCE_DIR "/resources/slider.png"));
+    auto check = [](const ImageFile& image, const PictureRect& r, const std::string& what) {
+        const ImageRef ref = image.getRef(r.x0, r.y0, r.x1, r.y1);
+        ASSERT_TRUE(ref.valid()) << what;
+        size_t drawn = 0;
+        for (uint32_t y = r.y0; y < r.y1; ++y) {
+            for (uint32_t x = r.x0; x < r.x1; ++x) {
+                drawn += (image.pixel(x, y) >> 24) != 0;
+            }
+        }
+        EXPECT_GT(drawn, 0u) << what;
+    };
+    for (const MenuItemDefinition* d = itemDefinitions; d->index != kNoItem; ++d) {
+        check(sheet, PictureRect{d->x0, d->y0, d->x1, d->y1}, "item " + std::to_string(d->index));
+    }
+    for (const PictureRect& r :
+         {kArrowBlack, kArrowBlue, kArrowBlueUp, kArrowBlueDown, kArrowBkUp, kArrowBkDown,
+          kRadioButtonSelected, kRadioButtonActive, kRadioButtonUnselected, kMagnifierIcon, kInfoIcon,
+          kBoxBlue[0], kBoxBlue[1], kBoxBlue[2], kBoxBlue[3]}) {
+        check(sheet, r, "fixed picture at " + std::to_string(r.x0) + "," + std::to_string(r.y0));
+    }
+    for (const PictureRect& r : {kBarImageBlack, kBarImageBlue, kBarImageBk}) {
+        check(slider, r, "slider piece");
+    }
+    // Every item of the tree has a picture.
+    size_t labelled = 0;
+    for (const MenuItemLabel* l = itemLabels; l->index != kNoItem; ++l) {
+        ++labelled;
+    }
+    size_t defined = 0;
+    for (const MenuItemDefinition* d = itemDefinitions; d->index != kNoItem; ++d) {
+        ++defined;
+    }
+    EXPECT_EQ(defined, labelled);
+}
+
+} // namespace
