@@ -4,15 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "common/logfile.h"
 #include "controller/image/bitmap.h"
+#include "fuzz/FuzzHarness.h"
 
 namespace {
 
@@ -20,31 +16,16 @@ constexpr const char* kNoLogFolder = "./fuzz-bmp-no-log-folder";
 constexpr unsigned kStoreLines = 1080;
 constexpr unsigned kStereoWidth = 3840;
 
-const std::string& inputPath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("ostrix-fuzz-bmp-" + std::to_string(getpid()) + ".bmp"))
-            .string();
-    return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setLogFolder(kNoLogFolder);
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        close(devNull);
-    }
+    fuzz::quietLogAndConsole(kNoLogFolder);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = inputPath();
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    static const std::string path = fuzz::inputPath("bmp", ".bmp");
+    fuzz::writeInput(path, data, size);
     bitmap image;
     if (image.load(path) == BM_OK) {
         const uint32_t width = image.width();

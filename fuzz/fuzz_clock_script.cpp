@@ -4,22 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
-#include "common/logfile.h"
 #include "controller/devices/clocks.h"
+#include "fuzz/FuzzHarness.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Under libFuzzer the log only costs time: nothing of it is kept.
-    setLogFolder("./fuzz-clock-script-no-log-folder");
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        close(devNull);
-    }
+    fuzz::quietLogAndConsole("./fuzz-clock-script-no-log-folder");
     return 0;
 }
 

@@ -4,27 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
-#include "common/logfile.h"
 #include "controller/core/ConfigFile.h"
 #include "controller/core/configuration.h"
+#include "fuzz/FuzzHarness.h"
 
 namespace {
 
 // A log folder that does not exist: messages are formatted and printed, never stored.
 constexpr const char* kNoLogFolder = "./fuzz-config-no-log-folder";
-
-const std::string& inputPath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("ostrix-fuzz-config-" + std::to_string(getpid()) + ".cfg"))
-            .string();
-    return path;
-}
 
 // The getters on sections and keys a fuzzed file is likely to reach.
 void readWithEveryGetter(const std::string& path) {
@@ -46,21 +35,13 @@ void readWithEveryGetter(const std::string& path) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Under libFuzzer the log only costs time: nothing is kept of it, and the console of
     // this harness (not of any board) is discarded. libFuzzer reports on standard error.
-    setLogFolder(kNoLogFolder);
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        close(devNull);
-    }
+    fuzz::quietLogAndConsole(kNoLogFolder);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = inputPath();
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    static const std::string path = fuzz::inputPath("config", ".cfg");
+    fuzz::writeInput(path, data, size);
     reset_process_state();
     readWithEveryGetter(path);
     read_config_file(path);

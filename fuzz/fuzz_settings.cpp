@@ -6,22 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz/FuzzHarness.h"
 #include "gui/settings/OstrixControlSettings.h"
 
 namespace {
-
-const std::string& inputPath() {
-    static const std::string path = (std::filesystem::temp_directory_path() /
-                                     ("ostrix-fuzz-settings-" + std::to_string(getpid()) + ".settings"))
-                                        .string();
-    return path;
-}
 
 void checkRanges(const OstrixControlSettings& settings) {
     for (int i = 0; i < SETT_MAX_SETTING; ++i) {
@@ -36,20 +26,13 @@ void checkRanges(const OstrixControlSettings& settings) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The readers trace every line on the console; under libFuzzer that only costs time.
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        close(devNull);
-    }
+    fuzz::discardConsole();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& path = inputPath();
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    static const std::string path = fuzz::inputPath("settings", ".settings");
+    fuzz::writeInput(path, data, size);
     OstrixControlSettings settings;
     settings.ReadSettingsFromTextFile(path, SETT_MAX_SAVED_SETTING);
     checkRanges(settings);
