@@ -84,13 +84,20 @@ void Mouse::reader_thread() {
     }
 }
 
+// A node made anew (the mouse plugged in again) may get the inode number of the one it
+// replaces; its change time tells them apart.
+bool Mouse::same_node(const struct stat& node) const {
+    return node.st_ino == refused_node && node.st_ctim.tv_sec == refused_node_changed.tv_sec &&
+           node.st_ctim.tv_nsec == refused_node_changed.tv_nsec;
+}
+
 // Opened without blocking, so that the thread never hangs in the kernel and the object
 // can always be destroyed.
 bool Mouse::connect() {
     // A mouse that could not be queried is left alone, quietly, until it has gone.
     if (!refused_path.empty()) {
         struct stat node {};
-        if (stat(refused_path.c_str(), &node) == 0 && node.st_ino == refused_node) {
+        if (stat(refused_path.c_str(), &node) == 0 && same_node(node)) {
             return false;
         }
         refused_path.clear();
@@ -112,6 +119,7 @@ bool Mouse::connect() {
         if (stat(mouse_event_filename.c_str(), &node) == 0) {
             refused_path = mouse_event_filename;
             refused_node = node.st_ino;
+            refused_node_changed = node.st_ctim;
         }
         return false;
     }

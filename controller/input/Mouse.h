@@ -3,6 +3,7 @@
 // again once a second.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -36,6 +37,7 @@ public:
 
 private:
     void reader_thread();
+    bool same_node(const struct stat& node) const;
     bool connect();
     void read_events();
     void close_device();
@@ -47,6 +49,7 @@ private:
     std::string mouse_event_filename;
     std::string refused_path;
     ino_t refused_node = 0;
+    timespec refused_node_changed{};
     MouseFifo rxmsgfifo;
     std::atomic<int> fd{-1};
     std::atomic<bool> enabled{true};
