@@ -16,6 +16,7 @@
 
 #include "common/channel.h"
 #include "common/cmd_results.h"
+#include "controller/camera/CameraUpdate.h"
 
 typedef struct {
     uint32_t crosslink_booted : 1;
@@ -52,6 +53,9 @@ public:
         int powerUpMs = 15000;
         int wakeOpenMs = 5000;
         int wakeSettleMs = 15000;
+        int bootPauseMs = 1000;     // the pauses around the boot loader and the power cycle
+        int restartMs = 10000;      // after the power cycle that ends a firmware update
+        uint8_t replyCapTenths = 0; // when set, no flash-update reply is awaited longer
     };
 
     CameraBoard(const char* algofile, const char* datafile, const char* fpgafile);
@@ -138,6 +142,20 @@ public:
     uint32_t get_last_black_level() const { return last_black_level; }
     uint32_t get_last_contrast() const { return last_contrast; }
 
+    // Firmware, camera FPGA and bridge file updates.
+    cmd_results_t update_uC(const char* binaryname);
+    cmd_results_t enterBootMode();
+    cmd_results_t SendBootModeCommand(uint8_t command, uint32_t address, uint16_t num_bytes, uint8_t* data);
+    cmd_results_t GetBootModeAck();
+    cmd_results_t programFlash(const char* path);
+    cmd_results_t verifyFlash(const char* path);
+    cmd_results_t update_fpga(const char* binaryname);
+    int crosslinkFilesToFlash(bool force);
+    int fileToFlash(chan_t chan, const char* filename, int start_offset, uint32_t length);
+    int fpgaFileToFlash(chan_t chan, const char* filename) { return fileToFlash(chan, filename, 0, 0); }
+    cmd_results_t getCsum(CROSSLINK_T which, uint32_t* size, uint32_t* checksum);
+    cmd_results_t getChecksum(chan_t chan, uint32_t start, uint32_t count, uint32_t* checksum);
+
     // Inspection.
     const char* response() const { return response_str; }
     unsigned pending_oks() const { return okcount; }
@@ -157,6 +175,17 @@ private:
     // One-value commands: `format` takes the value as its only argument.
     cmd_results_t acknowledgedValue(const char* format, unsigned value, const char* operation);
     cmd_results_t exchangedValue(const char* format, unsigned value);
+    // Flash updates (the port stays open across their exchanges).
+    bool sendBytes(const uint8_t* data, size_t length);
+    uint8_t replyTenths(uint8_t tenths) const;
+    cmd_results_t exchangeOnOpenPort(const char* command, uint8_t tenths, bool prints);
+    cmd_results_t sendPage(const char* header, const uint8_t* data, size_t length, uint8_t tenths);
+    cmd_results_t sendBootAddress(uint32_t address);
+    cmd_results_t sendBootPayload(uint8_t command, uint16_t num_bytes, uint8_t* data);
+    cmd_results_t readBootReply(uint8_t* data, size_t length);
+    cmd_results_t finishFpgaUpdate(uint32_t checksum);
+    void queryFirmwareVersion();
+    int bridgeFileToFlash(const camera_update::BridgeFile& file, bool force, bool& written);
 
     // Link state.
     FILE* fd = nullptr;

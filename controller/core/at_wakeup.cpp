@@ -14,6 +14,7 @@
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/alignment.h"
+#include "controller/core/camera_updates.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
@@ -217,17 +218,9 @@ void configureHdmi(EXECUTE_MODE mode) {
     // video reset is pulsed again unless a warp verification was requested.
 }
 
-// Step 15a. The firmware, camera FPGA and bridge updates requested by options run here
-// (each when requested and its file is named); then the board's status is read.
-void runRequestedCameraUpdates() {
-    ostrix_errstat &= ~ERR_NO_CAMERA_BOARD;
-    STATUS_T status{};
-    camera_board->getStatus(&status);
-}
-
 // Steps 15a to 15f, for a camera board that answered.
 void setUpCameraBoard() {
-    runRequestedCameraUpdates();
+    run_requested_camera_updates();
     camera_board->invertHorizontalOutput(image_horizontal_invert);
     camera_board->invertVerticalOutput(image_vertical_invert);
     if (user_controls) {
@@ -273,6 +266,8 @@ void initCameraBoard(EXECUTE_MODE mode) {
     if (camera_board->connected()) {
         setUpCameraBoard();
     } else {
+        // Requested updates are reported as not carried out rather than dropped silently.
+        run_requested_camera_updates();
         ostrix_errstat |= ERR_NO_CAMERA_BOARD;
     }
     logprintf("MAIN: waiting after Camera Board init...\n");

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "sim/board/Json.h"
+#include "sim/camera/CameraBootLoader.h"
+#include "sim/camera/CameraFlashes.h"
 #include "sim/camera/CameraLink.h"
 
 namespace sim {
@@ -30,9 +32,10 @@ struct FaultName {
     const char* name;
 };
 constexpr FaultName kFaultNames[] = {
-    {CameraFault::None, "none"},       {CameraFault::Silence, "silence"}, {CameraFault::Bad, "bad"},
-    {CameraFault::Empty, "empty"},     {CameraFault::Cut, "cut"},         {CameraFault::Long, "long"},
-    {CameraFault::Garbage, "garbage"}, {CameraFault::Babble, "babble"},
+    {CameraFault::None, "none"},       {CameraFault::Silence, "silence"},   {CameraFault::Bad, "bad"},
+    {CameraFault::Empty, "empty"},     {CameraFault::Cut, "cut"},           {CameraFault::Long, "long"},
+    {CameraFault::Garbage, "garbage"}, {CameraFault::Babble, "babble"},     {CameraFault::Nack, "nack"},
+    {CameraFault::Stall, "stall"},     {CameraFault::Checksum, "checksum"},
 };
 
 const char* kHelp = "camera plug|unplug             connects or disconnects the camera board\n"
@@ -42,7 +45,10 @@ const char* kHelp = "camera plug|unplug             connects or disconnects the 
                     "camera status HEX              the board's status word (\"US\")\n"
                     "camera fault KIND [COUNT [AFTER]]  silence|bad|empty|cut|long|garbage|babble|none\n"
                     "                               for COUNT replies (0: until cleared) after AFTER\n"
-                    "                               normal ones\n"
+                    "                               normal ones; of the flash updates, counted in\n"
+                    "                               block writes: nack (block refused), stall (silent\n"
+                    "                               from that block until power-cycled); checksum\n"
+                    "                               (checksum answers and boot-loader reads wrong)\n"
                     "camera reply OP [TEXT]         answers command OP with TEXT (no TEXT: clears)\n"
                     "camera awb VALID R G B         result of the next automatic white balance\n";
 
@@ -149,7 +155,25 @@ CameraBoardModel::CameraBoardModel(Board& board)
       ucMajor_(static_cast<uint8_t>(board.config().getInt("camera.uc_major", kDefaultUcMajor))),
       ucMinor_(static_cast<uint8_t>(board.config().getInt("camera.uc_minor", kDefaultUcMinor))),
       fpgaVersion_(static_cast<uint8_t>(board.config().getInt("camera.fpga_version", kDefaultFpgaVersion))),
-      xlVersion_(static_cast<uint8_t>(board.config().getInt("camera.xl_version", kDefaultXlVersion))) {}
+      xlVersion_(static_cast<uint8_t>(board.config().getInt("camera.xl_version", kDefaultXlVersion))),
+      flashes_(std::make_unique<CameraFlashes>(
+          board, CameraVersions{ucMajor_, ucMinor_, fpgaVersion_, xlVersion_})) {
+    // The boot loader runs with the state locked (bootLoaderByte), so its hooks use it as is.
+    CameraBootLoader::Hooks hooks;
+    hooks.writeFault = [this] {
+        CameraBoardState& s = *state_;
+        if (faultHits(s, CameraFault::Nack)) {
+            return CameraBootLoader::WriteFault::Nack;
+        }
+        if (faultHits(s, CameraFault::Stall)) {
+            s.stalled = 1;
+            return CameraBootLoader::WriteFault::Stall;
+        }
+        return CameraBootLoader::WriteFault::None;
+    };
+    hooks.corruptRead = [this] { return faultHits(*state_, CameraFault::Checksum); };
+    bootLoader_ = std::make_unique<CameraBootLoader>(*flashes_, board.trace(), std::move(hooks));
+}
 
 CameraBoardModel::~CameraBoardModel() {
     link_.reset();
@@ -193,6 +217,8 @@ void CameraBoardModel::powerOn() {
     s.awbValid = 1;
     s.awbGains[0] = s.awbGains[1] = s.awbGains[2] = 0x100;
     s.present = 0;
+    s.bootLoader = 0;
+    s.stalled = 0;
     s.commandCount = 0;
     s.recentNext = 0;
     memset(s.recent, 0, sizeof s.recent);
@@ -217,14 +243,70 @@ bool CameraBoardModel::updateLocked(CameraBoardState& s) {
     int64_t now = nowNs();
     if (present && !s.present) {
         s.present = 1;
-        s.bootStartNs = now;
+        powerUp(s, now);
     } else if (!present && s.present) {
         // Without power the firmware forgets everything it was told.
         s.present = 0;
         s.settings = CameraSettings{};
+        s.bootLoader = 0;
+        s.stalled = 0;
     }
     driveStatusPin(present);
     return present && now - s.bootStartNs >= static_cast<int64_t>(bootMs_) * kNsPerMs;
+}
+
+// The microcontroller starts its firmware from flash; with a blank flash only its boot
+// loader runs, and it owns the serial link.
+void CameraBoardModel::powerUp(CameraBoardState& s, int64_t now) {
+    s.bootStartNs = now;
+    s.stalled = 0;
+    s.bootBytes = 0;
+    s.bootLoader = flashes_->ucStart() ? 0 : 1;
+    s.bootEpoch++;
+}
+
+bool CameraBoardModel::bootLoaderByte(uint8_t byte, std::string& reply) {
+    auto lock = state_.lock();
+    CameraBoardState& s = *state_;
+    if (!s.bootLoader) {
+        return false;
+    }
+    if (bootEpochSeen_ != s.bootEpoch) {
+        bootEpochSeen_ = s.bootEpoch;
+        bootLoader_->reset();
+    }
+    s.bootBytes++;
+    if (bootLoader_->feed(byte, reply)) {
+        // GO: the new firmware starts with fresh settings, and the link re-enumerates.
+        s.bootLoader = 0;
+        s.settings = CameraSettings{};
+        s.bootStartNs = nowNs();
+    }
+    return true;
+}
+
+bool CameraBoardModel::inBootLoader() const {
+    auto lock = state_.lock();
+    return state_->bootLoader != 0;
+}
+
+uint64_t CameraBoardModel::bootLoaderBytes() const {
+    auto lock = state_.lock();
+    return state_->bootBytes;
+}
+
+bool CameraBoardModel::faultHits(CameraBoardState& s, CameraFault kind) {
+    if (s.fault != kind) {
+        return false;
+    }
+    if (s.faultAfter > 0) {
+        s.faultAfter--;
+        return false;
+    }
+    if (s.faultShots > 0 && --s.faultShots == 0) {
+        s.fault = CameraFault::None;
+    }
+    return true;
 }
 
 bool CameraBoardModel::update(uint64_t* seenRequest) {
@@ -422,6 +504,7 @@ void CameraBoardModel::addStatus(JsonObject& status) const {
     }
     auto lock = state_.lock();
     const CameraBoardState& s = *state_;
+    const CameraVersions versions = flashes_->versions();
     JsonObject o;
     o.add("fitted", fitted_)
         .add("plugged", s.plugged != 0)
@@ -438,9 +521,13 @@ void CameraBoardModel::addStatus(JsonObject& status) const {
              std::string(s.overrideOp) + (s.overrideOp[0] ? " -> " + std::string(s.overrideText) : ""))
         .add("zoom", s.zoom)
         .add("status_word", s.statusWord)
-        .add("firmware", std::to_string(ucMajor_) + "." + std::to_string(ucMinor_))
-        .add("fpga_version", static_cast<int>(fpgaVersion_))
-        .add("xl_version", static_cast<int>(xlVersion_))
+        .add("firmware", std::to_string(versions.ucMajor) + "." + std::to_string(versions.ucMinor))
+        .add("fpga_version", static_cast<int>(versions.fpga))
+        .add("xl_version", static_cast<int>(versions.xl))
+        .add("boot_loader", s.bootLoader != 0)
+        .add("boot_loader_bytes", s.bootBytes)
+        .add("stalled", s.stalled != 0)
+        .add("firmware_blank", flashes_->ucBlank())
         .add("commands", s.commandCount)
         .addRaw("settings", settingsJson(s.settings));
     JsonArray recent;

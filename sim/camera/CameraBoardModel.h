@@ -21,6 +21,8 @@
 namespace sim {
 
 class CameraLink;
+class CameraBootLoader;
+class CameraFlashes;
 
 // What the board does wrong, for tests of the controller's error paths.
 enum class CameraFault : uint8_t {
@@ -32,6 +34,11 @@ enum class CameraFault : uint8_t {
     Long,    // the reply text is padded to an over-long line
     Garbage, // noise bytes before the "#"
     Babble,  // noise without "#" until the next command
+    // Faults of the flash updates, counted in block writes (page writes, FPGA blocks and
+    // boot-loader WRITE_MEM blocks) or, for Checksum, in checksum answers and read-backs.
+    Nack,     // the block write is refused ("BAD" or NACK) and not written
+    Stall,    // the board falls silent at the block until it is power-cycled
+    Checksum, // a checksum answer is off by one, a boot-loader read-back by one bit
 };
 
 const char* cameraFaultName(CameraFault fault);
@@ -78,7 +85,7 @@ struct CameraSettings {
 
 struct CameraBoardState {
     static constexpr uint32_t kMagic = 0x4F43414D; // "OCAM"
-    static constexpr uint32_t kVersion = 2;
+    static constexpr uint32_t kVersion = 3;
     RegionHeader header;
 
     // Test side.
@@ -106,6 +113,12 @@ struct CameraBoardState {
     char lineSettings[64] = {}; // line settings seen with the last command
     char parity[8] = "none";    // parity the controller set; the pseudo-terminal carries none
     CameraSettings settings;
+    // The serial link belongs to the microcontroller's boot loader (after "UB", or at
+    // power-up with a blank flash); a new epoch starts it afresh.
+    uint8_t bootLoader = 0;
+    uint32_t bootEpoch = 0;
+    uint64_t bootBytes = 0; // bytes the boot loader received since power-up
+    uint8_t stalled = 0;    // silent since a Stall fault hit, until power is lost
 
     uint64_t commandCount = 0;
     uint32_t recentNext = 0;
@@ -179,6 +192,9 @@ public:
     // end of a babbling fault in steady-clock nanoseconds (0: none).
     std::string handle(const CameraCommand& cmd, const std::string& lineSettings, int64_t& babbleUntilNs);
     void acknowledge(uint64_t seenRequest);
+    // One byte for the boot loader when it owns the link (its answer is appended to
+    // `reply`); false when the firmware has the link and the byte is a command byte.
+    bool bootLoaderByte(uint8_t byte, std::string& reply);
     void setLink(bool up, const std::string& path);
     void setHost(bool hosting);
     // The serial settings a program gives the port: true when `fd` is the link's port. A
@@ -188,6 +204,9 @@ public:
     std::string parity() const;
     std::string linkName() const;
     int bootMs() const { return bootMs_; }
+    bool inBootLoader() const;
+    uint64_t bootLoaderBytes() const;
+    CameraFlashes& flashes() { return *flashes_; }
 
 private:
     void changed(const std::function<void(CameraBoardState&)>& change);
@@ -195,6 +214,13 @@ private:
     void driveStatusPin(bool present);
     std::string reply(CameraBoardState& s, const CameraCommand& cmd);
     void remember(CameraBoardState& s, const std::string& text);
+    // Flash update commands ("F", "X" and "G" families); nullopt for any other command.
+    std::optional<std::string> flashReply(CameraBoardState& s, const CameraCommand& cmd,
+                                          const std::vector<std::string>& w);
+    std::string pageWrite(CameraBoardState& s, const CameraCommand& cmd, int channel, uint32_t address);
+    // Whether the injected fault `kind` hits now (counting down its "after" and shots).
+    static bool faultHits(CameraBoardState& s, CameraFault kind);
+    void powerUp(CameraBoardState& s, int64_t now);
 
     Board& board_;
     SharedRegion<CameraBoardState> state_;
@@ -205,6 +231,9 @@ private:
     uint8_t ucMajor_, ucMinor_, fpgaVersion_, xlVersion_;
     mutable std::mutex payloadMutex_;
     std::vector<uint8_t> lastPayload_;
+    std::unique_ptr<CameraFlashes> flashes_;
+    std::unique_ptr<CameraBootLoader> bootLoader_;
+    uint32_t bootEpochSeen_ = 0;
     std::unique_ptr<CameraLink> link_;
 };
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "sim/camera/CameraBoardModel.h"
+#include "sim/camera/CameraFlashes.h"
 
 namespace sim {
 
@@ -113,6 +114,10 @@ constexpr TripleCommand kTripleCommands[] = {
     {"GN", &CameraSettings::ccBlackLevel},
 };
 
+bool isReplyFault(CameraFault f) {
+    return f != CameraFault::Nack && f != CameraFault::Stall && f != CameraFault::Checksum;
+}
+
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
     char buf[128];
@@ -125,6 +130,110 @@ std::string format(const char* fmt, ...) {
 
 } // namespace
 
+// ---- Flash updates ----------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kBridgeLengthBytes = 4;
+constexpr uint32_t kBridgeAreaSize = kChannelFlashSize - kBridgeAreaBase;
+
+// "FL..." and "XA..." name the left channel, "FR..." and "XD..." the right one.
+int flashChannel(char letter) {
+    return letter == 'L' || letter == 'A' ? 0 : letter == 'R' || letter == 'D' ? 1 : -1;
+}
+
+// Like the flash chips' page program, bytes past the end of the page wrap to its start.
+bool programPage(CameraFlashes& flashes, int channel, uint32_t address, const std::vector<uint8_t>& data) {
+    const uint32_t base = address - address % kChannelPageSize;
+    const size_t first = std::min<size_t>(data.size(), base + kChannelPageSize - address);
+    bool ok = flashes.program(channel, address, data.data(), first);
+    if (first < data.size()) {
+        ok = flashes.program(channel, base, data.data() + first, data.size() - first) && ok;
+    }
+    return ok;
+}
+
+} // namespace
+
+// One page of a channel flash ("F?W"), or one block of the FPGA image to both ("GW",
+// channel -1).
+std::string CameraBoardModel::pageWrite(CameraBoardState& s, const CameraCommand& cmd, int channel,
+                                        uint32_t address) {
+    const std::vector<uint8_t>& data = cmd.payload;
+    if (cmd.payloadError || data.empty() || data.size() > kChannelPageSize || address >= kChannelFlashSize ||
+        (channel < 0 && address >= kBridgeAreaBase)) {
+        return kBad;
+    }
+    if (faultHits(s, CameraFault::Nack)) {
+        return kBad;
+    }
+    if (faultHits(s, CameraFault::Stall)) {
+        s.stalled = 1;
+        return {};
+    }
+    bool ok = true;
+    for (int c = 0; c < kCameraChannels; ++c) {
+        if (channel < 0 || channel == c) {
+            ok = programPage(*flashes_, c, address, data) && ok;
+        }
+    }
+    return ok ? kOk : kBad;
+}
+
+std::optional<std::string> CameraBoardModel::flashReply(CameraBoardState& s, const CameraCommand& cmd,
+                                                        const std::vector<std::string>& w) {
+    const std::string& op = w[0];
+    uint32_t v[2] = {};
+    auto skew = [&s] { return faultHits(s, CameraFault::Checksum) ? 1u : 0u; };
+    if (op.size() == 3 && op[0] == 'F' && flashChannel(op[1]) >= 0 && (op[2] == 'W' || op[2] == 'C')) {
+        int channel = flashChannel(op[1]);
+        if (op[2] == 'W' && hexArgs(w, 1, v)) {
+            return pageWrite(s, cmd, channel, v[0]);
+        }
+        uint32_t sum = 0;
+        if (op[2] == 'C' && hexArgs(w, 2, v) && flashes_->checksum(channel, v[0], v[1], sum)) {
+            return format("%s %06X %06X %08X", op.c_str(), v[0], v[1], sum + skew());
+        }
+        return std::string(kBad);
+    }
+    if (op.size() == 4 && op[0] == 'F' && flashChannel(op[1]) >= 0 && op.compare(2, 2, "ES") == 0) {
+        return hexArgs(w, 1, v) && flashes_->eraseSector(flashChannel(op[1]), v[0]) ? kOk : kBad;
+    }
+    if (w.size() == 1 && (op == "XAC" || op == "XDC")) {
+        // A bridge file is stored as its little-endian length and its bytes; the sum
+        // covers both.
+        int channel = flashChannel(op[1]);
+        uint8_t word[kBridgeLengthBytes] = {};
+        flashes_->read(channel, kBridgeAreaBase, word, sizeof word);
+        uint32_t size = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
+                        static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
+        uint32_t sum = 0;
+        if (size > kBridgeAreaSize - kBridgeLengthBytes ||
+            !flashes_->checksum(channel, kBridgeAreaBase, size + kBridgeLengthBytes, sum)) {
+            size = sum = 0; // no file stored
+        }
+        return format("%s %08X %08X", op.c_str(), sum + skew(), size);
+    }
+    if (op == "GW" && w.size() == 2 && hexArgs(w, 1, v)) {
+        return pageWrite(s, cmd, -1, v[0]);
+    }
+    if (w.size() != 1) {
+        return std::nullopt;
+    }
+    if (op == "GP") {
+        flashes_->eraseImageArea();
+        return std::string(kOk);
+    }
+    if (op == "GC") {
+        return format("GC %08X", flashes_->imageChecksum() + skew());
+    }
+    if (op == "GR") {
+        flashes_->restartFromFlash();
+        return std::string(kOk);
+    }
+    return std::nullopt;
+}
+
 std::string CameraBoardModel::reply(CameraBoardState& s, const CameraCommand& cmd) {
     std::vector<std::string> w = words(cmd.text);
     if (cmd.overLong || w.empty()) {
@@ -134,15 +243,19 @@ std::string CameraBoardModel::reply(CameraBoardState& s, const CameraCommand& cm
     const std::string& op = w[0];
     uint32_t v[9] = {};
 
+    if (std::optional<std::string> text = flashReply(s, cmd, w)) {
+        return *text;
+    }
     if (w.size() == 1) {
+        const CameraVersions versions = flashes_->versions();
         if (op == "UV") {
-            return format("UV %02x %02x", ucMajor_, ucMinor_);
+            return format("UV %02x %02x", versions.ucMajor, versions.ucMinor);
         }
         if (op == "GV") {
-            return format("GV %02x", fpgaVersion_);
+            return format("GV %02x", versions.fpga);
         }
         if (op == "XV") {
-            return format("XV %02x", xlVersion_);
+            return format("XV %02x", versions.xl);
         }
         if (op == "US") {
             return format("US %08X", s.statusWord);
@@ -226,11 +339,6 @@ std::string CameraBoardModel::reply(CameraBoardState& s, const CameraCommand& cm
         c.aberrationCount++;
         return kOk;
     }
-    // Page writes of the flash updates: the payload framing is checked here, the flash
-    // contents are not kept.
-    if ((op == "GW" || op == "FLW" || op == "FRW") && w.size() == 2) {
-        return cmd.payloadError || cmd.payload.empty() ? kBad : kOk;
-    }
     return kBad;
 }
 
@@ -243,10 +351,18 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
     babbleUntilNs = 0;
     // At another baud rate the board's UART only sees framing errors.
     std::string rate = lineSettings.substr(0, lineSettings.find(' '));
-    if (rate != kExpectedRate) {
+    // The boot loader owns the link, or the board fell silent.
+    if (rate != kExpectedRate || s.stalled || s.bootLoader) {
         return {};
     }
-    CameraFault fault = s.fault;
+    if (cmd.text == "UB") {
+        // The firmware hands the link to the boot loader, which waits for its sync byte.
+        s.bootLoader = 1;
+        s.bootEpoch++;
+        return {};
+    }
+    // The flash-update faults hit block writes and checksums, not every reply.
+    CameraFault fault = isReplyFault(s.fault) ? s.fault : CameraFault::None;
     if (fault != CameraFault::None && s.faultAfter > 0) {
         s.faultAfter--;
         fault = CameraFault::None;
@@ -262,6 +378,9 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
         break;
     }
     std::string text = reply(s, cmd);
+    if (s.stalled) {
+        return {};
+    }
     if (s.overrideOp[0] != '\0' && cmd.text.compare(0, cmd.text.find(' '), s.overrideOp) == 0) {
         text = s.overrideText;
         if (s.overrideShots > 0 && --s.overrideShots == 0) {

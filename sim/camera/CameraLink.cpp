@@ -240,6 +240,9 @@ std::string CameraLink::describeLine() const {
 }
 
 void CameraLink::reply(const std::string& bytes) {
+    if (bytes.empty()) {
+        return;
+    }
     size_t done = 0;
     for (int tries = 0; done < bytes.size() && tries < kWriteRetries; ++tries) {
         ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
@@ -273,28 +276,44 @@ void CameraLink::serve(int waitMs) {
     if (n <= 0) {
         return;
     }
-    std::vector<CameraCommand> commands;
-    parser_.feed(buf, static_cast<size_t>(n), commands);
-    if (!commands.empty()) {
-        // What the controller has not read by the time it sends a new command belongs to
-        // one it gave up on; the board's USB stack drops it rather than let it answer
-        // the new one.
-        tcflush(slave_, TCIFLUSH);
+    // Byte by byte: "UB" hands the link to the boot loader mid-stream, and GO hands it back.
+    std::string bootReply;
+    bool flushed = false;
+    for (ssize_t i = 0; i < n; ++i) {
+        if (model_.bootLoaderByte(buf[i], bootReply)) {
+            continue;
+        }
+        reply(bootReply);
+        bootReply.clear();
+        std::vector<CameraCommand> commands;
+        parser_.feed(buf + i, 1, commands);
+        if (!commands.empty() && !flushed) {
+            // What the controller has not read by the time it sends a new command belongs
+            // to one it gave up on; the board's USB stack drops it rather than let it
+            // answer the new one.
+            tcflush(slave_, TCIFLUSH);
+            flushed = true;
+        }
+        for (const auto& cmd : commands) {
+            serveCommand(cmd);
+        }
     }
-    for (const auto& cmd : commands) {
-        std::string line = describeLine();
-        std::string bytes = model_.handle(cmd, line, babbleUntilNs_);
-        // Recorded before the reply goes out: once the controller has its reply, the
-        // trace already shows the exchange.
-        TraceEntry e;
-        e.kind = TraceKind::Serial;
-        e.out = cmd.raw;
-        e.in.assign(bytes.begin(), bytes.end());
-        e.text = cmd.text + " [" + line + "]";
-        e.busSeconds = static_cast<double>(cmd.raw.size() + bytes.size()) * kBitsPerByte / kBaud;
-        board_.trace().record(std::move(e));
-        reply(bytes);
-    }
+    reply(bootReply);
+}
+
+void CameraLink::serveCommand(const CameraCommand& cmd) {
+    std::string line = describeLine();
+    std::string bytes = model_.handle(cmd, line, babbleUntilNs_);
+    // Recorded before the reply goes out: once the controller has its reply, the
+    // trace already shows the exchange.
+    TraceEntry e;
+    e.kind = TraceKind::Serial;
+    e.out = cmd.raw;
+    e.in.assign(bytes.begin(), bytes.end());
+    e.text = cmd.text + " [" + line + "]";
+    e.busSeconds = static_cast<double>(cmd.raw.size() + bytes.size()) * kBitsPerByte / kBaud;
+    board_.trace().record(std::move(e));
+    reply(bytes);
 }
 
 } // namespace sim

@@ -33,6 +33,7 @@ private:
     void closePty();
     void serve(int waitMs);
     void reply(const std::string& bytes);
+    void serveCommand(const CameraCommand& cmd);
     std::string describeLine() const;
 
     Board& board_;

@@ -234,6 +234,9 @@ TEST_F(AtWakeupWithoutCameraTest, AbsentCameraBoardIsRecordedAndWaitedFor) {
                                "CB: Failed to Open Camera Board Port\n",
                                "MAIN: waiting after Camera Board init...\n", "MAIN: at_wakeup complete\n"}));
     EXPECT_FALSE(logged("MAIN: setHDRGammaIndex"));
+    // The requested bridge update is reported as not carried out, not dropped silently.
+    EXPECT_TRUE(logged("MAIN: ERROR: No Camera Board connected: camera Crosslink not updated"));
+    EXPECT_EQ(camera_crosslink_update, 0);
 }
 
 // The camera board is powered by the power manager's camera rail, switched on with the
