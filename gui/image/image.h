@@ -63,6 +63,19 @@ public:
     bool load(const char* filename) override;
 };
 
+// An image loaded from an uncompressed Windows BMP file (1, 4, 8, 16, 24 or 32 bits per
+// pixel). Malformed files are refused with a logged reason; nothing is read outside the
+// file.
+class ImageFileBMP : public ImageFile {
+public:
+    bool load(const char* filename) override;
+    // Decodes a whole BMP file held in memory.
+    bool decode(const uint8_t* data, size_t size);
+
+    // Larger pictures are refused before anything is allocated (captures are 3840 x 1080).
+    static constexpr uint32_t kMaxDimension = 8192;
+};
+
 // A rectangle inside an image. A rectangle that does not lie inside its image has no
 // source: the drawing code skips it.
 class ImageRef {

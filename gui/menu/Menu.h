@@ -65,6 +65,8 @@ public:
     void AddOverlayImage(VFB& vfb) const;
     // The stored picture the chooser shows, at a quarter of its size.
     void DisplayStoredImage(VFB& vfb) const;
+    // The picture the chooser shows now, if it could be decoded.
+    const ImageFile* StoredImage() const { return mStoredImage.get(); }
 
     // --- messages ---
     bool SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& messageTime);
@@ -121,6 +123,8 @@ private:
     bool action(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime);
     bool presetAction(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, bool& showMessage,
                       int& messageTime);
+    void exportPreset(int slot, bool& showMessage, int& messageTime);
+    void importPreset(int slot, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime);
     bool chooseImage(uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime);
     bool usbSettings(bool save, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime);
     void setSystemClock(MenuIndex_t index);
@@ -177,7 +181,7 @@ private:
     uint16_t mGridHeight = 40;
 
     std::unique_ptr<ImageFilePNG> mOverlayImage;
-    std::unique_ptr<ImageFilePNG> mStoredImage;
+    std::unique_ptr<ImageFile> mStoredImage;
 
     uint32_t mMessageNumber = 0;
     OverlayText mMessage{"", 0, 0};

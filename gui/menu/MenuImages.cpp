@@ -2,6 +2,7 @@
 // pictures of a USB stick that the chooser shows at a quarter of their size.
 #include <algorithm>
 #include <glob.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,22 @@ std::vector<std::string> storedPictures(bool png) {
     globfree(&found);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// The picture in the format the controller saves in; none when it cannot be decoded.
+std::unique_ptr<ImageFile> loadStoredPicture(const std::string& file, bool png) {
+    std::unique_ptr<ImageFile> picture;
+    if (png) {
+        picture = std::make_unique<ImageFilePNG>();
+    } else {
+        picture = std::make_unique<ImageFileBMP>();
+    }
+    if (!picture->load(file.c_str())) {
+        guiPrint("GUI: Invalid picture format");
+        return nullptr;
+    }
+    guiPrint(png ? "Loaded PNG Image" : "Loaded BMP Image");
+    return picture;
 }
 
 } // namespace
@@ -75,12 +92,14 @@ void Menu::DisplayStoredImage(VFB& vfb) const {
 }
 
 bool Menu::chooseImage(uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime) {
+    guiPrint("GUI: mCurrentSelection == M_IMAGE_SOURCE_USB");
     guiPrint("GUI: Checking for Image Files ");
     if (mount_usb() != 0) {
         SetMessage(MESS_NO_USB_DRIVE, 0, showMessage, messageTime);
         return true;
     }
-    const std::vector<std::string> files = storedPictures(image_format_png != 0);
+    const bool png = image_format_png != 0;
+    const std::vector<std::string> files = storedPictures(png);
     if (files.empty()) {
         guiPrint("GUI: No Image Files found");
         SetMessage(MESS_NO_IMAGE_FILES, 0, showMessage, messageTime);
@@ -92,13 +111,7 @@ bool Menu::chooseImage(uint32_t& reply0, uint32_t& reply1, bool& showMessage, in
     size_t shown = 0;
     uint32_t chosen = 0;
     for (;;) {
-        mStoredImage = std::make_unique<ImageFilePNG>();
-        if (!mStoredImage->load(files[shown].c_str())) {
-            guiPrint("GUI: Invalid picture format");
-            mStoredImage.reset();
-        } else {
-            guiPrint("Loaded PNG Image");
-        }
+        mStoredImage = loadStoredPicture(files[shown], png);
         if (window == nullptr) {
             break;
         }
@@ -120,10 +133,9 @@ bool Menu::chooseImage(uint32_t& reply0, uint32_t& reply1, bool& showMessage, in
     mStoredImage.reset();
     unmount_usb();
     CloseMenu(true);
-    if (chosen != 0) {
-        reply0 = tEV_ACTION + uint32_t(SETT_IMAGE_SOURCE);
-        reply1 = chosen;
-    }
+    // The controller shows the chosen picture, or the live picture for 0 (none chosen).
+    reply0 = tEV_ACTION + uint32_t(SETT_IMAGE_SOURCE);
+    reply1 = chosen;
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The menu's key handling: ring, substage and P keys, HDR keys, editing a value, the
 // system clock, navigation with scroll windows, and the actions of the leaf items.
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "common/messages.h"
@@ -38,6 +40,8 @@ constexpr MenuIndex_t kItemFactoryDefaults = 234;
 constexpr MenuIndex_t kItemSaveToUsb = 241;
 constexpr MenuIndex_t kItemLoadFromUsb = 239;
 constexpr uint32_t kPresetActionStride = 5;
+// The preset number the controller reads as "settings imported from the stick".
+constexpr uint32_t kPresetFromUsb = 0xFFFF;
 enum PresetAction { PRESET_APPLY, PRESET_SAVE, PRESET_EXPORT, PRESET_IMPORT };
 
 constexpr const char* kCurrentSettingsFile = "QLM_GUI.settings";
@@ -59,8 +63,22 @@ std::string onStick(const std::string& name) {
     return platform::sysPath(Menu::kUsbMountPoint) + "/" + name;
 }
 
+bool holdsSettings(const std::string& file);
+
 int copyFile(const std::string& from, const std::string& to) {
-    return platform::shell("sudo cp " + platform::shellQuote(from) + " " + platform::shellQuote(to));
+    const int result =
+        platform::shell("sudo cp -f " + platform::shellQuote(from) + " " + platform::shellQuote(to));
+    if (result != 0) {
+        guiPrint("Copy to USB failed with err %d", result);
+    }
+    return result;
+}
+
+// Brings a settings file from the stick into `to` only when its copy holds settings, so
+// that a bad or missing file never replaces a good one.
+bool importChecked(const std::string& from, const std::string& to) {
+    return copyFile(from, kExportBuffer) == 0 && holdsSettings(kExportBuffer) &&
+           std::rename(kExportBuffer, to.c_str()) == 0;
 }
 
 // A file that holds at least one setting pair.
@@ -68,6 +86,12 @@ bool holdsSettings(const std::string& file) {
     OstrixControlSettings probe;
     OstrixControlSettings::Preset words;
     return probe.ReadSerialisedFromFile(file, words, SETT_MAX_SAVED_SETTING) && words.size() >= 2;
+}
+
+// The stick's file, checked in a local copy.
+bool holdsSettingsOnStick(const std::string& name) {
+    return std::filesystem::exists(onStick(name)) && copyFile(onStick(name), kExportBuffer) == 0 &&
+           holdsSettings(kExportBuffer);
 }
 
 } // namespace
@@ -348,7 +372,7 @@ bool Menu::select(MenuItem& item, uint32_t& reply0, uint32_t& reply1, bool& show
             return false;
         }
         SetSettingValue(item.mSetting, item.mValue);
-        reply0 = actionReply(item.mSetting);
+        reply0 = tEV_ACTION_BEEP + uint32_t(item.mSetting);
         reply1 = GetSettingValue(item.mSetting);
         return true;
     case BUTTON_BAR:
@@ -370,11 +394,19 @@ bool Menu::action(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, bool& s
     switch (index) {
     case kItemWhiteBalance:
         if (triggerAutoWhiteBalance()) {
+            guiPrint("GUI: AWB");
             reply0 = tEV_ACTION_BEEP + uint32_t(SETT_CAMERA_WHITE_BALANCE);
             reply1 = 0;
+        } else {
+            guiPrint("GUI: Cancelled");
         }
         return true;
     case kItemSaveImage:
+        if (!menuCloseHoldoffTimeoutExpired()) {
+            guiPrint("GUI: Image Save prevented by timeout after menu closure");
+            return false;
+        }
+        guiPrint("GUI: Image Save");
         CloseMenu(true);
         reply0 = tEV_KEY + UKEY_P_IMAGECAPTURE;
         reply1 = 0;
@@ -390,10 +422,12 @@ bool Menu::action(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, bool& s
         SetMessage(MESS_INFO_PANEL, kInfoPanelTimeMs, showMessage, messageTime);
         return true;
     case kItemFactoryDefaults:
+        guiPrint("GUI: Factory Defaults");
         SetMessage(MESS_FACTORY_DEFAULTS, 0, showMessage, messageTime);
         ostrixControlSettings.RestoreFactorySettings();
         setScreenRanges();
         CloseMenu(false);
+        guiPrint("GUI: Factory Defaults Done");
         reply0 = tEV_PRESETLOADED;
         reply1 = 0;
         return true;
@@ -411,6 +445,7 @@ bool Menu::presetAction(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, b
     const int act = int((index - kItemFirstPresetAction) % kPresetActionStride);
     const uint32_t number = uint32_t(slot + 1);
     const std::string file = OstrixControlSettings::PresetFileName(slot);
+    guiPrint("GUI: PRESET %d ACTION %d file %s", slot, act + 1, file.c_str());
     auto& settings = ostrixControlSettings;
     switch (act) {
     case PRESET_APPLY:
@@ -418,14 +453,16 @@ bool Menu::presetAction(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, b
             settings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
             SetMessage(MESS_APPLYING_PRESET, number, showMessage, messageTime);
             reply0 = tEV_PRESETLOADED + number;
+            reply1 = 0;
         } else {
+            guiPrint("GUI: No/invalid preset file %s", file.c_str());
             SetMessage(MESS_NO_PRESET_FILE, number, showMessage, messageTime);
         }
         return true;
     case PRESET_SAVE:
         settings.StorePreset(slot);
-        SetMessage(settings.ExportPreset(slot, file) ? MESS_SAVING_PRESET : MESS_CANNOT_SAVE_SETTINGS, number,
-                   showMessage, messageTime);
+        SetMessage(settings.ExportPreset(slot, file) ? MESS_SYSTEM_SETTINGS_SAVED : MESS_CANNOT_SAVE_SETTINGS,
+                   number, showMessage, messageTime);
         return true;
     case PRESET_EXPORT:
     case PRESET_IMPORT:
@@ -438,55 +475,83 @@ bool Menu::presetAction(MenuIndex_t index, uint32_t& reply0, uint32_t& reply1, b
         return true;
     }
     if (act == PRESET_EXPORT) {
-        if (!holdsSettings(file)) {
-            SetMessage(MESS_NO_SETTINGS_IN_PRESET, number, showMessage, messageTime);
-        } else {
-            const bool copied = settings.ExportPreset(slot, kExportBuffer) &&
-                                copyFile(file, onStick(OstrixControlSettings::PresetFileName(slot))) == 0;
-            SetMessage(copied ? MESS_EXPORTING_PRESET : MESS_CANNOT_EXPORT_PRESET, number, showMessage,
-                       messageTime);
-        }
+        exportPreset(slot, showMessage, messageTime);
     } else {
-        // Checked in a copy before anything is replaced.
-        const bool read =
-            copyFile(onStick(OstrixControlSettings::PresetFileName(slot)), kExportBuffer) == 0 &&
-            holdsSettings(kExportBuffer) && settings.ImportPreset(slot, kExportBuffer) &&
-            settings.ApplyPreset(slot) && settings.ExportPreset(slot, file);
-        if (read) {
-            settings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
-            SetMessage(MESS_IMPORTING_PRESET, number, showMessage, messageTime);
-            reply0 = tEV_PRESETLOADED + number;
-        } else {
-            SetMessage(MESS_CANNOT_IMPORT_PRESET, 0, showMessage, messageTime);
-        }
+        importPreset(slot, reply0, reply1, showMessage, messageTime);
     }
     unmount_usb();
     return true;
 }
 
+void Menu::exportPreset(int slot, bool& showMessage, int& messageTime) {
+    const uint32_t number = uint32_t(slot + 1);
+    const std::string file = OstrixControlSettings::PresetFileName(slot);
+    auto& settings = ostrixControlSettings;
+    // Only a preset that holds settings is worth a file on the stick.
+    if (!holdsSettings(file) || !settings.ImportPreset(slot, file)) {
+        SetMessage(MESS_NO_SETTINGS_IN_PRESET, number, showMessage, messageTime);
+        return;
+    }
+    const bool copied =
+        settings.ExportPreset(slot, kExportBuffer) && copyFile(kExportBuffer, onStick(file)) == 0;
+    SetMessage(copied ? MESS_EXPORTING_PRESET : MESS_CANNOT_EXPORT_PRESET, number, showMessage, messageTime);
+}
+
+void Menu::importPreset(int slot, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime) {
+    const uint32_t number = uint32_t(slot + 1);
+    const std::string file = OstrixControlSettings::PresetFileName(slot);
+    auto& settings = ostrixControlSettings;
+    // Checked in a copy before anything is replaced.
+    const bool read = copyFile(onStick(file), kExportBuffer) == 0 && holdsSettings(kExportBuffer) &&
+                      settings.ImportPreset(slot, kExportBuffer) && settings.ApplyPreset(slot);
+    if (!read) {
+        SetMessage(MESS_CANNOT_IMPORT_PRESET, 0, showMessage, messageTime);
+        return;
+    }
+    settings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
+    SetMessage(settings.ExportPreset(slot, file) ? MESS_IMPORTING_PRESET : MESS_CANNOT_SAVE_SETTINGS, number,
+               showMessage, messageTime);
+    reply0 = tEV_PRESETLOADED + number;
+    reply1 = 0;
+}
+
 bool Menu::usbSettings(bool save, uint32_t& reply0, uint32_t& reply1, bool& showMessage, int& messageTime) {
+    guiPrint(save ? "GUI: Export Settings to USB" : "GUI: Import Settings from USB");
+    if (save && !ostrixControlSettings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING)) {
+        SetMessage(MESS_CANNOT_SAVE_SETTINGS, 0, showMessage, messageTime);
+        return true;
+    }
     if (mount_usb() != 0) {
         SetMessage(MESS_NO_USB_DRIVE, 0, showMessage, messageTime);
         return true;
     }
     if (save) {
-        const bool copied =
-            ostrixControlSettings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING) &&
-            copyFile(kCurrentSettingsFile, onStick(kCurrentSettingsFile)) == 0;
+        // Every preset that has a file, then the current settings.
+        bool copied = true;
+        for (int slot = 0; slot < OstrixControlSettings::NUM_PRESETS; ++slot) {
+            const std::string file = OstrixControlSettings::PresetFileName(slot);
+            if (holdsSettings(file)) {
+                copied = copyFile(file, onStick(file)) == 0 && copied;
+            }
+        }
+        copied = copyFile(kCurrentSettingsFile, onStick(kCurrentSettingsFile)) == 0 && copied;
         SetMessage(copied ? MESS_EXPORTING_SETTINGS : MESS_CANNOT_EXPORT_SETTINGS, 0, showMessage,
                    messageTime);
-    } else {
-        const bool read = copyFile(onStick(kCurrentSettingsFile), kExportBuffer) == 0 &&
-                          holdsSettings(kExportBuffer) &&
-                          ostrixControlSettings.RetrieveLastSettings(kExportBuffer, SETT_MAX_SAVED_SETTING);
-        if (read) {
-            ostrixControlSettings.SaveCurrentSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
-            SetMessage(MESS_IMPORTING_SETTINGS, 0, showMessage, messageTime);
-            reply0 = tEV_PRESETLOADED;
-            reply1 = 0;
-        } else {
-            SetMessage(MESS_CANNOT_IMPORT_SETTINGS, 0, showMessage, messageTime);
+    } else if (holdsSettingsOnStick(kCurrentSettingsFile)) {
+        // The presets the stick has; a preset file that does not hold settings is left out.
+        for (int slot = 0; slot < OstrixControlSettings::NUM_PRESETS; ++slot) {
+            const std::string file = OstrixControlSettings::PresetFileName(slot);
+            if (std::filesystem::exists(onStick(file)) && !importChecked(onStick(file), file)) {
+                guiPrint("GUI: preset file %s on the stick holds no settings", file.c_str());
+            }
         }
+        importChecked(onStick(kCurrentSettingsFile), kCurrentSettingsFile);
+        ostrixControlSettings.RetrieveLastSettings(kCurrentSettingsFile, SETT_MAX_SAVED_SETTING);
+        SetMessage(MESS_IMPORTING_SETTINGS, 0, showMessage, messageTime);
+        reply0 = tEV_PRESETLOADED + kPresetFromUsb;
+        reply1 = 0;
+    } else {
+        SetMessage(MESS_CANNOT_IMPORT_SETTINGS, 0, showMessage, messageTime);
     }
     unmount_usb();
     return true;

@@ -196,21 +196,54 @@ else
         fi
     fi
 fi
-# The operator at the front panel: SELECT opens the menu, DOWN and UP move through it,
-# SELECT again acts on the item; each press reaches the GUI as a key.
+# ---- The on-screen menu, walked from the front panel ---------------------------------
+# The operator opens the menu at the front panel and walks to Camera -> Camera Gain, edits
+# the bar and raises the gain, then leaves the menu. Each press reaches the GUI as a key
+# that the controller forwards; the raised gain comes back to the controller and goes to
+# the camera board. A snapshot of the GUI after each step is saved as
+# demo-out/menu-<n>-<step>.png. Any step that does not happen fails the demo.
 press() {
     "$sim" button "$1" press >/dev/null && sleep 0.15 && "$sim" button "$1" release >/dev/null && sleep 0.35
 }
-log="$(controller_log)"
-if [ -n "$log" ]; then
-    for b in BTN1 BTN3 BTN3 BTN2 BTN1; do press "$b"; done
-    if wait_for_count "$log" "UC: sent msg from Buttons to GUI" 5 10; then
-        say "five front-panel presses went to the GUI as keys (SELECT, DOWN, DOWN, UP, SELECT)"
-    else
-        fail "the front-panel presses did not reach the GUI"
+gui_console="$out/Ostrix_Gui.console"
+menu_steps=0
+# menu_press BUTTON KEY-CODE-HEX KEY-NAME STEP: one press, taken by the GUI, then a snapshot.
+menu_press() {
+    local button="$1" code="$2" name="$3" seen before shot
+    seen="GUI: ProcessCommand 10000$code:0"
+    before="$(count_in "$gui_console" "$seen")"
+    if ! press "$button" || ! wait_for_count "$gui_console" "$seen" $((before + 1)) 10; then
+        fail "menu walk: the GUI did not get the $name key"
+        return 1
     fi
-    "$sim" gui-snapshot "$out/gui-menu.png" 2>/dev/null && say "GUI picture with the menu in $out/gui-menu.png"
-    press BTN1
+    sleep 0.3 # the GUI hands its next frame to the board
+    menu_steps=$((menu_steps + 1))
+    shot="$out/menu-$menu_steps-$4.png"
+    if "$sim" gui-snapshot "$shot" >/dev/null 2>&1; then
+        say "menu walk: $name -> $shot"
+    else
+        fail "menu walk: no GUI snapshot after $name"
+        return 1
+    fi
+}
+log="$(controller_log)"
+if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
+    gain_lines="$(count_in "$log" "CB:setGain ")"
+    menu_press BTN1 04 SELECT open &&
+        menu_press BTN3 03 DOWN camera &&
+        menu_press BTN5 00 RIGHT camera-gain &&
+        menu_press BTN1 04 SELECT edit-gain &&
+        menu_press BTN5 00 RIGHT gain-raised
+    if wait_for "$gui_console" "GUI: Sent message a0000035" 10 &&
+        wait_for_count "$log" "CB:setGain " $((gain_lines + 1)) 10; then
+        say "camera gain raised in the menu: $(grep -F "CB:setGain " "$log" | tail -n 1 | sed 's/.*CB:/CB:/')"
+    else
+        fail "the gain raised in the menu did not reach the camera board"
+    fi
+    menu_press BTN1 04 SELECT edit-done && menu_press BTN4 01 LEFT back && menu_press BTN4 01 LEFT closed
+fi
+# ---- end of the on-screen menu walk --------------------------------------------------
+if [ -n "$log" ]; then
     # The USB keypad: plugged in, the gain-up key typed, unplugged again.
     if "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10; then
         say "keypad plugged in"

@@ -92,7 +92,7 @@ TEST_F(MenuTest, SubmenuOpensAtTheCurrentChoice) {
     EXPECT_EQ(menu_->CurrentSelection(), 252u);
     EXPECT_FALSE(key(UKEY_SELECT).result);
     const Reply choose = (key(UKEY_DOWN), key(UKEY_SELECT));
-    EXPECT_EQ(choose.r0, 0xA0000002u);
+    EXPECT_EQ(choose.r0, 0xD0000002u); // chosen with the select key
     EXPECT_EQ(choose.r1, 3u);
     EXPECT_EQ(value(SETT_LENSPOWER), 3);
     EXPECT_FALSE(key(UKEY_DOWN).result); // last item

@@ -1,0 +1,197 @@
+// The operator's camera gain from the front panel to the camera board: OstrixPi and the
+// real Ostrix_Gui run on one simulated board, ostrix-sim presses the buttons, the
+// controller forwards them to the GUI as keys, the GUI raises the gain (by the gain hotkey
+// and through the menu) and answers with the new value, and the controller sends it to the
+// camera board over its serial link.
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OstrixPiProcess.h"
+#include "TempRoot.h"
+#include "common/messages.h"
+#include "sim/board/Board.h"
+#include "sim/camera/CameraBoardModel.h"
+
+extern char** environ;
+
+namespace {
+
+using testing_support::OstrixPiProcess;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr auto kWaitLimit = std::chrono::seconds(60);
+// The factory gain; the gain hotkey is on P1 short.
+constexpr uint32_t kFactoryGain = 5;
+constexpr const char* kGuiSettings = "#QLM settings Text 99\nSETT_PRESET_P1_SHORT=1\n";
+
+template <typename Condition> bool waitFor(Condition condition) {
+    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
+std::string gainCommand(uint32_t gain) {
+    char text[8];
+    std::snprintf(text, sizeof text, "CG %02X", gain);
+    return text;
+}
+
+class MenuEndToEndTest : public ::testing::Test {
+protected:
+    std::string root() const { return dir_.path() + "/root"; }
+    std::string home() const { return root() + "/home/pi/Ostrix"; }
+    // The GUI gets a folder of its own so that the two consoles stay apart.
+    std::string guiFolder() const { return root() + "/gui"; }
+
+    void SetUp() override {
+        ASSERT_EQ(sim::initRoot(root()), "");
+        writeFile(home() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n[CAMERA]\ntest_pattern = 0\n");
+        writeFile(home() + "/standard.cc", readFile(OSTRIX_SOURCE_DIR "/resources/standard.cc"));
+        std::filesystem::create_directories(guiFolder() + "/resources");
+        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
+            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
+                                       guiFolder() + "/resources/" + f);
+        }
+        writeFile(guiFolder() + "/QLM_GUI.settings", kGuiSettings);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Qt's offscreen platform keeps its screen objects to the end; that is Qt's, not ours.
+        setenv("LSAN_OPTIONS", "suppressions=" OSTRIX_SOURCE_DIR "/tests/support/lsan-qt.supp", 1);
+    }
+
+    // Both programs up, the GUI first as on the board, the settings collected.
+    void startBoth() {
+        gui_ = std::make_unique<OstrixPiProcess>(OSTRIX_BIN_DIR "/Ostrix_Gui", root(), guiFolder());
+        ASSERT_TRUE(waitFor([&] { return has(gui_->console(), "GUI: Startup message sent"); }))
+            << gui_->console();
+        controller_ = std::make_unique<OstrixPiProcess>(OSTRIX_BIN_DIR "/OstrixPi", root(), home());
+        ASSERT_TRUE(controller_->waitForLog("MAIN: GUI settings collected\n")) << controller_->log();
+        ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kFactoryGain; }));
+    }
+    void TearDown() override {
+        if (controller_) {
+            EXPECT_EQ(controller_->stop(), 0);
+        }
+        if (gui_) {
+            EXPECT_EQ(gui_->stop(), 0);
+        }
+    }
+
+    static bool has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+
+    // Runs ostrix-sim on the board; its exit status.
+    int sim(std::vector<std::string> args) const {
+        args.insert(args.begin(), std::string(OSTRIX_BIN_DIR) + "/ostrix-sim");
+        args.insert(args.begin() + 1, {"--root", root()});
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            return -1;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // One front-panel press of `button`, which the controller forwards to the GUI as
+    // `key`; returns once the GUI has taken it.
+    void press(const std::string& button, uint32_t key) {
+        char seen[64];
+        std::snprintf(seen, sizeof seen, "GUI: ProcessCommand %x:0\n", unsigned(tEV_KEY | key));
+        const size_t before = OstrixPiProcess::count(gui_->console(), seen);
+        ASSERT_EQ(sim({"button", button, "press"}), 0);
+        ASSERT_EQ(sim({"button", button, "release"}), 0);
+        ASSERT_TRUE(waitFor([&] { return OstrixPiProcess::count(gui_->console(), seen) > before; }))
+            << button << "\n"
+            << controller_->log();
+    }
+    // The GUI's answer as the controller's main loop receives it.
+    bool controllerGot(const std::string& message, size_t times = 1) {
+        return controller_->waitForLog("MAIN: got message " + message + "\n", times);
+    }
+
+    // The camera board as the board's shared state shows it, read without serving it.
+    sim::CameraBoardModel& camera() {
+        if (!board_) {
+            board_ =
+                std::make_unique<sim::Board>(root(), sim::BoardConfig::load(sim::Board::configPath(root())));
+        }
+        return *board_->find<sim::CameraBoardModel>();
+    }
+    bool cameraReceived(const std::string& command) {
+        for (const std::string& c : camera().recentCommands()) {
+            if (c == command) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::unique_ptr<OstrixPiProcess> gui_;
+    std::unique_ptr<OstrixPiProcess> controller_;
+
+private:
+    testing_support::TempDir dir_;
+    std::unique_ptr<sim::Board> board_;
+};
+
+TEST_F(MenuEndToEndTest, UpWithTheGainHotkeyRaisesTheCameraGain) {
+    startBoth();
+    ASSERT_FALSE(HasFatalFailure());
+    // The keypad's P1 key, pressed briefly, selects the gain hotkey in the GUI.
+    ASSERT_EQ(sim({"keypad", "plug"}), 0);
+    ASSERT_TRUE(controller_->waitForLog("UC: Keypad/Kbd Connected\n")) << controller_->log();
+    ASSERT_EQ(sim({"key", "KEY_V"}), 0);
+    ASSERT_TRUE(waitFor([&] { return has(gui_->console(), "GUI:P1 SHORT 1"); })) << gui_->console();
+
+    press("BTN2", UKEY_UP);
+    EXPECT_TRUE(waitFor([&] { return has(gui_->console(), "GUI:Increase Camera Gain from 5"); }))
+        << gui_->console();
+    EXPECT_TRUE(controllerGot("a0000035:00000006")) << controller_->log();
+    EXPECT_TRUE(controller_->waitForLog("CB:setGain 6\n"));
+    ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kFactoryGain + 1; }));
+    EXPECT_TRUE(cameraReceived(gainCommand(kFactoryGain + 1)));
+    // The GUI keeps the value it sent.
+    EXPECT_TRUE(
+        waitFor([&] { return has(readFile(guiFolder() + "/QLM_GUI.settings"), "\nSETT_CAMERA_GAIN=6\n"); }));
+}
+
+TEST_F(MenuEndToEndTest, TheMenuWalkToCameraGainRaisesIt) {
+    startBoth();
+    ASSERT_FALSE(HasFatalFailure());
+    // SELECT opens the menu at its first item, DOWN goes to Camera, RIGHT into it at
+    // Camera Gain, SELECT edits the bar and RIGHT raises it: only the change is sent.
+    press("BTN1", UKEY_SELECT);
+    press("BTN3", UKEY_DOWN);
+    press("BTN5", UKEY_RIGHT);
+    press("BTN1", UKEY_SELECT);
+    press("BTN5", UKEY_RIGHT);
+    EXPECT_TRUE(controllerGot("a0000035:00000006")) << controller_->log();
+    EXPECT_EQ(OstrixPiProcess::count(gui_->console(), "GUI: Sent message a0000035"), 1u) << gui_->console();
+    ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kFactoryGain + 1; }));
+    EXPECT_TRUE(cameraReceived(gainCommand(kFactoryGain + 1)));
+}
+
+} // namespace
