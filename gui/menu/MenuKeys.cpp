@@ -69,7 +69,9 @@ int copyFile(const std::string& from, const std::string& to) {
     const int result =
         platform::shell("sudo cp -f " + platform::shellQuote(from) + " " + platform::shellQuote(to));
     if (result != 0) {
-        guiPrint("Copy to USB failed with err %d", result);
+        const bool toStick = to.rfind(platform::sysPath(Menu::kUsbMountPoint), 0) == 0;
+        guiPrint(toStick ? "Copy to USB failed with err %d" : "GUI: Copy from USB failed with err %d",
+                 result);
     }
     return result;
 }

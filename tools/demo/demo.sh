@@ -196,53 +196,7 @@ else
         fi
     fi
 fi
-# ---- The on-screen menu, walked from the front panel ---------------------------------
-# The operator opens the menu at the front panel and walks to Camera -> Camera Gain, edits
-# the bar and raises the gain, then leaves the menu. Each press reaches the GUI as a key
-# that the controller forwards; the raised gain comes back to the controller and goes to
-# the camera board. A snapshot of the GUI after each step is saved as
-# demo-out/menu-<n>-<step>.png. Any step that does not happen fails the demo.
-press() {
-    "$sim" button "$1" press >/dev/null && sleep 0.15 && "$sim" button "$1" release >/dev/null && sleep 0.35
-}
-gui_console="$out/Ostrix_Gui.console"
-menu_steps=0
-# menu_press BUTTON KEY-CODE-HEX KEY-NAME STEP: one press, taken by the GUI, then a snapshot.
-menu_press() {
-    local button="$1" code="$2" name="$3" seen before shot
-    seen="GUI: ProcessCommand 10000$code:0"
-    before="$(count_in "$gui_console" "$seen")"
-    if ! press "$button" || ! wait_for_count "$gui_console" "$seen" $((before + 1)) 10; then
-        fail "menu walk: the GUI did not get the $name key"
-        return 1
-    fi
-    sleep 0.3 # the GUI hands its next frame to the board
-    menu_steps=$((menu_steps + 1))
-    shot="$out/menu-$menu_steps-$4.png"
-    if "$sim" gui-snapshot "$shot" >/dev/null 2>&1; then
-        say "menu walk: $name -> $shot"
-    else
-        fail "menu walk: no GUI snapshot after $name"
-        return 1
-    fi
-}
 log="$(controller_log)"
-if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
-    gain_lines="$(count_in "$log" "CB:setGain ")"
-    menu_press BTN1 04 SELECT open &&
-        menu_press BTN3 03 DOWN camera &&
-        menu_press BTN5 00 RIGHT camera-gain &&
-        menu_press BTN1 04 SELECT edit-gain &&
-        menu_press BTN5 00 RIGHT gain-raised
-    if wait_for "$gui_console" "GUI: Sent message a0000035" 10 &&
-        wait_for_count "$log" "CB:setGain " $((gain_lines + 1)) 10; then
-        say "camera gain raised in the menu: $(grep -F "CB:setGain " "$log" | tail -n 1 | sed 's/.*CB:/CB:/')"
-    else
-        fail "the gain raised in the menu did not reach the camera board"
-    fi
-    menu_press BTN1 04 SELECT edit-done && menu_press BTN4 01 LEFT back && menu_press BTN4 01 LEFT closed
-fi
-# ---- end of the on-screen menu walk --------------------------------------------------
 if [ -n "$log" ]; then
     # The USB keypad: plugged in, the gain-up key typed, unplugged again.
     if "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10; then
@@ -261,6 +215,62 @@ if [ -n "$log" ]; then
         fail "the controller did not see the keypad go"
     fi
 fi
+# ---- The on-screen menu, walked by keys the controller forwards -----------------------
+# The operator opens the menu at the front panel, then walks to Camera -> Camera Gain on
+# the USB keypad, edits the bar, raises the gain and leaves the menu. Every key reaches the
+# GUI through the controller; the raised gain comes back to the controller and goes to the
+# camera board. A snapshot of the GUI after each step is saved as
+# demo-out/menu-<n>-<step>.png. A step that does not happen fails the demo. (A front-panel
+# button held past a third of a second repeats, so the walk itself is typed on the keypad,
+# whose keys the board sends once.)
+gui_console="$out/Ostrix_Gui.console"
+menu_steps=0
+# menu_key HOW KEY-CODE-HEX KEY-NAME STEP: one key (HOW is a command that sends it), taken
+# by the GUI, then a snapshot.
+menu_key() {
+    local how="$1" code="$2" name="$3" step="$4" seen before shot
+    seen="GUI: ProcessCommand 10000$code:0"
+    before="$(count_in "$gui_console" "$seen")"
+    if ! $how >/dev/null || ! wait_for_count "$gui_console" "$seen" $((before + 1)) 10; then
+        fail "menu walk: the GUI did not get the $name key"
+        return 1
+    fi
+    sleep 0.3 # the GUI hands its next frame to the board
+    menu_steps=$((menu_steps + 1))
+    shot="$out/menu-$menu_steps-$step.png"
+    if "$sim" gui-snapshot "$shot" >/dev/null 2>&1; then
+        say "menu walk: $name -> $shot"
+    else
+        fail "menu walk: no GUI snapshot after $name"
+        return 1
+    fi
+}
+front_panel_select() { "$sim" button BTN1 press && "$sim" button BTN1 release; }
+log="$(controller_log)"
+if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
+    gain_lines="$(count_in "$log" "CB:setGain ")"
+    gain_sent="$(count_in "$gui_console" "GUI: Sent message a0000035")"
+    connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
+    "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10 ||
+        fail "menu walk: the controller did not see the keypad"
+    if menu_key front_panel_select 04 SELECT open &&
+        menu_key "$sim key KEY_M" 03 DOWN camera &&
+        menu_key "$sim key KEY_J" 00 RIGHT camera-gain &&
+        menu_key "$sim key KEY_K" 04 SELECT edit-gain &&
+        menu_key "$sim key KEY_J" 00 RIGHT gain-raised; then
+        if wait_for_count "$gui_console" "GUI: Sent message a0000035" $((gain_sent + 1)) 10 &&
+            wait_for_count "$log" "CB:setGain " $((gain_lines + 1)) 10; then
+            say "camera gain raised in the menu: $(grep -F "CB:setGain " "$log" | tail -n 1 | sed 's/.*CB:/CB:/')"
+        else
+            fail "the gain raised in the menu did not reach the camera board"
+        fi
+        menu_key "$sim key KEY_K" 04 SELECT edit-done &&
+            menu_key "$sim key KEY_L" 01 LEFT back &&
+            menu_key "$sim key KEY_L" 01 LEFT closed
+    fi
+    "$sim" keypad unplug >/dev/null
+fi
+# ---- end of the on-screen menu walk --------------------------------------------------
 if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
 if "$sim" status >"$out/board-status.json"; then
     say "board state in $out/board-status.json"
