@@ -66,7 +66,8 @@ int writeChannel(int channel, const std::string& file) {
 }
 
 int displayChannel(int channel, const std::string& file) {
-    return image_format_png ? fpga->frameStoreDisplayPNG(channel, file) : fpga->frameStoreDisplayBMP(channel, file);
+    return image_format_png ? fpga->frameStoreDisplayPNG(channel, file)
+                            : fpga->frameStoreDisplayBMP(channel, file);
 }
 
 // Left over from an earlier capture, a temporary file could be copied as if it were new.
@@ -80,9 +81,9 @@ int copyToStick(const std::string& local, const std::string& name) {
     return platform::shell("sudo cp -f " + q(local) + " " + q(name));
 }
 
-// Unmounting flushes the stick; mounting it again lets the permissions be set.
+// Unmounting flushes the stick; mounting it again (mount_usb unmounts first) lets the
+// permissions be set.
 void remount(int stick) {
-    unmount_usb();
     mount_usb(static_cast<unsigned>(stick));
 }
 
@@ -265,10 +266,11 @@ std::vector<std::string> stored_image_files(const std::string& folder, bool png)
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const std::string name = entry.path().filename().string();
-        const bool shown = name.size() > ext.size() + 2 && name[0] != '.' &&
-                           name.compare(name.size() - ext.size(), ext.size(), ext) == 0 &&
-                           name[name.size() - ext.size() - 2] == '_' &&
-                           (name[name.size() - ext.size() - 1] == 'L' || name[name.size() - ext.size() - 1] == 'S');
+        const bool shown =
+            name.size() > ext.size() + 2 && name[0] != '.' &&
+            name.compare(name.size() - ext.size(), ext.size(), ext) == 0 &&
+            name[name.size() - ext.size() - 2] == '_' &&
+            (name[name.size() - ext.size() - 1] == 'L' || name[name.size() - ext.size() - 1] == 'S');
         if (shown && entry.is_regular_file(ec)) {
             names.push_back(name);
         }
@@ -280,7 +282,8 @@ std::vector<std::string> stored_image_files(const std::string& folder, bool png)
 std::string right_image_name(const std::string& left) {
     const size_t dot = left.rfind('.');
     const size_t at = dot == std::string::npos ? std::string::npos : dot - std::string(LEFT_SUFFIX).size();
-    if (dot == std::string::npos || dot < std::string(LEFT_SUFFIX).size() || left.compare(at, 2, LEFT_SUFFIX) != 0) {
+    if (dot == std::string::npos || dot < std::string(LEFT_SUFFIX).size() ||
+        left.compare(at, 2, LEFT_SUFFIX) != 0) {
         return left;
     }
     return left.substr(0, at) + RIGHT_SUFFIX + left.substr(dot);

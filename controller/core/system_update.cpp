@@ -40,7 +40,9 @@ bool prepareFolders(const std::string& update, const std::string& previous) {
     std::error_code ec;
     std::filesystem::remove_all(update, ec);
     bool made = std::filesystem::create_directories(update, ec) || std::filesystem::is_directory(update, ec);
-    made = (std::filesystem::create_directories(previous, ec) || std::filesystem::is_directory(previous, ec)) && made;
+    made =
+        (std::filesystem::create_directories(previous, ec) || std::filesystem::is_directory(previous, ec)) &&
+        made;
     return made;
 }
 
@@ -110,7 +112,8 @@ private:
 bool installConfigFiles(Installer& installer) {
     if (installer.contains(default_qlm_config_file)) {
         logprintf("MAIN: New Config File found\n");
-        if (fileThere("./" + default_ostrix_config_file) && !installer.moveIfThere(default_ostrix_config_file)) {
+        if (fileThere("./" + default_ostrix_config_file) &&
+            !installer.moveIfThere(default_ostrix_config_file)) {
             return false;
         }
         if (!installer.move(default_qlm_config_file)) {
@@ -209,8 +212,9 @@ bool installConfigScript(Installer& installer) {
 }
 
 bool install(Installer& installer) {
-    return installConfigFiles(installer) && installVideoBridgeImages(installer) && installCameraFiles(installer) &&
-           installClockScript(installer) && installDisplayFpgaImage(installer) && installConfigScript(installer);
+    return installConfigFiles(installer) && installVideoBridgeImages(installer) &&
+           installCameraFiles(installer) && installClockScript(installer) &&
+           installDisplayFpgaImage(installer) && installConfigScript(installer);
 }
 
 void waitUntilTerminated() {

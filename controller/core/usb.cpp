@@ -164,7 +164,8 @@ long fileSize(const std::string& name, uint32_t* checksum) {
     long count = 0;
     std::vector<uint8_t> chunk(CHECKSUM_CHUNK);
     while (count < size) {
-        const size_t want = static_cast<size_t>(std::min<long>(size - count, static_cast<long>(chunk.size())));
+        const size_t want =
+            static_cast<size_t>(std::min<long>(size - count, static_cast<long>(chunk.size())));
         errno = 0;
         const size_t got = fread(chunk.data(), 1, want, file.get());
         for (size_t i = 0; i < got; ++i) {
@@ -175,7 +176,8 @@ long fileSize(const std::string& name, uint32_t* checksum) {
         }
         count += static_cast<long>(got);
         if (got < want) {
-            logprintf("M: fread error %d in fileSize() for file '%s' at index %ld\n", errno, name.c_str(), count);
+            logprintf("M: fread error %d in fileSize() for file '%s' at index %ld\n", errno, name.c_str(),
+                      count);
             return 0;
         }
     }
