@@ -115,7 +115,7 @@ TEST_F(UsbEndToEndTest, CapturedPictureGoesToTheStickAndComesBack) {
     ASSERT_EQ(captured.height, H);
     EXPECT_NE(testing_support::readFile(stick() + "/" + files[0]).find("Eye: left and right"),
               std::string::npos);
-    EXPECT_TRUE(gui.hasReceived(tEV_MESSAGE | MESS_SAVING_IMAGE, 32000));
+    EXPECT_TRUE(gui.waitFor(tEV_MESSAGE | MESS_SAVING_IMAGE, 32000, kMessageMs));
 
     gui.send(tEV_ACTION | SETT_IMAGE_SOURCE, 1);
     ASSERT_TRUE(controller.waitForLog("MAIN: Left and Right ")) << controller.log();
