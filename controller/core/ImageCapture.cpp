@@ -27,6 +27,8 @@ constexpr int SAVING_MESSAGE_SECONDS = 32;
 constexpr int DATE_MONTH_DAY_YEAR = 1;
 constexpr int DATE_YEAR_MONTH_DAY = 2;
 constexpr int TM_YEAR_BASE = 1900;
+// Pictures on the stick can be read and replaced by anyone who plugs it in.
+constexpr const char* IMAGE_FILE_MODE = "666";
 
 const char* const STEREO_SUFFIX = "_S";
 const char* const LEFT_SUFFIX = "_L";
@@ -88,7 +90,7 @@ void remount(int stick) {
 }
 
 void setImagePermissions(const std::string& name, const char* which) {
-    if (change_permissions("666", name) != 0) {
+    if (change_permissions(IMAGE_FILE_MODE, name) != 0) {
         logprintferror("MAIN: ERROR: Failed to set privileges for %s image file %s", which, name.c_str());
     }
 }
@@ -111,7 +113,7 @@ void saveExtendedImage(int stick, const std::string& base) {
         cannotSave("Copy to Memory Stick failed");
         return; // the failure message stays up
     }
-    if (change_permissions("666", name) != 0) {
+    if (change_permissions(IMAGE_FILE_MODE, name) != 0) {
         logprintferror("MAIN: ERROR: Failed to set privileges for Extended image file %s", name.c_str());
     }
     display_message(MESS_NONE, 0);

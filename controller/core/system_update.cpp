@@ -24,6 +24,7 @@ namespace {
 
 constexpr int REBOOT_POLL_MS = 100;
 constexpr int NO_DRIVE_MESSAGE_SECONDS = 4;
+constexpr const char* CONFIG_SCRIPT_MODE = "777";
 
 std::string q(const std::string& word) {
     return platform::shellQuote(word);
@@ -207,7 +208,7 @@ bool installConfigScript(Installer& installer) {
     if (!installer.move(config_script_file)) {
         return false;
     }
-    change_permissions("777", installer.installed(config_script_file));
+    change_permissions(CONFIG_SCRIPT_MODE, installer.installed(config_script_file));
     return true;
 }
 
