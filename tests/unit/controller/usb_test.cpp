@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/core/MainLoop.h"
 #include "tests/unit/controller/UsbFixture.h"
 
 namespace {
@@ -82,6 +83,20 @@ TEST_F(UsbTest, PresenceFollowsTheDeviceNodes) {
     // A plain file in place of the node is no stick.
     writeFile(platform::sysPath("/dev/sda1"), stick());
     EXPECT_EQ(usb_memory_inserted(), 0);
+}
+
+// The main loop polls for sticks only outside standby: a change in standby is noticed
+// after the wake-up.
+TEST_F(UsbTest, MainLoopPollsForSticksOnlyOutsideStandby) {
+    reset_main_loop_state();
+    insert();
+    execute_mode.standby = 1;
+    main_loop_pass();
+    EXPECT_EQ(usb_memory, 0);
+    execute_mode.standby = 0;
+    main_loop_pass();
+    EXPECT_EQ(usb_memory, 1);
+    reset_main_loop_state();
 }
 
 TEST_F(UsbTest, MountAndUnmountAttachTheStickForOneOperation) {
