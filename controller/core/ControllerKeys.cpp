@@ -2,6 +2,7 @@
 
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/ImageCapture.h"
 #include "controller/core/alignment.h"
 #include "controller/core/devices.h"
 #include "controller/fpga/fpga.h"
@@ -87,7 +88,7 @@ void handle_key(const message_s& msg) {
         logprintf("MAIN: Programmable DOWN Key Press\n");
         break;
     case UKEY_P_IMAGECAPTURE:
-        // [capture] capture an image.
+        capture_image();
         break;
     case UKEY_ALIGN_MODE:
         logprintf("MAIN: Align Mode %d\n", static_cast<int>(msg.data));

@@ -15,6 +15,7 @@
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/core/usb.h"
 #include "controller/devices/Audio.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
@@ -169,14 +170,15 @@ void handleInStandby(uint32_t kind) {
     switch (kind) {
     case tEV_SYSUPDATE:
         logprintf("MAIN: SYSTEM UPDATE COMMAND\n");
-        // [power] wake_up_power_on(); [usb] system_update();
+        // [power] wake_up_power_on();
+        system_update();
         audio_poll_error_count = 0;
         // [power] wake_up();
         break;
     case tEV_SAVELOG:
     case tEV_POWER_ON:
         if (kind == tEV_SAVELOG) {
-            // [usb] copy the log to USB memory.
+            copy_log_to_usb();
         }
         logprintf("MAIN: POWER ON COMMAND\n");
         audio_poll_error_count = 0;
@@ -339,7 +341,7 @@ void pollHardware() {
     if (USE_HDMI_CHIPS) {
         pollHdmi();
     }
-    // [usb] check for USB memory insertion and removal.
+    usb_memory_inserted();
     if (camera_board && camera_board->isConnected() == 1) {
         display_message(MESS_PREPARING_CAMERA_BOARD, CAMERA_PREPARING_SECONDS);
         if (!DEBUG_POWER_CYCLE_CAMERA_BOARD) {

@@ -15,6 +15,7 @@
 #include "common/timeout.h"
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/GuiMessages.h"
+#include "controller/core/ImageCapture.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
@@ -393,7 +394,7 @@ void logAwbPart(int index) {
 
 void setImageSource(int index) {
     logprintf("MAIN: Set Image Source %d\n", value(SETT_IMAGE_SOURCE));
-    // [capture] v != 0: show stored image v from the USB memory; v == 0: live video.
+    show_stored_image(value(SETT_IMAGE_SOURCE));
 }
 
 void setStandbyOnNoSignal(int index) {

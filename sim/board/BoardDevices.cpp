@@ -8,6 +8,7 @@
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
 #include "sim/chips/UsbInput.h"
+#include "sim/chips/UsbSticks.h"
 
 namespace sim {
 
@@ -32,6 +33,7 @@ void createDevices(Board& board) {
     board.add(std::make_unique<ClockGenerator>(board, i2c));
     board.add(std::make_unique<FrontPanelExpander>(board, i2c));
     board.add(std::make_unique<UsbInput>(board));
+    board.add(std::make_unique<UsbSticks>(board));
 }
 
 } // namespace sim

@@ -271,6 +271,21 @@ if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
     "$sim" keypad unplug >/dev/null
 fi
 # ---- end of the on-screen menu walk --------------------------------------------------
+# A USB stick: the mouse's left button is the capture key; the stereo picture lands on the
+# stick, whose folder is under the results.
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    mkdir -p "$out/usb-stick"
+    if "$sim" usb insert "$out/usb-stick" >/dev/null && "$sim" mouse plug >/dev/null &&
+        wait_for "$log" "MSE: Mouse Connected" 10 && "$sim" mouse left >/dev/null &&
+        wait_for "$log" "MAIN: Total Image Capture time" 60 && ls "$out/usb-stick"/QLM_*.png >/dev/null 2>&1; then
+        say "capture key: picture saved on the USB stick in $out/usb-stick"
+    else
+        fail "the capture key left no picture on the USB stick"
+    fi
+    "$sim" mouse unplug >/dev/null
+    "$sim" usb remove >/dev/null
+fi
 if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
 if "$sim" status >"$out/board-status.json"; then
     say "board state in $out/board-status.json"
