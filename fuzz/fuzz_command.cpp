@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/SettingsIndex.h"
 #include "controller/core/CommandFile.h"
 #include "controller/core/MainLoop.h"
 #include "fuzz/FuzzHarness.h"

@@ -13,7 +13,6 @@ namespace {
 
 const char* const kHelp =
     "power                      the power state: rails, backlights, lights, camera, LED\n";
-"power                       the power state: rails, backlights, lights, camera, LED\n";
 
 constexpr int kDisplays = 2;
 const char* const kDisplayNames[kDisplays] = {"left", "right"};

@@ -33,6 +33,12 @@ namespace power_testing {
 // Camera waits: no boot delay, up to 2 s for its link, no settling time.
 inline const CameraBoard::Waits kQuickCamera{0, 2000, 0};
 
+// The codec's headphone and speaker volume registers (page 1), numbered page x 128 + register.
+constexpr int kCodecPage1 = 128;
+constexpr int kCodecVolumeRegisters[] = {
+    kCodecPage1 + sim::AudioCodec::kHeadphoneLeft, kCodecPage1 + sim::AudioCodec::kHeadphoneRight,
+    kCodecPage1 + sim::AudioCodec::kSpeakerLeft, kCodecPage1 + sim::AudioCodec::kSpeakerRight};
+
 class PowerTest : public controller_testing::ControllerTest {
 protected:
     void configure(sim::BoardBuilder& builder) override { builder.withCameraBootMs(0); }
@@ -147,8 +153,11 @@ protected:
             out << " " << lightLevels().code(dac);
         }
         out << " enables " << int(lights().enables()) << " supply " << lights().supplyOn() << "\n";
-        out << "audio speaker " << codec().speakerVolume() << " headphone " << codec().headphoneVolume()
-            << "\n";
+        out << "audio";
+        for (int reg : kCodecVolumeRegisters) {
+            out << " " << int(codec().reg(reg));
+        }
+        out << "\n";
         out << "rails";
         for (int page = 0; page < sim::Ltc2977::kPages; ++page) {
             out << " " << rails().railOn(page);
@@ -161,7 +170,8 @@ protected:
         return out.str();
     }
 
-    // Settings the GUI gives at start-up, each reaching a different device.
+    // Settings the GUI gives at start-up, each reaching a different device, and the end of
+    // the settings collection.
     static void applyUserSettings() {
         setting(SETT_CAMERA_GAIN, 40);
         setting(SETT_CAMERA_EXPOSURE_TIME, 120);
@@ -173,6 +183,10 @@ protected:
         setting(SETT_LIGHT_AUX, 20);
         setting(SETT_SPEAKER_VOLUME, 70);
         setting(SETT_HEADSET_VOLUME, 45);
+        setting(SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS, 1);
+        // The last answer ends the collection: controls on, codec output chosen.
+        settings_collection_index = LAST_SETTING_INDEX;
+        settings_collection_step();
     }
 };
 
