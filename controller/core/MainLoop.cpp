@@ -9,6 +9,7 @@
 #include "common/logfile.h"
 #include "common/timeout.h"
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/CommandFile.h"
 #include "controller/core/ControllerKeys.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
@@ -16,6 +17,7 @@
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/usb.h"
+#include "controller/core/power.h"
 #include "controller/devices/Audio.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
@@ -170,10 +172,10 @@ void handleInStandby(uint32_t kind) {
     switch (kind) {
     case tEV_SYSUPDATE:
         logprintf("MAIN: SYSTEM UPDATE COMMAND\n");
-        // [power] wake_up_power_on();
+        wake_up_power_on();
         system_update();
         audio_poll_error_count = 0;
-        // [power] wake_up();
+        wake_up();
         break;
     case tEV_SAVELOG:
     case tEV_POWER_ON:
@@ -182,7 +184,7 @@ void handleInStandby(uint32_t kind) {
         }
         logprintf("MAIN: POWER ON COMMAND\n");
         audio_poll_error_count = 0;
-        // [power] wake_up();
+        wake_up();
         if (fpga) {
             fpga->version();
         }
@@ -210,7 +212,7 @@ void dispatch(const message_s& msg) {
         handle_key(msg);
     } else if (kind == tEV_POWER_OFF) {
         logprintf("MAIN: POWER OFF COMMAND\n");
-        // [power] shut_down();
+        shut_down();
     }
 }
 
@@ -228,14 +230,14 @@ void finishSettingsCollection() {
         user_controls->enable_controls(true);
         execute_mode.controlsEnabled = 1;
         user_controls->disable_polling(false);
-        // [crosslink] splash_screen(0).
+        splash_screen(SPLASH_OFF);
     }
     if (execute_mode.testSPI) {
         // [fpga] the overlay-store SPI test (never returns).
     }
     if (execute_mode.standbyafterpowerup) {
         execute_mode.standbyafterpowerup = 0;
-        // [power] shut_down();
+        shut_down();
     }
     if (audio_codec) {
         audio_codec->headsetDetected();
@@ -309,7 +311,7 @@ void checkSignalLoss(bool inputDetected) {
     }
     if (execute_mode.screenoff && execute_mode.standby_on_no_signal &&
         timeout_expired(&systemStandbyTimer, 0, 0)) {
-        // [power] shut_down();
+        shut_down();
     }
 }
 
@@ -418,7 +420,7 @@ void periodicDuties() {
     }
     pollWarpDebug();
     pollZoom();
-    // [command file] if home_folder + "/command" exists: wait 10 ms and read one command.
+    check_command_file();
 }
 
 } // namespace

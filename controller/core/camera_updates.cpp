@@ -7,6 +7,7 @@
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/devices.h"
+#include "controller/core/power.h"
 
 namespace {
 
@@ -53,8 +54,10 @@ void run_requested_camera_updates() {
     if (requested(camera_crosslink_update,
                   bridgeFiles ? camera_crosslink_algo_file + " " + camera_crosslink_data_file : "",
                   "Crosslink")) {
-        // [crosslink] splash_screen(2) while the bridge files are written, splash_screen(0) after.
+        // The update picture stays up while the camera's bridge files are written.
+        splash_screen(2);
         report(camera_board->crosslinkFilesToFlash(false), "Crosslink");
+        splash_screen(0);
         uint32_t version = 0;
         camera_board->xl_version(&version);
         queue_gui_message(uint32_t{tEV_VERSIONINFO} | CAMXL_VERSION, version);

@@ -10,8 +10,10 @@
 #include "common/messages.h"
 #include "controller/core/GuiMessages.h"
 #include "controller/core/OstrixPi.h"
+#include "controller/core/camera_updates.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/core/power.h"
 #include "controller/core/usb.h"
 #include "controller/devices/clocks.h"
 #include "controller/fpga/fpga.h"
@@ -138,7 +140,8 @@ bool installVideoBridgeImages(Installer& installer) {
     if (!installer.moveIfThere(vp_crosslink_algofile) || !installer.moveIfThere(vp_crosslink_datafile)) {
         return false;
     }
-    // [power] configure_crosslinks(1): the display bridges take up their new images.
+    // The display bridges take up their new configuration at once.
+    configure_crosslinks(1);
     return true;
 }
 
@@ -170,7 +173,7 @@ bool installCameraFiles(Installer& installer) {
             camera_crosslink_update = 1;
         }
     }
-    // [camera update] run the requested camera updates, as at start-up.
+    run_requested_camera_updates();
     return true;
 }
 

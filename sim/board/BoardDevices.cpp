@@ -1,4 +1,5 @@
 #include "sim/board/Board.h"
+#include "sim/board/PowerView.h"
 #include "sim/buses/I2cBus.h"
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/chips/AudioCodec.h"
@@ -34,6 +35,8 @@ void createDevices(Board& board) {
     board.add(std::make_unique<FrontPanelExpander>(board, i2c));
     board.add(std::make_unique<UsbInput>(board));
     board.add(std::make_unique<UsbSticks>(board));
+    // The power state, gathered from the chips when asked.
+    board.add(std::make_unique<PowerView>(board));
 }
 
 } // namespace sim

@@ -92,10 +92,13 @@ TEST_F(MainLoopTest, InStandbyOnlyPowerMessagesAct) {
     handle(tEV_SAVELOG);
     EXPECT_EQ(logged("MAIN: POWER ON COMMAND\n"), 1u);
     EXPECT_EQ(audio_poll_error_count, 0);
+    EXPECT_EQ(execute_mode.standby, 0u); // woken up
+    execute_mode.standby = 1;
     audio_poll_error_count = 10;
     handle(tEV_SYSUPDATE);
     EXPECT_EQ(logged("MAIN: SYSTEM UPDATE COMMAND\n"), 1u);
     EXPECT_EQ(audio_poll_error_count, 0);
+    EXPECT_EQ(execute_mode.standby, 0u);
 }
 
 TEST_F(MainLoopTest, PowerOffActsOnlyOutsideStandby) {
