@@ -3,6 +3,7 @@
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/chips/AudioCodec.h"
 #include "sim/chips/ClockGenerator.h"
+#include "sim/chips/ConfigFlash.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FrontPanel.h"
 #include "sim/chips/LightingModels.h"
@@ -32,6 +33,7 @@ void createDevices(Board& board) {
     board.add(std::make_unique<ClockGenerator>(board, i2c));
     board.add(std::make_unique<FrontPanelExpander>(board, i2c));
     board.add(std::make_unique<UsbInput>(board));
+    board.add(std::make_unique<ConfigFlash>(board));
 }
 
 } // namespace sim
