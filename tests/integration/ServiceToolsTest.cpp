@@ -52,6 +52,7 @@ TEST_F(ServiceToolsTest, ErasedFlashIsReprogrammedByTheControllerAndTheFpgaComes
         image += static_cast<char>(i * 7);
     }
     writeFile(home() + "/vp-quickbuild.jic", image);
+    writeFile(home() + "/qlm.cfg", "[FPGA]\nfpgafile = vp-quickbuild.jic\n");
 
     ASSERT_EQ(runInHome("./qflashprog -e"), 0) << readFile(home() + "/run.out");
     EXPECT_NE(readFile(home() + "/run.out").find("Erasing....done res=00\n"), std::string::npos);
