@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -19,6 +20,8 @@ std::mutex backendMutex;
 // Never destroyed at exit: device objects that still talk to the board while static
 // objects are torn down must find it there, whatever the order of destruction.
 std::unique_ptr<Backend>& installed = *new std::unique_ptr<Backend>;
+// The same backend, for the calls that need no lock.
+std::atomic<Backend*> current{nullptr};
 
 constexpr const char* kShell = "/bin/sh";
 
@@ -87,9 +90,15 @@ int waitForExit(pid_t pid) {
 } // namespace
 
 Backend& backend() {
+    // Bit-banged buses call this for every line change: the installed backend is read
+    // without the lock.
+    if (Backend* b = current.load(std::memory_order_acquire)) {
+        return *b;
+    }
     std::lock_guard<std::mutex> lock(backendMutex);
     if (!installed) {
         installed = makeBackendFromEnvironment();
+        current.store(installed.get(), std::memory_order_release);
     }
     return *installed;
 }
@@ -97,6 +106,7 @@ Backend& backend() {
 std::unique_ptr<Backend> setBackend(std::unique_ptr<Backend> next) {
     std::lock_guard<std::mutex> lock(backendMutex);
     std::swap(installed, next);
+    current.store(installed.get(), std::memory_order_release);
     return next;
 }
 

@@ -4,6 +4,7 @@
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/chips/AudioCodec.h"
 #include "sim/chips/ClockGenerator.h"
+#include "sim/chips/ConfigFlash.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FrontPanel.h"
 #include "sim/chips/LightingModels.h"
@@ -37,6 +38,7 @@ void createDevices(Board& board) {
     board.add(std::make_unique<UsbSticks>(board));
     // The power state, gathered from the chips when asked.
     board.add(std::make_unique<PowerView>(board));
+    board.add(std::make_unique<ConfigFlash>(board));
 }
 
 } // namespace sim

@@ -13,6 +13,7 @@ constexpr int kBoardPullUps[] = {2, 3, 17};
 } // namespace
 
 PinBank::PinBank(const std::string& statePath, Trace& trace) : state_(statePath), trace_(trace) {
+    publish(std::make_unique<Hooks>());
     if (state_.valid() && state_->setupCount == 0) {
         for (int pin : kBoardPullUps) {
             state_->pins[pin].pullUp = 1;
@@ -66,11 +67,10 @@ template <class F> void PinBank::changing(int pin, F change) {
         trace_.enabled(TraceKind::Gpio)) {
         trace_.note(TraceKind::Gpio, pin, after ? "high" : "low");
     }
-    std::shared_ptr<const Hooks> hooks;
-    {
-        std::lock_guard<std::mutex> lock(hookMutex_);
-        hooks = hooks_;
+    if (!(hookedPins_.load(std::memory_order_acquire) & (uint64_t{1} << pin))) {
+        return;
     }
+    const Hooks* hooks = hooks_.load(std::memory_order_acquire);
     for (const auto& h : *hooks) {
         if (h.pin == pin) {
             h.fn(pin, after);
@@ -131,17 +131,32 @@ void PinBank::setExternalPullUp(int pin, bool on) {
 int PinBank::addEdgeHook(int pin, EdgeHook hook) {
     std::lock_guard<std::mutex> lock(hookMutex_);
     int id = nextHookId_++;
-    auto next = std::make_shared<Hooks>(*hooks_);
+    auto next = std::make_unique<Hooks>(*hooks_.load());
     next->push_back({id, pin, std::move(hook)});
-    hooks_ = std::move(next);
+    publish(std::move(next));
+    if (valid(pin)) {
+        hookedPins_.fetch_or(uint64_t{1} << pin);
+    }
     return id;
 }
 
 void PinBank::removeEdgeHook(int id) {
     std::lock_guard<std::mutex> lock(hookMutex_);
-    auto next = std::make_shared<Hooks>(*hooks_);
+    auto next = std::make_unique<Hooks>(*hooks_.load());
     std::erase_if(*next, [id](const Hook& h) { return h.id == id; });
-    hooks_ = std::move(next);
+    uint64_t hooked = 0;
+    for (const Hook& h : *next) {
+        if (valid(h.pin)) {
+            hooked |= uint64_t{1} << h.pin;
+        }
+    }
+    publish(std::move(next));
+    hookedPins_.store(hooked);
+}
+
+void PinBank::publish(std::unique_ptr<Hooks> next) {
+    hooks_.store(next.get(), std::memory_order_release);
+    hookLists_.push_back(std::move(next));
 }
 
 void PinBank::setEdgeTracing(int pin, bool on) {

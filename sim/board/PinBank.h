@@ -84,11 +84,18 @@ private:
         EdgeHook fn;
     };
     using Hooks = std::vector<Hook>;
-    // Copy-on-write: an edge takes a snapshot without allocating.
+    // Makes `next` the hook list edges see (hookMutex_ held, or in the constructor).
+    void publish(std::unique_ptr<Hooks> next);
+    // Copy-on-write: an edge reads the current list without a lock. Every list made stays
+    // alive with the bank, so an edge that runs while hooks change still walks a whole one.
     mutable std::mutex hookMutex_;
-    std::shared_ptr<const Hooks> hooks_ = std::make_shared<const Hooks>();
+    std::vector<std::unique_ptr<const Hooks>> hookLists_;
+    std::atomic<const Hooks*> hooks_{nullptr};
     int nextHookId_ = 1;
     std::atomic<uint64_t> untracedPins_{0};
+    // Pins with at least one hook: an edge of any other pin skips the hook list (bit-banged
+    // data lines change millions of times in a flash read-back).
+    std::atomic<uint64_t> hookedPins_{0};
 };
 
 } // namespace sim

@@ -322,6 +322,24 @@ else
     fail "the loaded warp tables did not verify (exit $status; see $out/OstrixPi-verify.console)"
 fi
 
+# The service tools installed beside the controller: spiload reads the FPGA's version
+# register; qflashprog programs a configuration image into the FPGA's flash and verifies
+# it, and after a power cycle the FPGA configures from it.
+if (cd "$home" && exec ./spiload -a 0x7F) >"$out/spiload.console" 2>&1 &&
+    grep -qE '^0x[0-9a-f]{8}$' "$out/spiload.console"; then
+    say "spiload -a 0x7F: FPGA version word $(tail -n 1 "$out/spiload.console")"
+else
+    fail "spiload could not read the FPGA version (see $out/spiload.console)"
+fi
+{ head -c 200 /dev/zero; printf '\xaf\xa6\xa6\xa6'; head -c 65536 /dev/zero | tr '\0' 'U'; } >"$home/demo-image.jic"
+if (cd "$home" && exec ./qflashprog demo-image.jic) >"$out/qflashprog.console" 2>&1 &&
+    grep -q " EEPROM Verification Completed Successfully" "$out/qflashprog.console" &&
+    "$sim" power-cycle >/dev/null && "$sim" status | grep -q '"configured":true'; then
+    say "qflashprog programmed and verified demo-image.jic; the FPGA configured from it after a power cycle"
+else
+    fail "qflashprog did not program the configuration flash (see $out/qflashprog.console)"
+fi
+
 say "results in $out"
 if ((failures > 0)); then
     fail "$failures step(s) of the demo did not happen"
