@@ -8,6 +8,7 @@
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
 #include "sim/chips/UsbInput.h"
+#include "sim/chips/VideoBridge.h"
 
 namespace sim {
 
@@ -32,6 +33,8 @@ void createDevices(Board& board) {
     board.add(std::make_unique<ClockGenerator>(board, i2c));
     board.add(std::make_unique<FrontPanelExpander>(board, i2c));
     board.add(std::make_unique<UsbInput>(board));
+    board.add(std::make_unique<VideoBridge>(board, i2c, true));
+    board.add(std::make_unique<VideoBridge>(board, i2c, false));
 }
 
 } // namespace sim
