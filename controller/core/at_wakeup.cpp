@@ -22,6 +22,7 @@
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/clocks.h"
+#include "controller/devices/crosslink.h"
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
@@ -332,9 +333,22 @@ bool try_init_crosslinks(EXECUTE_MODE mode) {
     if (!USE_CROSSLINK || digitalRead(CFG_CONF_DONE_Pin) != HIGH || !mode.initialise) {
         return false;
     }
-    // The left and right bridges are created and configured here, their version queued
-    // for the GUI. Without them no bridge came up.
-    return false;
+    if (video_bridge[LEFT] || video_bridge[RIGHT]) {
+        return true;
+    }
+    for (chan_t chan : {LEFT, RIGHT}) {
+        video_bridge[chan] =
+            std::make_unique<crosslink>(i2c_bus.get(), chan, vp_crosslink_algofile, vp_crosslink_datafile);
+        video_bridge[chan]->version();
+        video_bridge[chan]->configure();
+        // The start-up picture stays up until the settings are collected, unless the
+        // configuration asks for the panels' own picture at once.
+        video_bridge[chan]->splash_screen(!splashoffearly, splashoffearly ? "" : splashImageFile[chan]);
+    }
+    const int revision = video_bridge[LEFT]->version();
+    queue_gui_message(uint32_t{tEV_VERSIONINFO} | VPXL_VERSION, uint32_t(revision));
+    logprintf("MAIN: Crosslink Rev %d\n", revision);
+    return true;
 }
 
 std::optional<int> at_wakeup(EXECUTE_MODE mode) {

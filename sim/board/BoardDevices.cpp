@@ -11,6 +11,7 @@
 #include "sim/chips/Ltc2977.h"
 #include "sim/chips/UsbInput.h"
 #include "sim/chips/UsbSticks.h"
+#include "sim/chips/VideoBridge.h"
 
 namespace sim {
 
@@ -39,6 +40,8 @@ void createDevices(Board& board) {
     // The power state, gathered from the chips when asked.
     board.add(std::make_unique<PowerView>(board));
     board.add(std::make_unique<ConfigFlash>(board));
+    board.add(std::make_unique<VideoBridge>(board, i2c, true));
+    board.add(std::make_unique<VideoBridge>(board, i2c, false));
 }
 
 } // namespace sim

@@ -2,6 +2,7 @@
 #include <fstream>
 
 #include "sim/board/Board.h"
+#include "sim/board/SimBackend.h"
 
 namespace sim {
 
@@ -24,6 +25,25 @@ constexpr const char* kFolders[] = {
 };
 constexpr const char* kThermalZone = "sys/class/thermal/thermal_zone0/temp";
 constexpr int kRoomTemperatureMilli = 45000;
+constexpr const char* kHomeFolder = "home/pi/Ostrix";
+// The video bridges' programming tool and the configuration files it loads, as installed
+// beside the programs on the real board.
+constexpr const char* kBridgeTool = "CrosslinkProgrammer";
+constexpr const char* kBridgeFiles[] = {"issue2_pcb_data.iea", "issue2_pcb_data.ied"};
+
+void installBridgeTool(const std::filesystem::path& home) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path tool = home / kBridgeTool;
+    if (!fs::exists(fs::symlink_status(tool, ec))) {
+        fs::create_symlink(fs::path(standinsFolder()) / kBridgeTool, tool, ec);
+    }
+    for (const char* name : kBridgeFiles) {
+        if (!fs::exists(home / name)) {
+            std::ofstream(home / name) << "simulated bridge configuration\n";
+        }
+    }
+}
 
 } // namespace
 
@@ -40,6 +60,7 @@ std::string initRoot(const std::string& dir) {
     if (!fs::exists(thermal)) {
         std::ofstream(thermal) << kRoomTemperatureMilli << "\n";
     }
+    installBridgeTool(fs::path(dir) / kHomeFolder);
     fs::path config = Board::configPath(dir);
     if (!fs::exists(config)) {
         BoardConfig().save(config.string());
