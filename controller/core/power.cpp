@@ -15,6 +15,7 @@
 #include "controller/core/devices.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/crosslink.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/wiringPi.h"
@@ -194,9 +195,11 @@ void configure_crosslinks(int splash_on) {
     // The bridges share the bus with the front panel, and need the video clocks settled.
     suspendFrontPanelPolling(true);
     delay(power_waits.crosslinkSettleMs);
-    if (power_hooks.configure_bridge) {
-        for (int c = LEFT; c <= RIGHT; ++c) {
+    for (int c = LEFT; c <= RIGHT; ++c) {
+        if (power_hooks.configure_bridge) {
             power_hooks.configure_bridge(c);
+        } else if (video_bridge[c]) {
+            video_bridge[c]->configure();
         }
     }
     splash_screen(splash_on);
@@ -204,9 +207,6 @@ void configure_crosslinks(int splash_on) {
 }
 
 void splash_screen(int mode) {
-    if (!power_hooks.bridge_splash) {
-        return;
-    }
     for (int c = LEFT; c <= RIGHT; ++c) {
         std::string image;
         if (mode == SPLASH_SYSTEM_UPDATE) {
@@ -214,7 +214,11 @@ void splash_screen(int mode) {
         } else if (mode == SPLASH_CONFIGURED) {
             image = splashImageFile[c];
         }
-        power_hooks.bridge_splash(c, image);
+        if (power_hooks.bridge_splash) {
+            power_hooks.bridge_splash(c, image);
+        } else if (video_bridge[c]) {
+            video_bridge[c]->splash_screen(mode != SPLASH_OFF, image);
+        }
     }
 }
 
