@@ -223,11 +223,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     logprintf("Command Line checked\n");
 
     if (std::optional<int> status = at_wakeup(execute_mode)) {
-        fpga.reset(); // it logs as it goes: before the log's statics
-        lighting.reset();
-        audio_codec.reset();
-        clock_generator.reset();
-        camera_board.reset();
+        release_devices(); // they log as they go: before the log's statics
         return *status;
     }
 
@@ -250,12 +246,6 @@ int OstrixPi_main(int argc, const char* const* argv) {
     main_loop();
 
     logprintf("Application terminated\n");
-    // The front-panel worker stops before the process's statics go.
-    user_controls.reset();
-    fpga.reset();
-    lighting.reset();    // switches the lights off, and logs it
-    audio_codec.reset(); // mutes the outputs
-    clock_generator.reset();
-    camera_board.reset();
+    release_devices(); // before the process's statics go
     return 0;
 }

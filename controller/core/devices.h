@@ -33,3 +33,7 @@ extern std::unique_ptr<hdmi_tx> hdmi_transmitter[CHANNELS];
 extern std::unique_ptr<CameraBoard> camera_board;
 extern std::unique_ptr<audio> audio_codec;
 extern std::unique_ptr<LightingControl> lighting;
+
+// Releases every device object in an order that keeps each one's dependencies alive while
+// it closes (the program's end, and tests that bring the board up).
+void release_devices();

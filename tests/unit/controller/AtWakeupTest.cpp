@@ -28,12 +28,7 @@ protected:
     }
     // The devices the bring-up created go while the board and the log are still there.
     void TearDown() override {
-        user_controls.reset(); // its worker polls the front panel through i2c_bus
-        audio_codec.reset();
-        clock_generator.reset();
-        lighting.reset();
-        power_manager.reset();
-        i2c_bus.reset();
+        release_devices();
         ControllerTest::TearDown();
     }
 

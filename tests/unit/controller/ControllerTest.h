@@ -27,11 +27,7 @@ protected:
     }
 
     void TearDown() override {
-        fpga.reset(); // the bring-up's device objects go before the board
-        lighting.reset();
-        audio_codec.reset();
-        clock_generator.reset();
-        camera_board.reset();
+        release_devices(); // the bring-up's device objects go before the board
         SimBoardTest::TearDown();
     }
 

@@ -54,14 +54,7 @@ protected:
     }
 
     void TearDown() override {
-        user_controls.reset(); // its worker polls the front panel through i2c_bus
-        camera_board.reset();
-        audio_codec.reset();
-        clock_generator.reset();
-        lighting.reset();
-        fpga.reset();
-        power_manager.reset();
-        i2c_bus.reset();
+        release_devices();
         delete_timeout(&standbyTimer);
         reset_main_loop_state();
         reset_power_state();

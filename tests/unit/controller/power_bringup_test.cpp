@@ -35,14 +35,7 @@ protected:
         USE_CAMERA_BOARD = 0; // no camera settle wait
     }
     void TearDown() override {
-        user_controls.reset(); // its worker polls the front panel through i2c_bus
-        fpga.reset();
-        lighting.reset();
-        audio_codec.reset();
-        clock_generator.reset();
-        camera_board.reset();
-        power_manager.reset();
-        i2c_bus.reset();
+        release_devices();
         SimBoardTest::TearDown();
     }
     sim::Ltc2977& ltc() { return *board().find<sim::Ltc2977>(); }
