@@ -19,14 +19,37 @@ home="$root/home/pi/Ostrix"
 sim="$bin/ostrix-sim"
 pids=()
 
-say() { printf '\033[38;5;33m== %s\033[0m\n' "$*"; }
+# Every step said is also a line of the report, demo-out/report.md, which ends with the
+# pictures the session saved.
+report="$out/report.md"
+note() { [ "$mode" = demo ] && [ -d "$out" ] && printf '%s\n' "$*" >>"$report"; return 0; }
+say() {
+    printf '\033[38;5;33m== %s\033[0m\n' "$*"
+    note "- ok: $*"
+}
 
 # A step the demo announces that did not happen: said in red and counted, so the demo
 # ends with a failure status instead of looking like a success.
 failures=0
 fail() {
     printf '\033[38;5;196m== FAILED: %s\033[0m\n' "$*"
+    note "- **FAILED**: $*"
     failures=$((failures + 1))
+}
+
+# The report's closing part: the outcome and every picture of the session.
+finish_report() {
+    [ "$mode" = demo ] || return 0
+    {
+        echo
+        if ((failures > 0)); then echo "**$failures step(s) did not happen.**"; else echo "**Every step happened.**"; fi
+        echo
+        echo "## Pictures"
+        local png
+        for png in "$out"/*.png; do
+            [ -f "$png" ] && printf '\n### %s\n\n![%s](%s)\n' "${png##*/}" "${png##*/}" "${png##*/}"
+        done
+    } >>"$report"
 }
 
 # Waits until FILE contains TEXT, at most SECS seconds.
@@ -67,6 +90,8 @@ trap 'echo; say "stopping"; exit 0' INT TERM
 install_root() {
     rm -rf "$out"
     mkdir -p "$out"
+    note "# Ostrix on the simulated board: what the demo did and saw"
+    note ""
     "$sim" init-root "$root" || exit 1
     cp -a "$bin"/. "$home"/
     [ -d "$top/resources" ] && cp -a "$top/resources" "$home/resources"
@@ -340,7 +365,8 @@ else
     fail "qflashprog did not program the configuration flash (see $out/qflashprog.console)"
 fi
 
-say "results in $out"
+say "results in $out, summary in $report"
+finish_report
 if ((failures > 0)); then
     fail "$failures step(s) of the demo did not happen"
     exit 1
