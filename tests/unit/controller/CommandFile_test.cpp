@@ -72,6 +72,15 @@ INSTANTIATE_TEST_SUITE_P(
                       WordCase{"display 4294967299\n", 0, 0, "MAIN: ERROR: display needs an image number"},
                       WordCase{"st\x1b[2Jop\n", 0, 0, "MAIN: Command : 'st?[2Jop'\n"}));
 
+// The stored-image display itself belongs to the image source setting's handler.
+TEST_F(CommandFileTest, DisplayReachesTheImageSourceSetting) {
+    writeCommand("display 3\n");
+    main_loop_pass();
+    main_loop_pass();
+    EXPECT_EQ(shadow_settings[SETT_IMAGE_SOURCE], 3);
+    EXPECT_EQ(logged("MAIN: Set Image Source 3\n"), 1u);
+}
+
 TEST_F(CommandFileTest, AnEmptyFileStaysAndIsLookedAtAgain) {
     writeCommand(" \n\t");
     main_loop_pass();

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
+#include "sim/chips/ClockGenerator.h"
 #include "tests/unit/controller/PowerFixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -236,11 +238,19 @@ void chipsLosePower(sim::Board& board) {
     board.find<sim::AudioCodec>()->powerOn();
     board.find<sim::Ltc2625>()->powerOn();
     board.find<sim::LightingExpander>()->powerOn();
+    board.find<sim::ClockGenerator>()->powerOn();
 }
 
 TEST_F(PowerTest, FiftyStandbyCyclesLeakNothingAndEndWithEverySettingApplied) {
     constexpr int kCycles = 50;
     constexpr size_t kHeapSlack = 64 * 1024; // the log and the front-panel worker allocate too
+    // Short codec and clock scripts: the built-in tables are written at 10 ms a row.
+    constexpr int kScriptRegister = 5;
+    constexpr uint8_t kScriptValue = 0x42;
+    write("ostrix.cfg",
+          "[SYSTEM]\nmajorversion = 2\n[AUDIO]\ninitscript = codec.txt\n[CLOCK]\nscript = clk.txt\n");
+    write("codec.txt", "w 30 05 42\n");
+    write("clk.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\n0x0010,0x8C\n0x00B7,0x92\n");
     bringUp();
     offinstandby = true;
     applyUserSettings();
@@ -271,6 +281,9 @@ TEST_F(PowerTest, FiftyStandbyCyclesLeakNothingAndEndWithEverySettingApplied) {
     EXPECT_EQ(end.timers, start.timers);
     EXPECT_LT(end.heap, start.heap + kHeapSlack);
     EXPECT_EQ(deviceState(), before);
+    EXPECT_EQ(codec().reg(kScriptRegister), kScriptValue);
+    EXPECT_EQ(board().find<sim::ClockGenerator>()->loadedTable(),
+              (std::map<uint8_t, uint8_t>{{0x10, 0x8C}, {0xB7, 0x92}}));
     EXPECT_EQ(powerState(), "operating");
     EXPECT_EQ(logged("MAIN: Going to Sleep\n"), size_t{kCycles + 1});
 }
