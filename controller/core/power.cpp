@@ -13,6 +13,7 @@
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
+#include "controller/core/usb.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/crosslink.h"
@@ -131,9 +132,7 @@ void shut_down() {
         execute_mode.controlsEnabled = 0;
     }
     queue_gui_message(tEV_EXIT, 0);
-    if (power_hooks.unmount_usb) {
-        power_hooks.unmount_usb();
-    }
+    unmount_usb();
     if (camera_board) {
         camera_board->shut_down();
     }

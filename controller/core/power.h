@@ -13,8 +13,6 @@
 // video bridges, USB memory). Each is called only when set; an unset one is skipped, so
 // that a board or build without the device still changes state cleanly.
 struct PowerHooks {
-    // Unmounts the USB memory before its supply may go.
-    std::function<void()> unmount_usb;
     // Sets one display's backlight to `percent` of full brightness, or dark when `off`.
     std::function<void(int channel, unsigned percent, bool off)> backlight;
     // Configures one channel's HDMI receiver and transmitter for the 3D input mode.
