@@ -183,7 +183,17 @@ else
 fi
 
 if [ "$mode" = run ]; then
-    say "running; drive the board with: OSTRIX_SYSROOT=$root $sim help   (Ctrl-C stops)"
+    say "running (Ctrl-C stops); drive the board from another terminal:"
+    cat <<EOF
+  ./ostrix sim button BTN1 press; ./ostrix sim button BTN1 release   front-panel SELECT: opens the menu
+  ./ostrix sim keypad plug; ./ostrix sim key KEY_J                   a key of the USB keypad
+  ./ostrix sim hdmi left off | ./ostrix sim hdmi left 1920x1080@148.5   the left HDMI source
+  ./ostrix sim usb insert DIR                                        a USB stick holding folder DIR
+  ./ostrix sim snapshot both eyepieces.png                           what the eyepieces show
+  ./ostrix sim gui-snapshot gui.png                                  the GUI's picture
+  ./ostrix sim status                                                the whole board's state
+  ./ostrix sim help                                                  every command
+EOF
     tail -f "$out/OstrixPi.console" &
     pids+=($!)
     while kill -0 "${pids[0]}" 2>/dev/null; do sleep 1; done
