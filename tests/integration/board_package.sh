@@ -14,7 +14,9 @@ cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTRIX_WITH_SIM=
     -DOSTRIX_BUILD_TESTS=OFF >/dev/null
 programs=()
 for p in OstrixPi Ostrix_Gui qflashprog spiload; do
-    ninja -C "$dir" -t targets all | grep -q "^$p:" && programs+=("$p")
+    # grep reads the whole list: with -q it could stop early, and ninja's broken pipe would
+    # fail the pipeline (pipefail) and leave the program out.
+    ninja -C "$dir" -t targets all | grep "^$p:" >/dev/null && programs+=("$p")
 done
 ((${#programs[@]})) || fail "no board program is built"
 cmake --build "$dir" -j 2 --target "${programs[@]}" >/dev/null
