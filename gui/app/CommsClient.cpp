@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <iostream>
+#include <string>
 
-#include "common/logfile.h"
+#include "gui/app/guiprint.h"
 
 namespace Ostrix {
 
@@ -22,15 +22,15 @@ constexpr int SOCKET_FAILURE_EXIT_STATUS = -1;
 CommsClient::CommsClient(int port) : m_clientFD(-1), local(loopbackAddress(port)) {
     m_clientFD = socket(AF_INET, SOCK_DGRAM, 0);
     if (m_clientFD < 0) {
-        std::cerr << "GUI: Could not open socket" << std::endl;
+        guiError("GUI: Could not open socket");
         exit(SOCKET_FAILURE_EXIT_STATUS);
     }
     if (bind(m_clientFD, reinterpret_cast<sockaddr*>(&local), sizeof(local)) < 0) {
-        std::cerr << "GUI: Could not bind socket" << std::endl;
+        guiError("GUI: Could not bind socket");
         exit(SOCKET_FAILURE_EXIT_STATUS);
     }
     fcntl(m_clientFD, F_SETFL, fcntl(m_clientFD, F_GETFL) | O_NONBLOCK);
-    std::cout << timestamp() << "GUI: Socket created - Port " << port << std::endl;
+    guiPrint("GUI: Socket created - Port %d", port);
 }
 
 CommsClient::~CommsClient() {
@@ -47,13 +47,13 @@ int CommsClient::GetMessage(CommsMessage_t* msg) {
         msg->packet = decodeMessage(wire);
         // Zoom values arrive up to ten times a second.
         if (msg->packet.command != tEV_ZOOMVAL) {
-            std::cout << timestamp() << "GUI: recvfrom port " << ntohs(msg->remote.sin_port) << std::endl;
+            guiPrint("GUI: recvfrom port %u", unsigned(ntohs(msg->remote.sin_port)));
         }
         return 1;
     }
     const int error = errno;
     if (received < 0 && error != EAGAIN && error != EWOULDBLOCK) {
-        std::cout << timestamp() << "GUI: recvfrom " << -1 << " errno = " << error << std::endl;
+        guiPrint("GUI: recvfrom %d errno = %d", -1, error);
     }
     return 0;
 }
@@ -69,17 +69,20 @@ void CommsClient::PutMessage(CommsMessage_t* msg) {
         return sent;
     };
     ssize_t result = sendOnce();
+    std::string line;
     if (result == static_cast<ssize_t>(sizeof(wire))) {
-        std::cout << timestamp() << "GUI: sent message";
+        line = "GUI: sent message";
     } else {
-        std::cout << timestamp() << "GUI: Comms error sending message " << result << " with errno " << error;
+        line = "GUI: Comms error sending message " + std::to_string(result) + " with errno " +
+               std::to_string(error);
         result = sendOnce();
         if (result != static_cast<ssize_t>(sizeof(wire))) {
             msg->remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            std::cout << "\nGUI: Comms retry error sending message " << result << " with errno " << error;
+            line += "\nGUI: Comms retry error sending message " + std::to_string(result) + " with errno " +
+                    std::to_string(error);
         }
     }
-    std::cout << " to Port " << ntohs(msg->remote.sin_port) << std::endl;
+    guiPrint("%s to Port %u", line.c_str(), unsigned(ntohs(msg->remote.sin_port)));
 }
 
 } // namespace Ostrix

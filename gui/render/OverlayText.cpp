@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "gui/app/guiprint.h"
 #include "gui/render/fontmap.h"
 
 namespace Ostrix {
@@ -56,7 +57,7 @@ std::vector<uint16_t> OverlayText::DecodeUtf8(const std::string& text) {
         uint32_t value = 0;
         const int more = sequenceLength(uint8_t(text[i]), value);
         if (more < 0) {
-            fprintf(stderr, "UTF8 decode - char not supported\n");
+            guiError("UTF8 decode - char not supported");
             return codes;
         }
         if (i + size_t(more) >= text.size() && more > 0) {
@@ -65,7 +66,7 @@ std::vector<uint16_t> OverlayText::DecodeUtf8(const std::string& text) {
         for (int k = 1; k <= more; ++k) {
             const uint8_t next = uint8_t(text[i + size_t(k)]);
             if ((next & 0xC0) != 0x80) {
-                fprintf(stderr, "UTF8 decode - invalid sequence byte\n");
+                guiError("UTF8 decode - invalid sequence byte");
                 return codes;
             }
             value = value << 6 | (next & 0x3F);
@@ -139,7 +140,7 @@ void OverlayText::Rect(uint32_t& width, uint32_t& height) const {
         }
         const auto it = mCharMap.find(code);
         if (it == mCharMap.end()) {
-            printf(" Character %u Not Found in Font during Rect()\n", code);
+            guiDetail(" Character %u Not Found in Font during Rect()", unsigned(code));
             line += kMissingAdvance;
             continue;
         }
@@ -170,7 +171,7 @@ void OverlayText::DrawText(VFB& vfb) const {
         }
         const auto it = mCharMap.find(code);
         if (it == mCharMap.end()) {
-            printf(" Character %u Not Found in Font during DrawText()\n", code);
+            guiDetail(" Character %u Not Found in Font during DrawText()", unsigned(code));
             x += kMissingAdvance;
             continue;
         }

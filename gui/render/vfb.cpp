@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "gui/app/guiprint.h"
+
 namespace Ostrix {
 namespace {
 
@@ -124,20 +126,20 @@ void VFB::CopyImage(uint32_t x, uint32_t y, const ImageRef& image, bool underlay
 }
 
 void VFB::DisplayImage(uint32_t x, uint32_t y, const ImageRef& image) {
-    std::printf("VFB: DisplayImage\n");
+    guiDetail("VFB: DisplayImage");
     if (!image.valid()) {
         return;
     }
     const ImageFile& src = *image.mSrc;
-    std::printf("image.mSrc is %d x %d\n", int(src.width()), int(src.height()));
-    std::printf("image      is %d x %d\n", int(image.mWidth), int(image.mHeight));
+    guiDetail("image.mSrc is %d x %d", int(src.width()), int(src.height()));
+    guiDetail("image      is %d x %d", int(image.mWidth), int(image.mHeight));
     // Every fourth column from the rectangle's origin, as far as the picture and the
     // buffer reach (a picture narrower than 1920 pixels gives a shorter row).
     const uint32_t sourceColumns = (src.width() - image.mX + kPreviewStep - 1) / kPreviewStep;
     const uint32_t columns =
         std::min({kPreviewRowPixels, sourceColumns, clipSpan(x, kPreviewRowPixels, mWidth)});
     if (columns == 0) {
-        std::printf("VFB: DisplayImage Complete\n");
+        guiDetail("VFB: DisplayImage Complete");
         return;
     }
     uint32_t row = y;
@@ -148,7 +150,7 @@ void VFB::DisplayImage(uint32_t x, uint32_t y, const ImageRef& image) {
             out[c] = in[size_t(c) * kPreviewStep];
         }
     }
-    std::printf("VFB: DisplayImage Complete\n");
+    guiDetail("VFB: DisplayImage Complete");
 }
 
 void VFB::Update(void* destination) const {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <iostream>
+
+#include "gui/app/guiprint.h"
 
 OstrixControlSettings ostrixControlSettings;
 
@@ -144,7 +145,7 @@ uint16_t OstrixControlSettings::GetValue(SettingsIndex_t index) const {
 
 bool OstrixControlSettings::SetValue(SettingsIndex_t index, uint16_t value) {
     if (!inTable(index)) {
-        std::cout << "GUI:SetValue: Index " << index << " not in settings" << std::endl;
+        Ostrix::guiDetail("GUI:SetValue: Index %d not in settings", int(index));
         return false;
     }
     OstrixSetting& s = mSettings[index];
@@ -156,7 +157,7 @@ bool OstrixControlSettings::SetValue(SettingsIndex_t index, uint16_t value) {
     s.value = value;
     // The zoom value changes continuously while the zoom motor runs.
     if (index != SETT_ZOOM_VALUE) {
-        std::cout << "SetValue mSettings[" << index << "]=" << s.value << std::endl;
+        Ostrix::guiDetail("SetValue mSettings[%d]=%u", int(index), unsigned(s.value));
     }
     return true;
 }
@@ -225,7 +226,7 @@ bool OstrixControlSettings::ApplyPreset(int n) {
         DeserialiseSettings(mPresets[n]);
         return true;
     }
-    std::cout << "GUI: No preset applied" << std::endl;
+    Ostrix::guiDetail("GUI: No preset applied");
     return false;
 }
 
@@ -235,7 +236,7 @@ void OstrixControlSettings::CalculateZoom(float& zoom, bool& digital) const {
     const float factor = lens < lensFactor.size() ? lensFactor[lens] : 0.0f;
     zoom = (GetValue(SETT_ZOOM_VALUE) / ZOOM_VALUE_SCALE) / ZOOM_BASE_MAGNIFICATION *
            (digital ? DIGITAL_ZOOM_FACTOR : 1.0f) * factor;
-    std::cout << "Zoom = " << zoom << std::endl;
+    Ostrix::guiDetail("Zoom = %g", double(zoom));
 }
 
 uint16_t OstrixControlSettings::MinimumZoomLevel() const {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <unistd.h>
 
-#include "TempRoot.h"
+#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/settings/OstrixControlSettings.h"
 
@@ -22,15 +22,15 @@ struct Result {
     int messageTime;
 };
 
-class DisplayCommands : public testing_support::SimBoardTest {
+class DisplayCommands : public testing_support::GuiTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
+        GuiTest::SetUp();
         display_ = std::make_unique<Ostrix::Display>(800, 480);
     }
     void TearDown() override {
         display_.reset();
-        SimBoardTest::TearDown();
+        GuiTest::TearDown();
     }
 
     Result process(uint32_t word0, uint32_t word1) {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "TempRoot.h"
+#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/app/Display.h"
 #include "gui/settings/OstrixControlSettings.h"
@@ -22,24 +22,22 @@ using namespace Ostrix;
 constexpr const char* kGoldenDir = OSTRIX_SOURCE_DIR "/tests/golden/";
 constexpr uint32_t kKeyColour = 0xFF008080;
 
-class GoldenFrames : public testing_support::SimBoardTest {
+class GoldenFrames : public testing_support::GuiTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
+        GuiTest::SetUp();
         std::filesystem::create_directories("resources");
         for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
             std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
                                        std::string("resources/") + f);
         }
-        ostrixControlSettings = OstrixControlSettings();
         display_ = std::make_unique<Display>(800, 480);
         ostrixControlSettings.SetValue(SETT_ZOOM_VALUE, 200);
         ostrixControlSettings.SetValue(SETT_LENSPOWER, 3);
     }
     void TearDown() override {
         display_.reset();
-        ostrixControlSettings = OstrixControlSettings();
-        SimBoardTest::TearDown();
+        GuiTest::TearDown();
     }
     void keys(std::initializer_list<uint32_t> codes) {
         for (uint32_t k : codes) {

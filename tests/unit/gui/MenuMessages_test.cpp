@@ -9,7 +9,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "TempRoot.h"
+#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/app/Display.h"
 #include "gui/menu/Menu.h"
@@ -55,10 +55,10 @@ size_t printing(const std::string& s) {
     return size_t(std::count_if(s.begin(), s.end(), [](char c) { return c != ' ' && c != '\n'; }));
 }
 
-class Messages : public testing_support::SimBoardTest {
+class Messages : public testing_support::GuiTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
+        GuiTest::SetUp();
         menu_ = std::make_unique<Menu>(800, 480);
         ASSERT_TRUE(OverlayText::LoadFont(OSTRIX_SOURCE_DIR "/resources/font_en.png"));
         ostrixControlSettings.SetValue(SETT_UI_LANGUAGE, LANGUAGE_EN);
@@ -71,7 +71,7 @@ protected:
     void TearDown() override {
         ostrixControlSettings.SetValue(SETT_UI_LANGUAGE, LANGUAGE_EN);
         menu_.reset();
-        SimBoardTest::TearDown();
+        GuiTest::TearDown();
     }
     std::string show(uint32_t number, uint32_t value, int* time = nullptr) {
         bool shown = false;

@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "TempRoot.h"
+#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/menu/MenuPictures.h"
 #include "gui/settings/OstrixControlSettings.h"
@@ -30,22 +30,20 @@ struct Reply {
 };
 
 // The menu in the board's home folder, with the program's pictures.
-class MenuTest : public testing_support::SimBoardTest {
+class MenuTest : public testing_support::GuiTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
+        GuiTest::SetUp();
         std::filesystem::create_directories("resources");
         for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
             std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
                                        std::string("resources/") + f);
         }
-        ostrixControlSettings = OstrixControlSettings();
         menu_ = std::make_unique<Menu>(800, 480);
     }
     void TearDown() override {
         menu_.reset();
-        ostrixControlSettings = OstrixControlSettings();
-        SimBoardTest::TearDown();
+        GuiTest::TearDown();
     }
     Reply key(uint32_t k, uint32_t step = 0) {
         Reply r{false, 0, 0, false, 0};

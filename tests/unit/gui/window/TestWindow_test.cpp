@@ -24,7 +24,7 @@
 #include "gui/app/RenderArea.h"
 #include "gui/settings/OstrixControlSettings.h"
 #include "sim/board/GuiFrame.h"
-#include "tests/support/TempRoot.h"
+#include "tests/unit/gui/GuiFixture.h"
 
 // Font configuration keeps a cache for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -88,16 +88,16 @@ QApplication& application() {
     return *app;
 }
 
-class GuiWindow : public testing_support::SimBoardTest {
+class GuiWindow : public testing_support::GuiTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
+        GuiTest::SetUp();
         application();
         window_ = std::make_unique<TestWindow>(800, 480);
     }
     void TearDown() override {
         window_.reset();
-        SimBoardTest::TearDown();
+        GuiTest::TearDown();
     }
 
     // Runs the event loop until the condition holds (false after kWaitMs).
