@@ -122,9 +122,9 @@ int hdmi_tx::readEdidPort(uint8_t* data) {
         return -1;
     }
     const int id = i2c_bus->device_registered(my_i2c_bus, HDMI_TX_MAIN);
-    int status = -1;
-    i2c_bus->lock_bus();
+    i2c_handler::BusLock held(*i2c_bus);
     const int fd = i2c_bus->registered_device_fileid(id);
+    int status = -1;
     if (fd >= 0 && i2c_bus->select_bus(my_i2c_bus) == 0 && wiringPiI2CWrite(fd, TX_EDID_PORT) >= 0) {
         status = 0;
         for (int i = 0; i < HDMI_TX_EDID_SIZE && status == 0; ++i) {
@@ -139,7 +139,6 @@ int hdmi_tx::readEdidPort(uint8_t* data) {
     if (status != 0) {
         i2c_handler::lastbus = -1; // the switch may not hold what we believe
     }
-    i2c_bus->release_bus();
     return status;
 }
 

@@ -6,6 +6,7 @@
 
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
@@ -32,6 +33,7 @@ protected:
         audio_codec.reset();
         clock_generator.reset();
         camera_board.reset();
+        reset_hdmi_events();
         SimBoardTest::TearDown();
     }
 
