@@ -12,6 +12,7 @@
 #include "controller/core/CommandFile.h"
 #include "controller/core/ControllerKeys.h"
 #include "controller/core/GuiMessages.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
@@ -92,6 +93,13 @@ bool armed(timer_t timer) {
     return timer != no_timeout();
 }
 
+void setBothBacklights(bool off) {
+    if (fpga) {
+        fpga->setBacklightBrightness(LEFTandRIGHT, static_cast<unsigned>(shadow_settings[SETT_DISPLAY_BRIGHTNESS]),
+                                     off);
+    }
+}
+
 bool standbyGuardExpired() {
     return timeout_expired(&standbyTimer, 0, 0) != 0;
 }
@@ -112,7 +120,7 @@ void switchScreensBackOn() {
     logprintf("MAIN: turning screens back on\n");
     execute_mode.screenoff = 0;
     execute_mode.hdmiInput = 1;
-    // [fpga] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS].
+    setBothBacklights(false);
     start_timeout("MAIN: SCRN:", &screenoffTimer, timeout_ms_from_seconds(screen_off_standby_timeout), 0);
     if (user_controls) {
         user_controls->ignoreKeypresses(false);
@@ -251,15 +259,18 @@ void unblankWhenDue() {
         return;
     }
     logprintf("MAIN: Unblank timer expired, unblanking screens\r\n");
-    // [fpga] unblank the left screen.
+    if (fpga) {
+        fpga->setScreenBlanking(LEFT, false);
+    }
     execute_mode.screensblanked = 0;
     delete_timeout(&unblankTimer);
     if (fpga) {
         fpga->setEnableWarp(LEFTandRIGHT, false);
         fpga->setEnableWarp(LEFTandRIGHT, true);
+        if (right_screen_wanted()) {
+            fpga->setScreenBlanking(RIGHT, false);
+        }
     }
-    // [fpga] unblank the right screen if the right receiver has an input, mode3D != 0 or a
-    //        stored image is shown.
 }
 
 void syncUpdateWhenDue() {
@@ -267,7 +278,9 @@ void syncUpdateWhenDue() {
         return;
     }
     delete_timeout(&syncUpdateTimer);
-    // [fpga] update the sync polarity.
+    if (fpga) {
+        fpga->syncPolarityUpdate();
+    }
     logprintf("Sync timer expired; updated FPGA.\r\n");
     execute_mode.sync_detected = 1;
 }
@@ -280,7 +293,7 @@ void checkSignalLoss(bool inputDetected) {
         if (!execute_mode.hdmiInput) {
             logprintf("%d backlight on - inputDetected = 1\r\n", TRACE_BACKLIGHT_ON);
             execute_mode.screenoff = 0;
-            // [fpga] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS].
+            setBothBacklights(false);
             display_message(MESS_NONE, 0);
             if (user_controls) {
                 user_controls->ignoreKeypresses(false);
@@ -295,7 +308,8 @@ void checkSignalLoss(bool inputDetected) {
         logprintf("%d starting screenoffTimer (%d s) - !inputDetected\r\n", TRACE_SCREENOFF_TIMER,
                   signal_loss_timeout);
         start_timeout("MAIN: SCRN", &screenoffTimer, timeout_ms_from_seconds(signal_loss_timeout), 0);
-        // [hdmi] switch both receivers' outputs off.
+        // The receivers have no output to switch off: the screens go dark by their
+        // backlights when the timer runs out.
         display_message(MESS_NO_INPUT_DETECTED, signal_loss_timeout);
     }
     if (!execute_mode.screenoff && !execute_mode.pngdisplay && timeout_expired(&screenoffTimer, 0, 0)) {
@@ -304,31 +318,31 @@ void checkSignalLoss(bool inputDetected) {
         logprintf("%d backlight off - screenoffTimer expired\r\n", TRACE_BACKLIGHT_OFF);
         start_timeout("MAIN: SLEEP", &systemStandbyTimer, timeout_ms_from_seconds(screen_off_standby_timeout),
                       0);
-        // [fpga] both backlights 0.
+        setBothBacklights(true);
         if (user_controls) {
             user_controls->ignoreKeypresses(true);
         }
     }
     if (execute_mode.screenoff && execute_mode.standby_on_no_signal &&
         timeout_expired(&systemStandbyTimer, 0, 0)) {
-        shut_down();
+        if (no_signal_standby) {
+            no_signal_standby();
+        } else {
+            shut_down();
+        }
     }
 }
 
 void pollHdmi() {
     ++loopcounter;
-    bool inputDetected = false;
-    // [hdmi] for channel 0, then 1: ask the transmitter whether a sink is connected;
-    //        [fpga] enable the channel's HDMI output accordingly; on a new connection log
-    //        "MAIN: new HDMI Tx connection in 2D mode, on loop %d\n" (loopcounter),
-    //        configure it for 2D and set the FPGA output 3D mode 0; channel 0 with
-    //        SETT_3DOUTPUT_MODE on and a new connection: log "MAIN: new HDMI Tx connection
-    //        in 3D mode, on loop %d\n", configure 3D, output 3D mode 1; remember the state in
-    //        lastConnection[channel]. Then let the channel's receiver process its events
-    //        (process_hdmi_rx_events), which may set inputDetected.
+    int inputDetected = 0;
+    for (int channel = LEFT; channel <= RIGHT; ++channel) {
+        poll_hdmi_transmitter(channel);
+        process_hdmi_rx_events(channel, inputDetected);
+    }
     unblankWhenDue();
     syncUpdateWhenDue();
-    checkSignalLoss(inputDetected);
+    checkSignalLoss(inputDetected != 0);
 }
 
 void pollHardware() {
@@ -427,7 +441,9 @@ void periodicDuties() {
 
 void start_screen_blanking() {
     execute_mode.screensblanked = 1;
-    // [fpga] blank both screens.
+    if (fpga) {
+        fpga->setScreenBlanking(LEFTandRIGHT, true);
+    }
     delete_timeout(&unblankTimer);
 }
 

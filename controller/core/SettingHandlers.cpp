@@ -15,12 +15,16 @@
 #include "common/timeout.h"
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/GuiMessages.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/ImageCapture.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
+#include "controller/core/devices.h"
 #include "controller/devices/Audio.h"
 #include "controller/devices/LightingControl.h"
+#include "controller/devices/hdmi_tx.h"
+#include "controller/fpga/fpga.h"
 
 int32_t shadow_settings[SETT_MAX_SETTING];
 bool setting_changed;
@@ -405,15 +409,25 @@ void setStandbyOnNoSignal(int index) {
 
 void set3DOutputMode(int index) {
     logprintf("MAIN: 3D Output Mode\n");
-    // [hdmi] v != 0: left transmitter 3D, FPGA output 3D mode 1; v == 0: left transmitter
-    //        2D, FPGA output 3D mode 0.
+    const bool output3D = value(SETT_3DOUTPUT_MODE) != 0;
+    if (hdmi_transmitter[LEFT]) {
+        if (output3D) {
+            hdmi_transmitter[LEFT]->configure_hdmi_3dtx();
+        } else {
+            hdmi_transmitter[LEFT]->configure_hdmi_tx();
+        }
+    }
+    if (fpga) {
+        fpga->setOutput3DMode(output3D ? 1 : 0);
+    }
 }
 
 void set3DInputMode(int index) {
     logprintf("MAIN: 3D Input Mode -> %d\n", value(SETT_3DINPUT_MODE));
     start_screen_blanking();
     start_timeout("MAIN: UNBLANK", &unblankTimer, UNBLANK_DELAY_MS, 0);
-    // [hdmi] reconfigure both receivers for 3D input mode v.
+    configure_hdmi_rx(LEFT, static_cast<unsigned>(value(SETT_3DINPUT_MODE)));
+    configure_hdmi_rx(RIGHT, static_cast<unsigned>(value(SETT_3DINPUT_MODE)));
 }
 
 // --- clock ------------------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "controller/core/ConfigFile.h"
 #include "controller/core/ControllerKeys.h"
 #include "controller/core/GuiMessages.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/alignment.h"
@@ -212,11 +213,9 @@ void configureHdmi(EXECUTE_MODE mode) {
         return;
     }
     logprintf("MAIN: Configure HDMI Receivers\r\n");
-    // The left (GPIO 6) and right (GPIO 7) receivers are created and configured here for
-    // the current 3D input mode.
-    logprintf("MAIN: Configure HDMI Transmitters\r\n");
-    // The left and right transmitters are created and configured here, and the FPGA's
-    // video reset is pulsed again unless a warp verification was requested.
+    // Receivers on GPIO 6 and 7, configured for the current 3D input mode; then the
+    // transmitters. The FPGA's video reset is pulsed again after this.
+    bring_up_hdmi();
 }
 
 // Steps 15a to 15f, for a camera board that answered.

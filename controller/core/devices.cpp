@@ -6,6 +6,8 @@
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/clocks.h"
 #include "controller/devices/crosslink.h"
+#include "controller/devices/hdmi_rx.h"
+#include "controller/devices/hdmi_tx.h"
 #include "controller/devices/i2c.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
@@ -20,8 +22,10 @@ void release_devices() {
     audio_codec.reset(); // mutes the outputs
     clock_generator.reset();
     camera_board.reset();
-    for (auto& bridge : video_bridge) {
-        bridge.reset();
+    for (int c = 0; c < CHANNELS; ++c) {
+        video_bridge[c].reset();
+        hdmi_receiver[c].reset();
+        hdmi_transmitter[c].reset();
     }
     power_manager.reset();
     i2c_bus.reset();

@@ -8,6 +8,7 @@
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/ConfigFile.h"
 #include "controller/core/GuiMessages.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/MainLoop.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
@@ -86,11 +87,9 @@ void wakeLighting() {
 }
 
 void wakeHdmi() {
-    if (!power_hooks.configure_hdmi) {
-        return;
-    }
     for (int c = LEFT; c <= RIGHT; ++c) {
-        power_hooks.configure_hdmi(c, execute_mode.mode3D);
+        configure_hdmi_rx(c, execute_mode.mode3D);
+        configure_hdmi_tx(c);
     }
 }
 

@@ -15,8 +15,6 @@
 struct PowerHooks {
     // Sets one display's backlight to `percent` of full brightness, or dark when `off`.
     std::function<void(int channel, unsigned percent, bool off)> backlight;
-    // Configures one channel's HDMI receiver and transmitter for the 3D input mode.
-    std::function<void(int channel, unsigned mode3D)> configure_hdmi;
     // Replace the video bridges' own steps (the bridges are used when these are unset).
     // Configures one channel's display video bridge again.
     std::function<void(int channel)> configure_bridge;

@@ -290,6 +290,16 @@ public:
     void displayWarpDebug();
     void alignmentmode(unsigned mode);
 
+    // Display output stage used by the HDMI input handling and the signal-loss sequence:
+    // backlight, blanking, 3D formats, sync polarity and the HDMI transmitter output.
+    void setBacklightBrightness(int channel, unsigned brightnessPercent, bool off);
+    void setScreenBlanking(int channel, bool on);
+    void set3DMode(unsigned mode);
+    void setOutput3DMode(unsigned mode);
+    void setSyncPolarity(bool VSyncActiveHigh, bool HSyncActiveHigh);
+    void syncPolarityUpdate();
+    void enableHDMITx(int channel, unsigned connected);
+
     // Read-only views for the controller and tests.
     const CONTROL_REG_UNION& controlShadow(int c) const { return shadowCR[c]; }
     const OVERLAY_REG_UNION& overlayShadow(int c) const { return shadowOVERLAY[c]; }

@@ -90,6 +90,7 @@ public:
         }
         return nullptr;
     }
+    // Every model of type T, in the order they were added.
     template <class T> std::vector<T*> findAll() const {
         std::vector<T*> found;
         for (const auto& d : devices_) {

@@ -7,6 +7,8 @@
 #include "sim/chips/ConfigFlash.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FrontPanel.h"
+#include "sim/chips/HdmiReceiver.h"
+#include "sim/chips/HdmiTransmitter.h"
 #include "sim/chips/LightingModels.h"
 #include "sim/chips/Ltc2977.h"
 #include "sim/chips/UsbInput.h"
@@ -42,6 +44,14 @@ void createDevices(Board& board) {
     board.add(std::make_unique<ConfigFlash>(board));
     board.add(std::make_unique<VideoBridge>(board, i2c, true));
     board.add(std::make_unique<VideoBridge>(board, i2c, false));
+    // HDMI receivers and transmitters of the left and right video channels; both
+    // transmitters drive the one interrupt line.
+    board.add(std::make_unique<HdmiReceiver>(board, i2c, 0));
+    board.add(std::make_unique<HdmiReceiver>(board, i2c, 1));
+    auto* txLeft = static_cast<HdmiTransmitter*>(board.add(std::make_unique<HdmiTransmitter>(board, i2c, 0)));
+    auto* txRight = static_cast<HdmiTransmitter*>(board.add(std::make_unique<HdmiTransmitter>(board, i2c, 1)));
+    txLeft->setPartner(txRight);
+    txRight->setPartner(txLeft);
 }
 
 } // namespace sim

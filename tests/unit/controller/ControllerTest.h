@@ -6,6 +6,7 @@
 
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/HdmiEvents.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
@@ -28,6 +29,7 @@ protected:
 
     void TearDown() override {
         release_devices(); // the bring-up's device objects go before the board
+        reset_hdmi_events();
         SimBoardTest::TearDown();
     }
 
