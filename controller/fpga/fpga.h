@@ -233,6 +233,10 @@ constexpr int OVERLAY_QUADRANTS = 4;
 constexpr int ICON_SLOT_OUT_OF_RANGE = 44;
 constexpr int ICON_IMAGE_TOO_LARGE = 75;
 
+// Reads an icon picture into a slot (emptied first): 0, ICON_IMAGE_TOO_LARGE, or -1 when
+// the file is not a readable PNG. The size is checked before the bitmap is allocated.
+int readIconImage(const std::string& pngfile, ICON_STRUCT& icon);
+
 // Sharpness values above this are kept but not written.
 constexpr uint32_t SHARPNESS_MAX = 5;
 

@@ -172,7 +172,10 @@ int ostrixFpga::readICON(int iconNo, const std::string& pngfile) {
     if (iconNo < 0 || iconNo >= MAX_ICONS) {
         return ICON_SLOT_OUT_OF_RANGE;
     }
-    ICON_STRUCT& icon = icons[iconNo];
+    return readIconImage(pngfile, icons[iconNo]);
+}
+
+int readIconImage(const std::string& pngfile, ICON_STRUCT& icon) {
     icon.bitmap.reset();
     icon.width = icon.height = 0;
     icon.visible = false;

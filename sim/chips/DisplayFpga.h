@@ -179,6 +179,8 @@ public:
     // when no more faults can be held.
     bool addDdrFault(int channel, uint32_t address, int lane, uint32_t stuckOnes);
     void clearDdrFaults();
+    // One entry of a channel's contrast table.
+    uint32_t lutEntry(int channel, int index) const;
     // The measured input sync times: high and low parts of HSync and VSync.
     void setSyncTimes(int channel, uint32_t hsyncHigh, uint32_t hsyncLow, uint32_t vsyncHigh, uint32_t vsyncLow);
 

@@ -107,6 +107,11 @@ void DisplayFpga::setSyncTimes(int channel, uint32_t hsyncHigh, uint32_t hsyncLo
     regs[kVSyncLo] = vsyncLow;
 }
 
+uint32_t DisplayFpga::lutEntry(int channel, int index) const {
+    auto lock = state_.lock();
+    return state_->channels[channel & 1].lut[uint32_t(index) % DisplayFpgaState::kLutEntries];
+}
+
 uint16_t DisplayFpga::overlayPixel(int channel, int x, int y) const {
     if (x < 0 || y < 0 || x >= kOverlayWidth || y >= kOverlayHeight) {
         return 0;
