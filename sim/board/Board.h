@@ -90,6 +90,15 @@ public:
         }
         return nullptr;
     }
+    template <class T> std::vector<T*> findAll() const {
+        std::vector<T*> found;
+        for (const auto& d : devices_) {
+            if (auto* t = dynamic_cast<T*>(d.get())) {
+                found.push_back(t);
+            }
+        }
+        return found;
+    }
 
     std::string statusJson() const;
     void startServices();

@@ -26,6 +26,7 @@ constexpr uint32_t kDefaultDdrInitMs = 20;
 constexpr uint32_t kDefaultMemTestMs = 30;
 constexpr uint8_t kDefaultWarpHeadroom = 32;
 constexpr uint32_t kWarpFlagsMask = 0xF;
+constexpr uint32_t kLutGreyStep = 0x10101; // one step of red, green and blue
 constexpr int kWarpFlagsShift = 16;
 
 // Sync timing the measurement registers report for a 1080p60 input (pixel clocks).
@@ -153,6 +154,11 @@ void DisplayFpga::applyOptions(State& s) const {
         ch.regs[kVSyncLo] = kVSyncLow;
         for (auto& h : ch.warpHeadroom) {
             h = kDefaultWarpHeadroom;
+        }
+        // The contrast table comes up as the identity: the picture passes unchanged until
+        // a table is loaded.
+        for (int i = 0; i < DisplayFpgaState::kLutEntries; ++i) {
+            ch.lut[i] = uint32_t(i) * kLutGreyStep;
         }
     }
     s.initialised = true;
@@ -356,10 +362,11 @@ void DisplayFpga::freezeStoppedInputs(State& s, int channel, uint32_t previous, 
         if (!(stopped & (1u << buffer))) {
             continue;
         }
+        const WarpMap warp = warpMap(s, channel);
         for (int y = 0; y < kTestPictureHeight; ++y) {
             uint32_t lineAddress = (buffer << kFrameBufferShift) + (uint32_t(y) << kLineShift);
             for (int x = 0; x < kTestPictureWidth; ++x) {
-                uint32_t word = frameStoreWord(testPicturePixel(channel, x, y, frame));
+                uint32_t word = frameStoreWord(warpedTestPicturePixel(warp, channel, x, y, frame));
                 ddr_.write(channel, lineAddress + x / DdrMemory::kLanes, x % DdrMemory::kLanes, word);
             }
         }
@@ -375,7 +382,7 @@ uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, in
         int x = static_cast<int>((offset & kLineWordMask) * DdrMemory::kLanes) + lane;
         if (line < kTestPictureHeight && x < kTestPictureWidth) {
             auto frame = static_cast<uint32_t>((now - s.powerOnNs) * kTestPictureFrameRate / kNsPerSecond);
-            return frameStoreWord(testPicturePixel(channel, x, line, frame));
+            return frameStoreWord(warpedTestPicturePixel(warpMap(s, channel), channel, x, line, frame));
         }
     }
     return faultyRead(s, channel, address, lane, ddr_.read(channel, address, lane));

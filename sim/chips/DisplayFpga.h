@@ -26,6 +26,7 @@
 #include "sim/board/Board.h"
 #include "sim/board/SharedMemory.h"
 #include "sim/chips/DdrMemory.h"
+#include "sim/chips/FpgaWarp.h"
 
 namespace sim {
 
@@ -204,6 +205,8 @@ private:
     std::optional<CommandResult> outputCommand(const std::vector<std::string>& args);
     void addOutputStatus(const State& s, int channel, JsonObject& o) const;
     uint32_t faultyRead(const State& s, int channel, uint32_t address, int lane, uint32_t value) const;
+    // The warp engine's current mapping of a channel's live input.
+    WarpMap warpMap(const State& s, int channel) const;
     static std::string outputHelp();
     static std::string frameStoreHelp();
 

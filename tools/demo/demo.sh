@@ -135,6 +135,18 @@ start_gui() {
 
 controller_log() { ls -1 "$home"/log/QLM_logfile_*.log 2>/dev/null | tail -n 1; }
 
+# What both eyepiece panels show at a step of the session, left and right side by side:
+# demo-out/eyepiece-STEP.png.
+save_eyepieces() {
+    local step="$1" file="$out/eyepiece-$1.png"
+    if "$sim" snapshot both "$file" 2>"$out/eyepiece-$step.err"; then
+        rm -f "$out/eyepiece-$step.err"
+        say "eyepiece pictures ($step) in $file"
+    else
+        fail "no eyepiece pictures at step '$step' (see $out/eyepiece-$step.err)"
+    fi
+}
+
 [ -x "$bin/OstrixPi" ] || { echo "demo: build/bin/OstrixPi is missing; run ./ostrix build" >&2; exit 1; }
 install_root
 say "system root $root"
@@ -173,6 +185,7 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "the settings collection did not finish"
     fi
 fi
+save_eyepieces startup
 # Hot-plug of the camera board: the controller notices the link going and coming back and
 # gives the board every setting again once it has booted (15 s, as the real board needs).
 log="$(controller_log)"
@@ -210,6 +223,7 @@ if [ -n "$log" ]; then
         fail "the front-panel presses did not reach the GUI"
     fi
     "$sim" gui-snapshot "$out/gui-menu.png" 2>/dev/null && say "GUI picture with the menu in $out/gui-menu.png"
+    save_eyepieces menu
     press BTN1
     # The USB keypad: plugged in, the gain-up key typed, unplugged again.
     if "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10; then
@@ -242,6 +256,7 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "no GUI picture"
     fi
 fi
+save_eyepieces end
 stop_all
 log="$(controller_log)"
 say "controller log: $log"
