@@ -14,6 +14,7 @@
 #include "sim/board/EyepieceSnapshot.h"
 #include "sim/board/GuiFrame.h"
 #include "sim/chips/FpgaTestPicture.h"
+#include "tools/warpgen/WarpGenerator.h"
 
 namespace {
 
@@ -218,6 +219,33 @@ TEST_F(EyepieceTest, RightEyeDiffersFromTheLeftByTheWarpShift) {
         fpga_->setDisplayShift(RIGHT, shift, 0);
         // The offset names where each output pixel is taken from: the picture moves the other way.
         EXPECT_EQ(targetEdge(render(1)) - targetEdge(render(0)), stereo - shift) << shift;
+    }
+}
+
+// The first row below `top` where column x of the stereo target's frame is white.
+int frameTop(const sim::PanelPicture& p, int x, int top) {
+    for (int y = top; y < p.height; ++y) {
+        if (channelOf(p.at(x, y), 8) > 200) {
+            return y;
+        }
+    }
+    return -1;
+}
+
+TEST_F(EyepieceTest, LoadedRotationTiltsOnlyItsEye) {
+    // Its first lines are enough: the table's slope gives the angle.
+    put("line1.txt", warpgen::lineTable(sim::kPanelWidth, 4, 1.0));
+    ASSERT_EQ(fpga_->copyFileToSPI("line1.txt", LINE_FILE_START_ADDRESS, 32, RIGHT), 0);
+    const int span = 200; // between two columns of the target's top frame line
+    for (int c = 0; c < 2; ++c) {
+        const sim::PanelPicture p = render(c);
+        const int x = sim::testPictureTargetX(c) + 20;
+        const int tilt = frameTop(p, x + span, 400) - frameTop(p, x, 400);
+        if (c == 0) {
+            EXPECT_EQ(tilt, 0);
+        } else {
+            EXPECT_NEAR(std::abs(tilt), span * 0.01745, 1); // sin(1 degree)
+        }
     }
 }
 
