@@ -3,6 +3,7 @@
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/ImageCapture.h"
+#include "controller/core/SettingHandlers.h"
 #include "controller/core/alignment.h"
 #include "controller/core/devices.h"
 #include "controller/fpga/fpga.h"
@@ -69,8 +70,7 @@ void apply_backlight_scales() {
     if (fpga) {
         fpga->setBacklightScaling(backlightScale[LEFT_DISPLAY], backlightScale[RIGHT_DISPLAY]);
     }
-    // [fpga] set the backlight of both displays to shadow_settings[SETT_DISPLAY_BRIGHTNESS]
-    //        again.
+    apply_display_brightness();
 }
 
 void apply_stereo_separation() {

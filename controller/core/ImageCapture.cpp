@@ -306,8 +306,8 @@ int show_stored_image(int number) {
     }
     logprintf("MAIN: turn on screens for picture display\n");
     execute_mode.screenoff = 0;
-    // [display] backlight of both displays = shadow_settings[SETT_DISPLAY_BRIGHTNESS];
-    //           unblank both screens.
+    apply_display_brightness();
+    fpga->setScreenBlanking(LEFTandRIGHT, false);
     execute_mode.screensblanked = 0;
     display_message(MESS_NONE, 0);
     if (mount_usb(static_cast<unsigned>(usb_memory)) != 0) {

@@ -120,7 +120,7 @@ void switchScreensBackOn() {
     logprintf("MAIN: turning screens back on\n");
     execute_mode.screenoff = 0;
     execute_mode.hdmiInput = 1;
-    setBothBacklights(false);
+    apply_display_brightness();
     start_timeout("MAIN: SCRN:", &screenoffTimer, timeout_ms_from_seconds(screen_off_standby_timeout), 0);
     if (user_controls) {
         user_controls->ignoreKeypresses(false);
@@ -241,7 +241,7 @@ void finishSettingsCollection() {
         splash_screen(SPLASH_OFF);
     }
     if (execute_mode.testSPI) {
-        // [fpga] the overlay-store SPI test (never returns).
+        overlay_spi_test();
     }
     if (execute_mode.standbyafterpowerup) {
         execute_mode.standbyafterpowerup = 0;
@@ -584,4 +584,37 @@ void reset_main_loop_state() {
     camera_on_loop = 0;
     camera_on_error_count = 0;
     settings_collection_index = 0;
+}
+
+// ---- overlay-store SPI test ------------------------------------------------------------
+
+namespace {
+constexpr uint16_t OVERLAY_TEST_PATTERN_A = 0xAAAA;
+constexpr uint16_t OVERLAY_TEST_PATTERN_B = 0x5555;
+} // namespace
+
+int overlay_spi_test_pass() {
+    if (!fpga) {
+        return 0;
+    }
+    pixel colour;
+    logprintf("M: AAAA\n");
+    colour.set16(OVERLAY_TEST_PATTERN_A);
+    int errors = fpga->checkOverlayStore(colour);
+    logprintf("M: 5555\n");
+    colour.set16(OVERLAY_TEST_PATTERN_B);
+    return errors + fpga->checkOverlayStore(colour);
+}
+
+// For service use: it holds the controller until the run flag is cleared.
+void overlay_spi_test() {
+    if (user_controls) {
+        user_controls->user_control_led(LED_BUSY);
+    }
+    if (fpga) {
+        fpga->enablePiVideo(false);
+    }
+    while (fpga && execute_mode.run) {
+        overlay_spi_test_pass();
+    }
 }

@@ -77,5 +77,10 @@ int read_core_temperature();
 // Blanks both screens for a video mode change; the unblank timer ends it.
 void start_screen_blanking();
 
+// Service test of the overlay store over SPI: fills and checks it with two patterns,
+// over and over, while the controller runs. One pass returns the mismatching pixels.
+void overlay_spi_test();
+int overlay_spi_test_pass();
+
 // Start values of the loop state (program start, tests).
 void reset_main_loop_state();

@@ -230,7 +230,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     if (beep_cycles != 0 && audio_codec) {
         audio_codec->beep(beep_frequency, beep_cycles);
     }
-    // The FPGA's GUI colours, overlay and Pi video input are set here by their device.
+    fpga_settings_for_gui();
 
     logprintf("Main System Execution Block\n");
     if (execute_mode.run) {

@@ -81,6 +81,7 @@ constexpr int UNBLANK_DELAY_MS = 1500;
 constexpr uint32_t NEUTRAL_WHITE_BALANCE_GAIN = 256;
 
 constexpr int AWB_MESSAGE_SECONDS = 3;
+constexpr int32_t PERCENT_MAX = 100;
 constexpr int HALF_WORD_BITS = 16;
 constexpr uint32_t HALF_WORD_MASK = 0xFFFF;
 
@@ -104,6 +105,11 @@ uint32_t unsignedValue(int index) {
     return static_cast<uint32_t>(shadow_settings[index]);
 }
 
+// Percentages (transparency, contrast) are 0..100 whatever the GUI sends.
+uint8_t percent(int32_t v) {
+    return static_cast<uint8_t>(std::clamp<int32_t>(v, 0, PERCENT_MAX));
+}
+
 // Lighting levels are 0..25; the lighting control clamps larger ones.
 uint16_t level(int64_t v) {
     return v < 0 ? 0 : static_cast<uint16_t>(std::min<int64_t>(v, UINT16_MAX));
@@ -120,7 +126,9 @@ void setLensPower(int index) {
 
 void setDigitalZoom(int index) {
     logprintf("MAIN: Digital Zoom %d\n", value(SETT_DIGITALZOOM));
-    // [fpga] digital zoom = v.
+    if (fpga) {
+        fpga->digitalZoom(unsignedValue(SETT_DIGITALZOOM));
+    }
 }
 
 void setSound(int index) {
@@ -142,37 +150,50 @@ void setSound(int index) {
 
 void setCrosshairSize(int index) {
     logprintf("MAIN: Crosshair Size\n");
-    // [fpga] crosshair size = v.
+    if (fpga) {
+        fpga->setCrosshairSize(unsignedValue(SETT_UI_CROSSHAIRSIZE));
+    }
 }
 
 void setCrosshairColour(int index) {
     logprintf("MAIN: Crosshair Colour %d\n", value(SETT_UI_CROSSHAIRCOLOUR));
-    // [fpga] crosshair colour = the colour crosshair_colour(v) gives, if it gives one.
+    uint32_t rgb = 0;
+    if (fpga && crosshair_colour(value(SETT_UI_CROSSHAIRCOLOUR), &rgb)) {
+        fpga->setCrosshairColour(pixel(rgb));
+    }
 }
 
 void setMenuPosition(int index) {
     logprintf("GUI Menu Position %d\n", value(SETT_UI_MENUPOSITION));
-    // [fpga] overlay (menu) position = v.
+    if (fpga) {
+        fpga->setGUIPosition(unsignedValue(SETT_UI_MENUPOSITION));
+    }
 }
 
 void setTransparency(int index) {
     logprintf("GUI Transparency %d\n", value(SETT_UI_TRANSPARENCY));
-    // [fpga] menu background transparency = v.
+    if (fpga) {
+        fpga->setMenubgtransparency(percent(value(SETT_UI_TRANSPARENCY)));
+    }
 }
 
 void setDisplayBrightness(int index) {
     logprintf("DISPLAY Brightness Settings\n");
-    // [fpga] backlight of both displays = v.
+    apply_display_brightness();
 }
 
 void setDisplayContrast(int index) {
     logprintf("DISPLAY Contrast Settings\n");
-    // [fpga] contrast of LEFTandRIGHT = v.
+    if (fpga) {
+        fpga->setContrast(LEFTandRIGHT, percent(value(SETT_DISPLAY_CONTRAST)));
+    }
 }
 
 void setDisplaySharpness(int index) {
     logprintf("DISPLAY Sharpness Settings\n");
-    // [fpga] sharpness = v.
+    if (fpga) {
+        fpga->setSharpness(static_cast<uint8_t>(std::clamp<int32_t>(value(SETT_DISPLAY_SHARPNESS), 0, UINT8_MAX)));
+    }
 }
 
 // --- camera -----------------------------------------------------------------------------
@@ -638,6 +659,12 @@ time_t newDateFrom(time_t now, int day, int month, int year, int hours, int minu
 
 time_t newDate(int day, int month, int year, int hours, int minutes, int seconds) {
     return newDateFrom(time(nullptr), day, month, year, hours, minutes, seconds);
+}
+
+void apply_display_brightness() {
+    if (fpga) {
+        fpga->setBacklightBrightness(LEFTandRIGHT, unsignedValue(SETT_DISPLAY_BRIGHTNESS), false);
+    }
 }
 
 void reset_setting_state() {

@@ -51,5 +51,8 @@ time_t newDate(int day, int month, int year, int hours, int minutes, int seconds
 // As newDate, from a given current time.
 time_t newDateFrom(time_t now, int day, int month, int year, int hours, int minutes, int seconds);
 
+// Sets the backlight of both displays to the display brightness setting.
+void apply_display_brightness();
+
 // Start values of everything above (program start, tests).
 void reset_setting_state();

@@ -380,3 +380,16 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
     logprintf("MAIN: at_wakeup complete\n");
     return std::nullopt;
 }
+
+// The GUI reaches the eyepieces only through the FPGA's overlay: its background colour is
+// keyed out, the menu background tinted, and the Pi's video input mixed in.
+void fpga_settings_for_gui() {
+    if (!fpga) {
+        return;
+    }
+    logprintf("FPGA Settings for GUI\n");
+    fpga->setGUIbgcolour(pixel(guibgcolour));
+    fpga->setMenubgcolour(pixel(menubgcolour));
+    fpga->enableVideoOverlay(true);
+    fpga->enablePiVideo(true);
+}

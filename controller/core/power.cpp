@@ -41,11 +41,8 @@ void suspendFrontPanelPolling(bool suspend) {
 
 // Both displays' backlights, left then right.
 void setBacklights(unsigned percent, bool off) {
-    if (!fpga || !power_hooks.backlight) {
-        return;
-    }
-    for (int c = LEFT; c <= RIGHT; ++c) {
-        power_hooks.backlight(c, percent, off);
+    if (fpga) {
+        fpga->setBacklightBrightness(LEFTandRIGHT, percent, off);
     }
 }
 

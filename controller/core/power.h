@@ -9,13 +9,8 @@
 #include <functional>
 #include <string>
 
-// Steps that belong to devices whose code lives elsewhere (display output, HDMI chips,
-// video bridges, USB memory). Each is called only when set; an unset one is skipped, so
-// that a board or build without the device still changes state cleanly.
+// Stand-ins for the video bridges' own steps (tests); while unset, the bridges are used.
 struct PowerHooks {
-    // Sets one display's backlight to `percent` of full brightness, or dark when `off`.
-    std::function<void(int channel, unsigned percent, bool off)> backlight;
-    // Replace the video bridges' own steps (the bridges are used when these are unset).
     // Configures one channel's display video bridge again.
     std::function<void(int channel)> configure_bridge;
     // Shows `image` as the splash screen of one channel's bridge; "" switches it off.

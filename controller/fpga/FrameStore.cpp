@@ -140,13 +140,19 @@ void ostrixFpga::freezeFrame(unsigned freeze) {
     }
 }
 
-// The magnifier icon's slot records that zoom is on; drawing it is the overlay store's.
+// The magnifier icon shows while zoom is on.
 void ostrixFpga::digitalZoom(unsigned enable) {
     for (int c = LEFT; c <= RIGHT; ++c) {
         shadowCR[c].bits.DigitalZoomEnable = enable ? 1 : 0;
     }
     writeBothControls();
-    icons[icon_magnifier].visible = enable != 0;
+    if (!enable) {
+        hideStatusIcon(icon_magnifier);
+        return;
+    }
+    icons[icon_magnifier].visible = true;
+    repositionIcons();
+    refreshIcons();
 }
 
 // One store line of the selected eye, or the left line followed by the right one.

@@ -137,8 +137,8 @@ ostrixFpga::ostrixFpga(const std::string& fpga_file, bool assertReset) {
     iHorizontalInvert = false;
     iVerticalInvert = false;
 
-    // The icon slots start empty; the overlay store code loads the four icon images here.
     clearIcons();
+    loadIcons();
 
     backlightScale[LEFT] = backlightScale[RIGHT] = 100;
     png_compression = PNG_COMPRESSION_MAX;
@@ -156,8 +156,11 @@ ostrixFpga::~ostrixFpga() {
 
 void ostrixFpga::resetShadows() {
     shadowMenuTransparency = 0;
+    shadowMenuBGColour = pixel();
+    shadowGuiBGColour = pixel();
     shadowContrastPercent = 0;
     shadowSharpness = 0;
+    crosshairColour = pixel();
     crosshairSize = 0;
     guiPosition = 1;
     for (int c = LEFT; c <= RIGHT; ++c) {
@@ -437,11 +440,20 @@ void ostrixFpga::wake_up() {
     shadowCR[LEFT].bits.BlankVideoOut = 0;
     shadowCR[RIGHT].bits.BlankVideoOut = 0;
     writeBothControls();
-    // Replayed from the shadows in this order: the GUI and menu colours, the menu
-    // transparency and position (overlay store code), then the frame-store enables,
-    // then crosshair, contrast and sharpness (display output code), then the geometry.
+    // Everything the FPGA lost in standby is replayed from the shadows.
+    setGUIbgcolour(shadowGuiBGColour);
+    setMenubgcolour(shadowMenuBGColour);
+    setMenubgtransparency(static_cast<uint8_t>(shadowMenuTransparency));
+    setGUIPosition(guiPosition);
+    // Filling the store with the key colour wiped the icons; the visible ones come back.
+    refreshIcons();
     frameStoreInputEnable(FRAME_STORE_ALL);
     frameStoreOutputEnable(FRAME_STORE_ALL);
+    setCrosshairColour(crosshairColour);
+    setCrosshairSize(crosshairSize);
+    setContrast(LEFT, static_cast<uint8_t>(shadowContrastPercent));
+    setContrast(RIGHT, static_cast<uint8_t>(shadowContrastPercent));
+    setSharpness(static_cast<uint8_t>(shadowSharpness));
     setDisplayShift(LEFT, shadowWarpPixelSourceOffset[LEFT], shadowWarpLineSourceOffset[LEFT]);
     setDisplayShift(RIGHT, shadowWarpPixelSourceOffset[RIGHT], shadowWarpLineSourceOffset[RIGHT]);
     setDisplayRotation(LEFT, shadowWarpRotation[LEFT]);
@@ -516,7 +528,3 @@ void ostrixFpga::setSaveImageOrientation(bool horizontal_invert, bool vertical_i
     iVerticalInvert = vertical_invert;
 }
 
-void ostrixFpga::setBacklightScaling(unsigned leftscale, unsigned rightscale) {
-    backlightScale[LEFT] = leftscale;
-    backlightScale[RIGHT] = rightscale;
-}

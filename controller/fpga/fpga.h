@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "common/channel.h"
 #include "common/timeout.h"
 #include "controller/core/pin_nums.h"
+#include "controller/image/pixel.h"
 
 // A per-channel operation treats channel i as selected when its argument is i or
 // LEFTandRIGHT; left is handled before right.
@@ -202,8 +204,8 @@ union STATUS_REG_UNION {
 static_assert(sizeof(CONTROL_REG_UNION) == 4 && sizeof(OVERLAY_REG_UNION) == 4 &&
               sizeof(FRAME_STORE_ENABLE_UNION) == 4 && sizeof(STATUS_REG_UNION) == 4);
 
-// One icon slot of the overlay store. Loading and drawing the bitmaps belong to the
-// overlay store code; the set-up modes only decide which slots are visible.
+// One icon slot of the overlay store: the bitmap held in the order the store receives
+// it (pixels swapped in pairs), drawn with every `background` pixel left see-through.
 enum icon_id_t {
     icon_magnifier = 0,
     icon_alignmentmode = 1,
@@ -214,10 +216,29 @@ constexpr int MAX_ICONS = 4;
 struct ICON_STRUCT {
     uint32_t width = 0;
     uint32_t height = 0;
+    std::unique_ptr<pixel[]> bitmap; // width x height; null when the slot is empty
     bool visible = false;
     uint32_t xpos = 0;
     uint32_t ypos = 0;
+    pixel background;
 };
+
+// Overlay store geometry: RGB565 pixels, eight to a DDR word, 512 words a line.
+constexpr int OVERLAY_WIDTH = 1920;
+constexpr int OVERLAY_HEIGHT = 1080;
+constexpr uint32_t OVERLAY_LINE_PITCH = 512;
+constexpr int OVERLAY_QUADRANTS = 4;
+
+// readICON results besides 0 and -1.
+constexpr int ICON_SLOT_OUT_OF_RANGE = 44;
+constexpr int ICON_IMAGE_TOO_LARGE = 75;
+
+// Reads an icon picture into a slot (emptied first): 0, ICON_IMAGE_TOO_LARGE, or -1 when
+// the file is not a readable PNG. The size is checked before the bitmap is allocated.
+int readIconImage(const std::string& pngfile, ICON_STRUCT& icon);
+
+// Sharpness values above this are kept but not written.
+constexpr uint32_t SHARPNESS_MAX = 5;
 
 struct WarpTable;
 
@@ -290,15 +311,37 @@ public:
     void displayWarpDebug();
     void alignmentmode(unsigned mode);
 
-    // Display output stage used by the HDMI input handling and the signal-loss sequence:
-    // backlight, blanking, 3D formats, sync polarity and the HDMI transmitter output.
+    // Overlay store, icons and the GUI's colours and position.
+    void setGUIbgcolour(pixel colour);
+    void setMenubgcolour(pixel colour);
+    void setMenubgtransparency(uint8_t percent);
+    void setGUIPosition(unsigned position);
+    int readICON(int iconNo, const std::string& pngfile);
+    int renderIcon(int iconNo, uint32_t xpos, uint32_t ypos);
+    int hideIcon(int iconNo);
+    void refreshIcons();
+    void repositionIcons();
+    void display_bitmap(uint32_t xoffs, uint32_t yoffs, uint32_t height, uint32_t width, const pixel* bitmap,
+                        pixel transparentcolour);
+    void erase_bitmap(uint32_t xoffs, uint32_t yoffs, uint32_t height, uint32_t width, pixel colour);
+    void fillOverlayStoreQuadrant(unsigned quadrant, pixel colour, bool testpattern);
+    int checkOverlayStore(pixel colour);
+
+    // Display output: backlight, contrast, sharpness, crosshair, blanking, 3D modes, sync
+    // polarity and the output and input enables.
     void setBacklightBrightness(int channel, unsigned brightnessPercent, bool off);
+    void setContrast(int channel, uint8_t contrastPercent);
+    void setSharpness(uint8_t sharpness);
+    void setCrosshairColour(pixel colour);
+    void setCrosshairSize(unsigned size);
     void setScreenBlanking(int channel, bool on);
     void set3DMode(unsigned mode);
     void setOutput3DMode(unsigned mode);
     void setSyncPolarity(bool VSyncActiveHigh, bool HSyncActiveHigh);
     void syncPolarityUpdate();
     void enableHDMITx(int channel, unsigned connected);
+    void enablePiVideo(bool enable);
+    void enableVideoOverlay(bool enable);
 
     // Read-only views for the controller and tests.
     const CONTROL_REG_UNION& controlShadow(int c) const { return shadowCR[c]; }
@@ -309,6 +352,14 @@ public:
     float warpRotation(int c) const { return shadowWarpRotation[c]; }
     const ICON_STRUCT& icon(int i) const { return icons[i]; }
     unsigned backlightScaling(int c) const { return backlightScale[c]; }
+    pixel guiBgColour() const { return shadowGuiBGColour; }
+    pixel menuBgColour() const { return shadowMenuBGColour; }
+    uint32_t menuTransparency() const { return shadowMenuTransparency; }
+    uint32_t menuPosition() const { return guiPosition; }
+    uint32_t contrastPercent() const { return shadowContrastPercent; }
+    uint32_t sharpness() const { return shadowSharpness; }
+    pixel crosshairColourShadow() const { return crosshairColour; }
+    uint32_t crosshairSizeShadow() const { return crosshairSize; }
     int pngCompression() const { return png_compression; }
     bool horizontalInvert() const { return iHorizontalInvert; }
     bool verticalInvert() const { return iVerticalInvert; }
@@ -331,15 +382,25 @@ private:
                             const char* pixelNote, int channel);
     void extractFromZip(const std::string& member, const char* temp_name);
     void readStoreLine(int channel, int line, uint32_t* words);
+    void loadIcons();
+    void hideStatusIcon(int iconNo);
+    void writeScaledBackground();
+    void sendOverlayRows(uint32_t xoffs, uint32_t yoffs, uint32_t height, uint32_t width,
+                         const std::function<uint16_t(uint32_t row, uint32_t column)>& colourAt,
+                         pixel padding);
+    void overlayTestLine(pixel colour, bool testpattern, uint16_t* line) const;
     void writeStoreLine(int channel, int line, const uint32_t* words);
 
     int spifd = -1;
     std::string warp_line_filename[2];
     std::string warp_pixel_filename[2];
     std::string warp_zip_filename;
+    pixel crosshairColour;
     uint32_t crosshairSize = 0;
     CONTROL_REG_UNION shadowCR[2] = {};
     OVERLAY_REG_UNION shadowOVERLAY[2] = {};
+    pixel shadowMenuBGColour;
+    pixel shadowGuiBGColour;
     uint32_t shadowMenuTransparency = 0;
     uint32_t shadowContrastPercent = 0;
     uint32_t shadowSharpness = 0;

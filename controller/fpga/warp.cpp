@@ -278,23 +278,23 @@ void ostrixFpga::alignmentmode(unsigned mode) {
     logprintf("F:alignmentmode %d\n", mode);
     switch (mode) {
     case 1:
-        icons[icon_brightnessmode].visible = false;
+        hideStatusIcon(icon_brightnessmode);
         icons[icon_alignmentmode].visible = true;
         break;
     case 2:
-        icons[icon_alignmentmode].visible = false;
+        hideStatusIcon(icon_alignmentmode);
         icons[icon_divergentmode].visible = true;
         break;
     case 3:
-        icons[icon_divergentmode].visible = false;
+        hideStatusIcon(icon_divergentmode);
         icons[icon_brightnessmode].visible = true;
         break;
     default:
-        icons[icon_alignmentmode].visible = false;
-        icons[icon_divergentmode].visible = false;
-        icons[icon_brightnessmode].visible = false;
+        hideStatusIcon(icon_alignmentmode);
+        hideStatusIcon(icon_divergentmode);
+        hideStatusIcon(icon_brightnessmode);
         return;
     }
-    // The overlay store code erases hidden icons and repositions and redraws the
-    // visible ones here.
+    repositionIcons();
+    refreshIcons();
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "sim/board/ControlServer.h"
+#include "sim/board/EyepieceSnapshot.h"
 #include "sim/board/GuiFrame.h"
 #include "sim/board/Json.h"
 
@@ -18,7 +19,6 @@ std::atomic<Board*> currentBoard{nullptr};
 constexpr const char* kVolatileFolder = "/run/ostrix-sim/";
 constexpr const char* kPersistentFolder = "/var/lib/ostrix-sim/";
 constexpr const char* kThermalZone = "/sys/class/thermal/thermal_zone0/temp";
-constexpr const char* kGuiFrameFile = "gui-frame.raw";
 
 std::string trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -143,6 +143,7 @@ std::string Board::statusJson() const {
 CommandResult Board::execute(const std::vector<std::string>& args) {
     if (args.empty() || args[0] == "help") {
         std::string help = kBoardHelp;
+        help += kSnapshotHelp;
         for (const auto& d : devices_) {
             help += d->help();
         }
@@ -172,6 +173,9 @@ CommandResult Board::execute(const std::vector<std::string>& args) {
         }
         std::string error = writeGuiSnapshot(volatilePath(kGuiFrameFile), args[1]);
         return {error.empty(), error.empty() ? "" : error + "\n"};
+    }
+    if (cmd == "snapshot") {
+        return snapshotCommand(*this, args);
     }
     for (const auto& d : devices_) {
         if (auto result = d->command(args)) {

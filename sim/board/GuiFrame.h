@@ -11,6 +11,8 @@ namespace sim {
 
 constexpr char kGuiFrameMagic[8] = {'O', 'S', 'T', 'R', 'I', 'X', 'F', 'B'};
 constexpr uint32_t kMaxGuiFrameSide = 8192;
+// Its name in the board's volatile folder.
+constexpr const char* kGuiFrameFile = "gui-frame.raw";
 
 struct GuiFrame {
     uint32_t width = 0;

@@ -26,6 +26,7 @@ constexpr uint32_t kDefaultDdrInitMs = 20;
 constexpr uint32_t kDefaultMemTestMs = 30;
 constexpr uint8_t kDefaultWarpHeadroom = 32;
 constexpr uint32_t kWarpFlagsMask = 0xF;
+constexpr uint32_t kLutGreyStep = 0x10101; // one step of red, green and blue
 constexpr int kWarpFlagsShift = 16;
 
 // Sync timing the measurement registers report for a 1080p60 input (pixel clocks).
@@ -153,6 +154,11 @@ void DisplayFpga::applyOptions(State& s) const {
         ch.regs[kVSyncLo] = kVSyncLow;
         for (auto& h : ch.warpHeadroom) {
             h = kDefaultWarpHeadroom;
+        }
+        // The contrast table comes up as the identity: the picture passes unchanged until
+        // a table is loaded.
+        for (int i = 0; i < DisplayFpgaState::kLutEntries; ++i) {
+            ch.lut[i] = uint32_t(i) * kLutGreyStep;
         }
     }
     s.initialised = true;
@@ -356,10 +362,11 @@ void DisplayFpga::freezeStoppedInputs(State& s, int channel, uint32_t previous, 
         if (!(stopped & (1u << buffer))) {
             continue;
         }
+        const WarpMap warp = warpMap(s, channel);
         for (int y = 0; y < kTestPictureHeight; ++y) {
             uint32_t lineAddress = (buffer << kFrameBufferShift) + (uint32_t(y) << kLineShift);
             for (int x = 0; x < kTestPictureWidth; ++x) {
-                uint32_t word = frameStoreWord(testPicturePixel(channel, x, y, frame));
+                uint32_t word = frameStoreWord(warpedTestPicturePixel(warp, channel, x, y, frame));
                 ddr_.write(channel, lineAddress + x / DdrMemory::kLanes, x % DdrMemory::kLanes, word);
             }
         }
@@ -375,10 +382,10 @@ uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, in
         int x = static_cast<int>((offset & kLineWordMask) * DdrMemory::kLanes) + lane;
         if (line < kTestPictureHeight && x < kTestPictureWidth) {
             auto frame = static_cast<uint32_t>((now - s.powerOnNs) * kTestPictureFrameRate / kNsPerSecond);
-            return frameStoreWord(testPicturePixel(channel, x, line, frame));
+            return frameStoreWord(warpedTestPicturePixel(warpMap(s, channel), channel, x, line, frame));
         }
     }
-    return ddr_.read(channel, address, lane);
+    return faultyRead(s, channel, address, lane, ddr_.read(channel, address, lane));
 }
 
 uint32_t DisplayFpga::portRead(State& s, int channel, int64_t now) {
@@ -391,14 +398,14 @@ uint32_t DisplayFpga::portRead(State& s, int channel, int64_t now) {
     return v;
 }
 
+// Each 32-bit lane lands as it arrives (the port has byte enables), so a burst that ends
+// part-way through a word, as a short overlay row does, keeps what it sent.
 void DisplayFpga::portWrite(State& s, int channel, int lane, uint32_t value) {
     auto& ch = s.channels[channel];
     ch.staged[lane] = value;
+    ddr_.write(channel, ch.writeAddress, lane, value);
     ch.writeLane = static_cast<uint8_t>(lane + 1);
     if (ch.writeLane == DdrMemory::kLanes) {
-        for (int i = 0; i < DdrMemory::kLanes; ++i) {
-            ddr_.write(channel, ch.writeAddress, i, ch.staged[i]);
-        }
         ch.writeAddress = (ch.writeAddress + 1) & DdrMemory::kAddressMask;
         ch.writeLane = 0;
         ch.writes++;
@@ -513,6 +520,7 @@ std::string DisplayFpga::channelStatus(const State& s, int channel, int64_t now)
     o.add("crosshair_enable", static_cast<int>(ch.regs[kCrosshairEnable]));
     o.add("crosshair_colour", hex(ch.regs[kCrosshairColour]));
     o.add("sharpness", static_cast<int>(ch.regs[kSharpness]));
+    addOutputStatus(s, channel, o);
     o.add("status", hex(status(s, channel, now)));
     o.add("ddr_write_address", hex(ch.writeAddress));
     o.add("ddr_read_address", hex(ch.readAddress));
@@ -548,6 +556,7 @@ void DisplayFpga::addStatus(JsonObject& status) const {
     faults.add("ddr_never_ready", s.ddrNeverReady);
     faults.add("memtest_fail_mask", static_cast<int>(s.memTestFailMask));
     faults.add("config_fails", s.configFails);
+    faults.add("ddr_faults", static_cast<int>(s.ddrFaultCount));
     o.addRaw("faults", faults.str());
     o.addRaw("left", channelStatus(s, 0, now));
     o.addRaw("right", channelStatus(s, 1, now));
@@ -555,7 +564,7 @@ void DisplayFpga::addStatus(JsonObject& status) const {
 }
 
 std::string DisplayFpga::help() const {
-    return kHelp + frameStoreHelp();
+    return kHelp + outputHelp() + frameStoreHelp();
 }
 
 std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>& args) {
@@ -564,6 +573,9 @@ std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>
     }
     if (args.empty() || args[0] != "fpga") {
         return std::nullopt;
+    }
+    if (auto result = outputCommand(args)) {
+        return result;
     }
     const CommandResult usage{false, std::string("usage:\n") + kHelp};
     if (args.size() < 3) {

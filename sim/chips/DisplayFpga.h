@@ -14,7 +14,8 @@
 // An unconfigured FPGA leaves MISO high: every byte reads 0xFF.
 //
 // Test side: faults (version 0xFF, status stuck at 0x0A, DDR never ready, memory test
-// failure, configuration failure, frozen Pi video input), register and DDR inspection.
+// failure, configuration failure, frozen Pi video input, DDR bits stuck at one), register
+// and DDR inspection, the measured input sync times, the overlay store as a picture.
 #pragma once
 
 #include <array>
@@ -25,6 +26,7 @@
 #include "sim/board/Board.h"
 #include "sim/board/SharedMemory.h"
 #include "sim/chips/DdrMemory.h"
+#include "sim/chips/FpgaWarp.h"
 
 namespace sim {
 
@@ -83,8 +85,17 @@ constexpr int kConfDonePin = 39;
 
 struct DisplayFpgaState {
     static constexpr uint32_t kMagic = 0x4F465047; // "OFPG"
-    static constexpr uint32_t kVersion = 1;
+    static constexpr uint32_t kVersion = 2;
     static constexpr int kLutEntries = 256;
+    static constexpr int kMaxDdrFaults = 8;
+
+    // DDR bits that read as one at one address of one channel.
+    struct DdrFault {
+        uint32_t channel = 0;
+        uint32_t address = 0;
+        uint32_t lane = 0;
+        uint32_t stuckOnes = 0;
+    };
 
     struct Channel {
         uint32_t regs[fpga_regs::kRegisters] = {};
@@ -123,6 +134,8 @@ struct DisplayFpgaState {
     uint32_t mipiResets = 0;
     uint64_t transfers = 0;
     Channel channels[2];
+    uint32_t ddrFaultCount = 0;
+    DdrFault ddrFaults[kMaxDdrFaults];
 };
 
 class DisplayFpga : public Device {
@@ -158,6 +171,19 @@ public:
     std::string saveFrameStore(int channel, const std::string& path) const;
     // True while the store follows the live input (not frozen).
     bool frameStoreLive(int channel) const;
+    // One RGB565 pixel of a channel's overlay store, as the panel shows it (the first of
+    // each pair of pixels sits in the low half of its 32-bit unit).
+    uint16_t overlayPixel(int channel, int x, int y) const;
+    // Writes a channel's overlay store as an 8-bit RGB picture; an error text or empty.
+    std::string saveOverlay(int channel, const std::string& path) const;
+    // Bits that read as one from then on at a DDR address (a faulty memory cell); false
+    // when no more faults can be held.
+    bool addDdrFault(int channel, uint32_t address, int lane, uint32_t stuckOnes);
+    void clearDdrFaults();
+    // One entry of a channel's contrast table.
+    uint32_t lutEntry(int channel, int index) const;
+    // The measured input sync times: high and low parts of HSync and VSync.
+    void setSyncTimes(int channel, uint32_t hsyncHigh, uint32_t hsyncLow, uint32_t vsyncHigh, uint32_t vsyncLow);
 
 private:
     using State = DisplayFpgaState;
@@ -176,6 +202,12 @@ private:
     void resetRegisters(State& s);
     std::string channelStatus(const State& s, int channel, int64_t now) const;
     std::optional<CommandResult> frameStoreCommand(const std::vector<std::string>& args);
+    std::optional<CommandResult> outputCommand(const std::vector<std::string>& args);
+    void addOutputStatus(const State& s, int channel, JsonObject& o) const;
+    uint32_t faultyRead(const State& s, int channel, uint32_t address, int lane, uint32_t value) const;
+    // The warp engine's current mapping of a channel's live input.
+    WarpMap warpMap(const State& s, int channel) const;
+    static std::string outputHelp();
     static std::string frameStoreHelp();
 
     Board& board_;

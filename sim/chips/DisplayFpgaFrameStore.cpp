@@ -18,7 +18,8 @@ constexpr uint32_t kOpaque = 0xFF000000;
 constexpr uint32_t kShownBufferInput = 1; // input enable bit of buffer 0
 
 const char* kFrameStoreHelp =
-    "framestore save left|right FILE.png   writes what a channel's frame store holds\n";
+    "framestore save left|right FILE.png   writes what a channel's frame store holds\n"
+    "framestore save --overlay left|right FILE.png   writes a channel's overlay store\n";
 
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -65,6 +66,10 @@ std::string DisplayFpga::frameStoreHelp() {
 }
 
 std::optional<CommandResult> DisplayFpga::frameStoreCommand(const std::vector<std::string>& args) {
+    if (args.size() == 5 && args[1] == "save" && args[2] == "--overlay" && (args[3] == "left" || args[3] == "right")) {
+        std::string error = saveOverlay(args[3] == "left" ? 0 : 1, args[4]);
+        return CommandResult{error.empty(), error.empty() ? "" : error + "\n"};
+    }
     if (args.size() != 4 || args[1] != "save" || (args[2] != "left" && args[2] != "right")) {
         return CommandResult{false, std::string("usage: ") + kFrameStoreHelp};
     }

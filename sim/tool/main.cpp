@@ -25,7 +25,8 @@ void usage(FILE* out) {
 // to the program that hosts the board.
 void absolutePaths(std::vector<std::string>& args) {
     bool names = (args.size() == 4 && args[0] == "framestore" && args[1] == "save") ||
-                 (args.size() == 2 && args[0] == "gui-snapshot");
+                 (args.size() == 2 && args[0] == "gui-snapshot") ||
+                 (args.size() == 3 && args[0] == "snapshot");
     if (names && !args.back().empty()) {
         args.back() = std::filesystem::absolute(args.back()).string();
     }

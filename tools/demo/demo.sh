@@ -160,6 +160,18 @@ start_gui() {
 
 controller_log() { ls -1 "$home"/log/QLM_logfile_*.log 2>/dev/null | tail -n 1; }
 
+# What both eyepiece panels show at a step of the session, left and right side by side:
+# demo-out/eyepiece-STEP.png.
+save_eyepieces() {
+    local step="$1" file="$out/eyepiece-$1.png"
+    if "$sim" snapshot both "$file" 2>"$out/eyepiece-$step.err"; then
+        rm -f "$out/eyepiece-$step.err"
+        say "eyepiece pictures ($step) in $file"
+    else
+        fail "no eyepiece pictures at step '$step' (see $out/eyepiece-$step.err)"
+    fi
+}
+
 [ -x "$bin/OstrixPi" ] || { echo "demo: build/bin/OstrixPi is missing; run ./ostrix build" >&2; exit 1; }
 install_root
 say "system root $root"
@@ -208,6 +220,7 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "the settings collection did not finish"
     fi
 fi
+save_eyepieces startup
 # Hot-plug of the camera board: the controller notices the link going and coming back and
 # gives the board every setting again once it has booted (15 s, as the real board needs).
 log="$(controller_log)"
@@ -296,6 +309,7 @@ if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
         if wait_for_count "$gui_console" "GUI: Sent message a0000035" $((gain_sent + 1)) 10 &&
             wait_for_count "$log" "CB:setGain " $((gain_lines + 1)) 10; then
             say "camera gain raised in the menu: $(grep -F "CB:setGain " "$log" | tail -n 1 | sed 's/.*CB:/CB:/')"
+            save_eyepieces menu
         else
             fail "the gain raised in the menu did not reach the camera board"
         fi
@@ -335,6 +349,7 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "no GUI picture"
     fi
 fi
+save_eyepieces end
 stop_all
 log="$(controller_log)"
 say "controller log: $log"

@@ -1,0 +1,259 @@
+// What the eyepiece panels show, driven through the controller's FPGA class and rendered
+// from the simulated board's state: output controls, the GUI mixing, the crosshair and
+// the warp shift.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+
+#include "FpgaFixture.h"
+#include "sim/board/EyepieceSnapshot.h"
+#include "sim/board/GuiFrame.h"
+#include "sim/chips/FpgaTestPicture.h"
+#include "tools/warpgen/WarpGenerator.h"
+
+namespace {
+
+constexpr uint32_t kKey = 0x008080;
+constexpr uint32_t kMenu = 0x8B8B8B;
+constexpr uint32_t kText = 0xFFFFFF;
+constexpr int kGuiWidth = 800;
+constexpr int kGuiHeight = 480;
+// Blocks of the GUI frame: key colour everywhere but a menu background block and a text block.
+// They lie below the colour bars, where the video is a dark ramp.
+constexpr int kMenuBlock[4] = {100, 300, 200, 400}; // x0, y0, x1, y1
+constexpr int kTextBlock[4] = {300, 300, 400, 400};
+// A video pixel far from the menu, the icons and the crosshair.
+constexpr int kVideoX = 1500, kVideoY = 900;
+
+int channelOf(uint32_t argb, int shift) {
+    return int((argb >> shift) & 0xFF);
+}
+
+bool within(uint32_t a, uint32_t b, int tolerance) {
+    for (int shift : {16, 8, 0}) {
+        if (std::abs(channelOf(a, shift) - channelOf(b, shift)) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool inside(const int (&block)[4], int x, int y) {
+    return x >= block[0] && x < block[2] && y >= block[1] && y < block[3];
+}
+
+class EyepieceTest : public FpgaTest {
+protected:
+    void SetUp() override {
+        FpgaTest::SetUp();
+        fpga_ = makeFpga(false);
+        fpga_->setBacklightBrightness(LEFTandRIGHT, 100, false);
+    }
+
+    sim::PanelPicture render(int channel) {
+        sim::PanelPicture p;
+        EXPECT_EQ(sim::renderEyepiece(board(), channel, p), "");
+        return p;
+    }
+
+    // The GUI's frame as the Pi hands it to the board.
+    void writeGuiFrame() {
+        std::ofstream out(board().volatilePath(sim::kGuiFrameFile), std::ios::binary | std::ios::trunc);
+        out.write(sim::kGuiFrameMagic, sizeof sim::kGuiFrameMagic);
+        const uint32_t size[2] = {kGuiWidth, kGuiHeight}; // little-endian on this host
+        out.write(reinterpret_cast<const char*>(size), sizeof size);
+        for (int y = 0; y < kGuiHeight; ++y) {
+            for (int x = 0; x < kGuiWidth; ++x) {
+                uint32_t p = 0xFF000000 | (inside(kMenuBlock, x, y)   ? kMenu
+                                           : inside(kTextBlock, x, y) ? kText
+                                                                      : kKey);
+                out.write(reinterpret_cast<const char*>(&p), sizeof p);
+            }
+        }
+    }
+
+    void showGui(unsigned transparency) {
+        fpga_->setGUIbgcolour(kKey);
+        fpga_->setMenubgcolour(kMenu);
+        fpga_->setMenubgtransparency(static_cast<uint8_t>(transparency));
+        fpga_->setGUIPosition(1);
+        fpga_->enableVideoOverlay(true);
+        fpga_->enablePiVideo(true);
+        writeGuiFrame();
+    }
+
+    std::unique_ptr<ostrixFpga> fpga_;
+};
+
+struct OutputCase {
+    const char* name;
+    std::function<void(ostrixFpga&)> apply;
+    int leftLevel, rightLevel; // expected brightness of the video pixel, in 1/255 of normal
+};
+
+class EyepieceOutputTest : public EyepieceTest, public testing::WithParamInterface<OutputCase> {};
+
+TEST_P(EyepieceOutputTest, BlankingAndBacklightScaleThePicture) {
+    const sim::PanelPicture before[2] = {render(0), render(1)};
+    GetParam().apply(*fpga_);
+    const int levels[2] = {GetParam().leftLevel, GetParam().rightLevel};
+    for (int c = 0; c < 2; ++c) {
+        const sim::PanelPicture after = render(c);
+        const uint32_t was = before[c].at(kVideoX, kVideoY);
+        ASSERT_GT(channelOf(was, c == 0 ? 16 : 0), 100) << "the video is visible to begin with";
+        for (int shift : {16, 8, 0}) {
+            EXPECT_NEAR(channelOf(after.at(kVideoX, kVideoY), shift), channelOf(was, shift) * levels[c] / 255,
+                        1)
+                << GetParam().name << " channel " << c;
+        }
+        if (levels[c] == 0) {
+            EXPECT_EQ(std::count(after.argb.begin(), after.argb.end(), 0xFF000000u),
+                      ptrdiff_t(after.argb.size()))
+                << GetParam().name << ": every pixel black";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, EyepieceOutputTest,
+    testing::Values(OutputCase{"blank left", [](ostrixFpga& f) { f.setScreenBlanking(LEFT, true); }, 0, 255},
+                    OutputCase{"blank and unblank",
+                               [](ostrixFpga& f) {
+                                   f.setScreenBlanking(LEFTandRIGHT, true);
+                                   f.setScreenBlanking(LEFTandRIGHT, false);
+                               },
+                               255, 255},
+                    // 50 % is level 130 of 255.
+                    OutputCase{"backlight half",
+                               [](ostrixFpga& f) { f.setBacklightBrightness(RIGHT, 50, false); }, 255, 130},
+                    OutputCase{"backlight off",
+                               [](ostrixFpga& f) { f.setBacklightBrightness(LEFTandRIGHT, 0, true); }, 0, 0}),
+    [](const testing::TestParamInfo<OutputCase>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(EyepieceTest, GuiKeyColourShowsTheVideoAndItsMenuBackgroundIsTintedByTheTransparency) {
+    const sim::PanelPicture video = render(0);
+    struct Case {
+        unsigned percent;
+        bool menuIsOpaque, menuIsVideo;
+    };
+    for (const Case& k : {Case{0, true, false}, Case{50, false, false}, Case{100, false, true}}) {
+        showGui(k.percent);
+        const sim::PanelPicture mixed = render(0);
+        // The key colour is see-through everywhere outside the blocks.
+        EXPECT_EQ(mixed.at(600, 300), video.at(600, 300)) << k.percent;
+        EXPECT_EQ(mixed.at(50, 50), video.at(50, 50)) << k.percent;
+        // Text is opaque whatever the transparency.
+        EXPECT_EQ(mixed.at(350, 350) & 0xFFFFFF, kText) << k.percent;
+        const uint32_t menu = mixed.at(150, 350), under = video.at(150, 350);
+        EXPECT_EQ(within(menu, 0xFF000000 | kMenu, 1), k.menuIsOpaque) << k.percent;
+        EXPECT_EQ(within(menu, under, 1), k.menuIsVideo) << k.percent;
+        if (!k.menuIsOpaque && !k.menuIsVideo) {
+            // Part way: between the dark video and the menu colour.
+            EXPECT_LT(channelOf(menu, 8), channelOf(kMenu, 8)) << k.percent;
+            EXPECT_GT(channelOf(menu, 8), channelOf(under, 8)) << k.percent;
+        }
+    }
+    // Moved to position 4, the GUI's picture starts at (1120, 600).
+    fpga_->setGUIPosition(4);
+    const sim::PanelPicture moved = render(0);
+    EXPECT_EQ(moved.at(350, 350), video.at(350, 350));
+    EXPECT_EQ(moved.at(1120 + 350, 600 + 350) & 0xFFFFFF, kText);
+}
+
+TEST_F(EyepieceTest, CrosshairAppearsInItsColourAtTheCentreInTheSavedPicture) {
+    const uint32_t yellow = 0xF8FC00;
+    fpga_->setCrosshairColour(pixel(yellow));
+    struct Case {
+        unsigned size;
+        bool centre, farLeft;
+    };
+    for (const Case& k : {Case{0, false, false}, Case{1, true, false}, Case{2, true, true}}) {
+        fpga_->setCrosshairSize(k.size);
+        const std::string path = home() + "/both.png";
+        ASSERT_TRUE(board().execute({"snapshot", "both", path}).ok);
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
+        png.format = PNG_FORMAT_RGB;
+        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
+        ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr));
+        ASSERT_EQ(png.width, uint32_t(sim::kPanelWidth)); // two eyes at half width
+        ASSERT_EQ(png.height, uint32_t(sim::kPanelHeight / 2));
+        auto isYellow = [&](int x, int y) {
+            const uint8_t* p = &rgb[(size_t(y) * png.width + x) * 3];
+            return p[0] == 0xF8 && p[1] == 0xFC && p[2] == 0;
+        };
+        for (int eye = 0; eye < 2; ++eye) {
+            const int x0 = eye * sim::kPanelWidth / 2;
+            EXPECT_EQ(isYellow(x0 + 480, 270), k.centre) << "size " << k.size << " eye " << eye;
+            EXPECT_EQ(isYellow(x0 + 60, 270), k.farLeft) << "size " << k.size << " eye " << eye;
+        }
+    }
+}
+
+// The column where the stereo target's top edge starts in a picture.
+int targetEdge(const sim::PanelPicture& p) {
+    const int row = 423; // inside the target's top frame line, above the eye's letter
+    for (int x = 0; x < p.width; ++x) {
+        const uint32_t v = p.at(x, row);
+        if (channelOf(v, 16) > 200 && channelOf(v, 8) > 200 && channelOf(v, 0) > 200) {
+            return x;
+        }
+    }
+    return -1;
+}
+
+TEST_F(EyepieceTest, RightEyeDiffersFromTheLeftByTheWarpShift) {
+    const int stereo = targetEdge(render(1)) - targetEdge(render(0));
+    EXPECT_EQ(stereo, sim::testPictureTargetX(1) - sim::testPictureTargetX(0));
+    for (int shift : {-7, 1, 12}) {
+        fpga_->setDisplayShift(RIGHT, shift, 0);
+        // The offset names where each output pixel is taken from: the picture moves the other way.
+        EXPECT_EQ(targetEdge(render(1)) - targetEdge(render(0)), stereo - shift) << shift;
+    }
+}
+
+// The first row below `top` where column x of the stereo target's frame is white.
+int frameTop(const sim::PanelPicture& p, int x, int top) {
+    for (int y = top; y < p.height; ++y) {
+        if (channelOf(p.at(x, y), 8) > 200) {
+            return y;
+        }
+    }
+    return -1;
+}
+
+TEST_F(EyepieceTest, LoadedRotationTiltsOnlyItsEye) {
+    // Its first lines are enough: the table's slope gives the angle.
+    put("line1.txt", warpgen::lineTable(sim::kPanelWidth, 4, 1.0));
+    ASSERT_EQ(fpga_->copyFileToSPI("line1.txt", LINE_FILE_START_ADDRESS, 32, RIGHT), 0);
+    const int span = 200; // between two columns of the target's top frame line
+    for (int c = 0; c < 2; ++c) {
+        const sim::PanelPicture p = render(c);
+        const int x = sim::testPictureTargetX(c) + 20;
+        const int tilt = frameTop(p, x + span, 400) - frameTop(p, x, 400);
+        if (c == 0) {
+            EXPECT_EQ(tilt, 0);
+        } else {
+            EXPECT_NEAR(std::abs(tilt), span * 0.01745, 1); // sin(1 degree)
+        }
+    }
+}
+
+TEST_F(EyepieceTest, SnapshotCommandNeedsAnEyeAndAWritableFile) {
+    EXPECT_FALSE(board().execute({"snapshot", "middle", home() + "/x.png"}).ok);
+    EXPECT_FALSE(board().execute({"snapshot", "left"}).ok);
+    EXPECT_FALSE(board().execute({"snapshot", "left", home() + "/no/such/folder/x.png"}).ok);
+    EXPECT_NE(board().execute({"help"}).text.find("snapshot left|right|both FILE.png"), std::string::npos);
+}
+
+} // namespace
