@@ -57,7 +57,7 @@ void main_loop();
 // One pass. Returns true when it handled a message (and so did not sleep).
 bool main_loop_pass();
 
-// Steps 2 to 4 of a pass for one message: log it, apply the filters, dispatch it.
+// What a pass does with one message: log it, apply the filters, dispatch it.
 void handle_message(const message_s& msg);
 
 // Starts (or restarts) asking the GUI for every implemented setting.

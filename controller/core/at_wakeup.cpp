@@ -45,7 +45,7 @@ uint32_t versionWord(int major, int minor) {
     return (static_cast<uint32_t>(major) << 16) | (static_cast<uint32_t>(minor) & 0xFFFF);
 }
 
-// Step 1: "qlm.cfg" first, then `config_file`; without either the controller cannot run.
+// "qlm.cfg" first, then `config_file`; without either the controller cannot run.
 bool readConfiguration() {
     logprintf("MAIN: at_wakeup - read conf file? %d\n", execute_mode.configfile ? 1 : 0);
     if (!execute_mode.configfile) {
@@ -59,7 +59,7 @@ bool readConfiguration() {
     return true;
 }
 
-// Step 4.
+// Every chip driver after this borrows the I2C handler.
 void initialiseI2c(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
@@ -71,7 +71,7 @@ void initialiseI2c(EXECUTE_MODE mode) {
     process_mem_usage();
 }
 
-// Step 5.
+// The power manager comes before any rail is switched or any chip behind one is touched.
 void createPowerManager(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
@@ -86,7 +86,7 @@ void createPowerManager(EXECUTE_MODE mode) {
     process_mem_usage();
 }
 
-// Step 6: the main rails come up while the board is held in reset.
+// The main rails come up while the board is held in reset.
 void resetBoardAndSwitchRails() {
     system_reset(true);
     if (power_manager) {
@@ -95,7 +95,7 @@ void resetBoardAndSwitchRails() {
     system_reset(false);
 }
 
-// Step 7.
+// The front panel also opens the GUI link, so the version messages can be queued here.
 void initUserControls(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
@@ -112,7 +112,7 @@ void initUserControls(EXECUTE_MODE mode) {
                       versionWord(system_major_version, system_minor_version));
 }
 
-// Step 8.
+// The video and system clocks must run before the bridges and the FPGA are loaded.
 void configureClocks(EXECUTE_MODE mode) {
     if (!USE_CLOCKS) {
         ostrix_errstat |= ERR_CONF_CLKS;
@@ -135,14 +135,14 @@ void configureClocks(EXECUTE_MODE mode) {
     digitalWrite(CLK_OEB_Pin, LOW);
 }
 
-// Step 10.
+// The panels' LED driver.
 void switchOnLcdLedDriver() {
     logprintf("MAIN: LCD LED Driver\r\n");
     pinMode(LCD_LED_Pin, OUTPUT);
     digitalWrite(LCD_LED_Pin, HIGH);
 }
 
-// Step 11.
+// The display FPGA, loaded with its image, tables and settings.
 void createFpga(EXECUTE_MODE mode) {
     if (!USE_FPGA || !mode.initialise) {
         return;
@@ -166,7 +166,7 @@ void createFpga(EXECUTE_MODE mode) {
     }
 }
 
-// Step 13. Returns the exit status when a requested warp verification has run.
+// Returns the exit status when a requested warp verification has run.
 std::optional<int> enablePowerAndCopyWarp(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return std::nullopt;
@@ -199,7 +199,7 @@ std::optional<int> enablePowerAndCopyWarp(EXECUTE_MODE mode) {
     return std::nullopt;
 }
 
-// Step 14, after the HDMI chips: the video pipelines start again from their new input.
+// After the HDMI chips: the video pipelines start again from their new input.
 void videoResetAfterHdmi(EXECUTE_MODE mode) {
     if (mode.initialise && fpga && !warp_verification_requested()) {
         logprintf("MAIN: Video Reset\n");
@@ -207,7 +207,7 @@ void videoResetAfterHdmi(EXECUTE_MODE mode) {
     }
 }
 
-// Step 14.
+// The HDMI receivers need the clocks and the FPGA up; the transmitters follow them.
 void configureHdmi(EXECUTE_MODE mode) {
     if (!mode.initialise || !USE_HDMI_CHIPS) {
         return;
@@ -218,7 +218,8 @@ void configureHdmi(EXECUTE_MODE mode) {
     bring_up_hdmi();
 }
 
-// Steps 15a to 15f, for a camera board that answered.
+// For a camera board that answered: requested updates first, so the versions and settings
+// read afterwards are the new ones.
 void setUpCameraBoard() {
     run_requested_camera_updates();
     camera_board->invertHorizontalOutput(image_horizontal_invert);
@@ -249,7 +250,7 @@ void setUpCameraBoard() {
     camera_board->setShutterAutobrightness(shadow_settings[SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS] != 0);
 }
 
-// Step 15.
+// The camera board, once its rail is on.
 void initCameraBoard(EXECUTE_MODE mode) {
     if (!mode.initialise || !USE_CAMERA_BOARD) {
         return;
@@ -274,7 +275,7 @@ void initCameraBoard(EXECUTE_MODE mode) {
     delay(kCameraSettleMs);
 }
 
-// Step 16.
+// Audio and lighting last: their rails and clocks are up by now.
 void createAudioAndLighting(EXECUTE_MODE mode) {
     if (!mode.initialise) {
         return;
