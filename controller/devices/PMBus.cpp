@@ -221,29 +221,21 @@ void i2c_handler::PMBusModeOff() {
 }
 
 uint8_t i2c_handler::PMBUS_sendByte(uint8_t bus, uint8_t addr, uint8_t command) {
-    PMBusModeOn(bus);
-    const uint8_t result = PMBus::PMBUS_sendByte(addr, command);
-    PMBusModeOff();
-    return result;
+    PMBusMode mode(*this, bus);
+    return PMBus::PMBUS_sendByte(addr, command);
 }
 
 uint8_t i2c_handler::PMBUS_readByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t* data) {
-    PMBusModeOn(bus);
-    const uint8_t result = PMBus::PMBUS_readByte(addr, command, data);
-    PMBusModeOff();
-    return result;
+    PMBusMode mode(*this, bus);
+    return PMBus::PMBUS_readByte(addr, command, data);
 }
 
 uint8_t i2c_handler::PMBUS_writeByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t data) {
-    PMBusModeOn(bus);
-    const uint8_t result = PMBus::PMBUS_writeByte(addr, command, data);
-    PMBusModeOff();
-    return result;
+    PMBusMode mode(*this, bus);
+    return PMBus::PMBUS_writeByte(addr, command, data);
 }
 
 uint8_t i2c_handler::PMBUS_readWord(uint8_t bus, uint8_t addr, uint8_t command, uint16_t* data) {
-    PMBusModeOn(bus);
-    const uint8_t result = PMBus::PMBUS_readWord(addr, command, data);
-    PMBusModeOff();
-    return result;
+    PMBusMode mode(*this, bus);
+    return PMBus::PMBUS_readWord(addr, command, data);
 }

@@ -84,9 +84,32 @@ public:
     int check_selected_bus();
     int select_bus(uint8_t bus);
 
+    // Holds the bus lock for a scope, so that no return path leaves the bus locked.
+    class BusLock {
+    public:
+        explicit BusLock(i2c_handler& handler) : handler_(handler) { handler_.lock_bus(); }
+        ~BusLock() { handler_.release_bus(); }
+        BusLock(const BusLock&) = delete;
+        BusLock& operator=(const BusLock&) = delete;
+
+    private:
+        i2c_handler& handler_;
+    };
+
     // PMBus transfers with the pins bit-banged; nonzero when the transfer completed.
     void PMBusModeOn(uint8_t bus);
     void PMBusModeOff();
+    // The pins in PMBus mode, under the bus lock, for a scope.
+    class PMBusMode {
+    public:
+        PMBusMode(i2c_handler& handler, uint8_t bus) : handler_(handler) { handler_.PMBusModeOn(bus); }
+        ~PMBusMode() { handler_.PMBusModeOff(); }
+        PMBusMode(const PMBusMode&) = delete;
+        PMBusMode& operator=(const PMBusMode&) = delete;
+
+    private:
+        i2c_handler& handler_;
+    };
     uint8_t PMBUS_sendByte(uint8_t bus, uint8_t addr, uint8_t command);
     uint8_t PMBUS_readByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t* data);
     uint8_t PMBUS_writeByte(uint8_t bus, uint8_t addr, uint8_t command, uint8_t data);

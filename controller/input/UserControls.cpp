@@ -218,10 +218,9 @@ template <typename Setter> void UserControls::set_flag(Setter setter) {
         setter();
         return;
     }
-    i2c_bus->lock_bus();
+    i2c_handler::BusLock lock(*i2c_bus);
     setter();
     i2c_bus->select_no_bus();
-    i2c_bus->release_bus();
 }
 
 void UserControls::enable_controls(bool enable) {

@@ -18,6 +18,31 @@
 constexpr int MSGFIFO_FULL = 254;
 constexpr int MSGFIFO_EMPTY = 255;
 
+// Holds a pthread mutex for a scope, so no return path can leave it locked; release() hands the
+// unlock result to callers that report it.
+class ScopedPthreadLock {
+public:
+    explicit ScopedPthreadLock(pthread_mutex_t* mutex) : mutex_(mutex), status_(pthread_mutex_lock(mutex)) {}
+    ~ScopedPthreadLock() { release(); }
+    ScopedPthreadLock(const ScopedPthreadLock&) = delete;
+    ScopedPthreadLock& operator=(const ScopedPthreadLock&) = delete;
+
+    // The result of the lock: 0 when the mutex is held.
+    int status() const { return status_; }
+    int release() {
+        if (status_ != 0 || released_) {
+            return 0;
+        }
+        released_ = true;
+        return pthread_mutex_unlock(mutex_);
+    }
+
+private:
+    pthread_mutex_t* mutex_;
+    int status_;
+    bool released_ = false;
+};
+
 template <typename T, int N> class msgfifo {
 public:
     msgfifo();
@@ -50,8 +75,9 @@ private:
 
     static int next(int index) { return (index + 1) % N; }
 
-    volatile int rd_indx;
-    volatile int wr_indx;
+    // Both indices are only touched under the mutex.
+    int rd_indx;
+    int wr_indx;
     std::unique_ptr<pthread_mutex_t, MutexRelease> protect;
     std::string name;
     // Rate-limits the warning about a full FIFO.
@@ -62,12 +88,9 @@ private:
 
 template <typename T, int N>
 msgfifo<T, N>::msgfifo()
-    : rd_indx(0), wr_indx(0), protect(new pthread_mutex_t), ff_Timeout(no_timeout()), debug(0) {
+    : rd_indx(START_INDEX), wr_indx(START_INDEX), protect(new pthread_mutex_t), ff_Timeout(no_timeout()),
+      debug(0) {
     pthread_mutex_init(protect.get(), nullptr);
-    pthread_mutex_lock(protect.get());
-    rd_indx = START_INDEX;
-    wr_indx = START_INDEX;
-    pthread_mutex_unlock(protect.get());
     char address[32];
     snprintf(address, sizeof(address), "%p", static_cast<void*>(protect.get()));
     name = address;
@@ -80,20 +103,19 @@ template <typename T, int N> msgfifo<T, N>::~msgfifo() {
 }
 
 template <typename T, int N> void msgfifo<T, N>::set_name(const char* newName) {
-    pthread_mutex_lock(protect.get());
+    ScopedPthreadLock lock(protect.get());
     logprintf("MF: changed name from %s to %s\n", name.c_str(), newName);
     name = newName;
-    pthread_mutex_unlock(protect.get());
 }
 
 template <typename T, int N> int msgfifo<T, N>::push(T* msg) {
-    int status = pthread_mutex_lock(protect.get());
+    ScopedPthreadLock lock(protect.get());
     if (debug) {
-        printf("MF: Mutex lock result %d\n", status);
+        printf("MF: Mutex lock result %d\n", lock.status());
     }
-    if (status != 0) {
+    if (lock.status() != 0) {
         logprintf("MF: LOCK %s failed %p (push)\n", name.c_str(), static_cast<void*>(protect.get()));
-        return -status;
+        return -lock.status();
     }
     if (debug) {
         printf("Push LOCK %s\n", name.c_str());
@@ -113,7 +135,7 @@ template <typename T, int N> int msgfifo<T, N>::push(T* msg) {
     if (debug) {
         printf("MF: Push UNLOCK %s\n", name.c_str());
     }
-    status = pthread_mutex_unlock(protect.get());
+    const int status = lock.release();
     if (status != 0) {
         logprintf("MF: BadResult unlocking %s\n", name.c_str());
         return -status;
@@ -125,10 +147,10 @@ template <typename T, int N> int msgfifo<T, N>::pop(T* msg) {
     if (debug) {
         printf("MF: Pop %s\n", name.c_str());
     }
-    int status = pthread_mutex_lock(protect.get());
-    if (status != 0) {
+    ScopedPthreadLock lock(protect.get());
+    if (lock.status() != 0) {
         logprintf("MF: LOCK %s failed %p (pop)\n", name.c_str(), static_cast<void*>(protect.get()));
-        return -status;
+        return -lock.status();
     }
     if (debug) {
         printf("MF: Pop LOCK %s\n", name.c_str());
@@ -144,7 +166,7 @@ template <typename T, int N> int msgfifo<T, N>::pop(T* msg) {
     if (debug) {
         printf("MF: Pop UNLOCK %s\n", name.c_str());
     }
-    status = pthread_mutex_unlock(protect.get());
+    const int status = lock.release();
     if (status != 0) {
         logprintf("MF: UNLOCK %s failed\n", name.c_str());
         return -status;
@@ -153,13 +175,11 @@ template <typename T, int N> int msgfifo<T, N>::pop(T* msg) {
 }
 
 template <typename T, int N> int msgfifo<T, N>::fill_level() {
-    const int status = pthread_mutex_lock(protect.get());
-    if (status != 0) {
-        return -status;
+    ScopedPthreadLock lock(protect.get());
+    if (lock.status() != 0) {
+        return -lock.status();
     }
-    const int level = (wr_indx - rd_indx + N) % N;
-    pthread_mutex_unlock(protect.get());
-    return level;
+    return (wr_indx - rd_indx + N) % N;
 }
 
 // One event of a Linux input device, as the mouse reader hands it on.
