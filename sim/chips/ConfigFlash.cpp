@@ -173,6 +173,7 @@ void ConfigFlash::onChipSelect(int level) {
         bit_ = 0;
         shiftIn_ = 0;
         outputting_ = false;
+        bytesClocked_ = 0;
         received_.clear();
         sent_.clear();
         return;
@@ -212,6 +213,7 @@ void ConfigFlash::onClock(int level) {
 }
 
 void ConfigFlash::byteReceived(uint8_t byte) {
+    bytesClocked_++;
     const bool reading = !received_.empty() && received_[0] == kRead && received_.size() >= kHeaderBytes;
     if (!reading && received_.size() < kMaxKeptBytes) {
         received_.push_back(byte);
@@ -322,7 +324,7 @@ void ConfigFlash::recordCommand(double busSeconds) {
     if (!trace.enabled(TraceKind::Spi)) {
         return;
     }
-    const size_t bytes = received_.size() + (bit_ ? 1 : 0);
+    const size_t bytes = bytesClocked_ + (bit_ ? 1 : 0);
     TraceEntry e;
     e.kind = TraceKind::Spi;
     e.channel = kTraceChannel;

@@ -135,6 +135,7 @@ private:
     uint8_t shiftIn_ = 0;
     uint8_t shiftOut_ = 0xFF;
     bool outputting_ = false;
+    size_t bytesClocked_ = 0; // every byte of the command, data read included
     std::vector<uint8_t> received_;
     std::vector<uint8_t> sent_;
     uint32_t readAddress_ = 0;
