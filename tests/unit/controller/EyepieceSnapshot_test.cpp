@@ -222,6 +222,15 @@ TEST_F(EyepieceTest, RightEyeDiffersFromTheLeftByTheWarpShift) {
     }
 }
 
+TEST_F(EyepieceTest, FrozenStoreShowsWhatItHeldWhateverTheWarpDoesAfterwards) {
+    fpga_->freezeFrame(1);
+    const int frozen = targetEdge(render(1));
+    fpga_->setDisplayShift(RIGHT, 9, 0);
+    EXPECT_EQ(targetEdge(render(1)), frozen);
+    fpga_->freezeFrame(0);
+    EXPECT_EQ(targetEdge(render(1)), frozen - 9);
+}
+
 // The first row below `top` where column x of the stereo target's frame is white.
 int frameTop(const sim::PanelPicture& p, int x, int top) {
     for (int y = top; y < p.height; ++y) {
