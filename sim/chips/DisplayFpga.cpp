@@ -388,6 +388,16 @@ uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, in
     return faultyRead(s, channel, address, lane, ddr_.read(channel, address, lane));
 }
 
+// A burst that ends part-way through a word, as a short overlay row does, keeps the lanes
+// it sent (the port has byte enables); a word written register by register still lands
+// with its last lane.
+void DisplayFpga::flushPartialWord(State& s, int channel) {
+    auto& ch = s.channels[channel];
+    for (int i = 0; i < ch.writeLane; ++i) {
+        ddr_.write(channel, ch.writeAddress, i, ch.staged[i]);
+    }
+}
+
 uint32_t DisplayFpga::portRead(State& s, int channel, int64_t now) {
     auto& ch = s.channels[channel];
     uint32_t v = liveWord(s, channel, ch.readAddress, ch.readLane, now);
@@ -398,14 +408,14 @@ uint32_t DisplayFpga::portRead(State& s, int channel, int64_t now) {
     return v;
 }
 
-// Each 32-bit lane lands as it arrives (the port has byte enables), so a burst that ends
-// part-way through a word, as a short overlay row does, keeps what it sent.
 void DisplayFpga::portWrite(State& s, int channel, int lane, uint32_t value) {
     auto& ch = s.channels[channel];
     ch.staged[lane] = value;
-    ddr_.write(channel, ch.writeAddress, lane, value);
     ch.writeLane = static_cast<uint8_t>(lane + 1);
     if (ch.writeLane == DdrMemory::kLanes) {
+        for (int i = 0; i < DdrMemory::kLanes; ++i) {
+            ddr_.write(channel, ch.writeAddress, i, ch.staged[i]);
+        }
         ch.writeAddress = (ch.writeAddress + 1) & DdrMemory::kAddressMask;
         ch.writeLane = 0;
         ch.writes++;
@@ -447,6 +457,9 @@ void DisplayFpga::transfer(unsigned char* data, int len) {
             writeRegister(s, channel, reg, in, now);
         }
         putWord(p, out);
+    }
+    if (reg == kData0 && words > 1 && !s.channels[channel].portReads) {
+        flushPartialWord(s, channel);
     }
     for (int i = 1 + words * kWordBytes; i < len; ++i) {
         data[i] = 0;

@@ -183,7 +183,8 @@ public:
     // One entry of a channel's contrast table.
     uint32_t lutEntry(int channel, int index) const;
     // The measured input sync times: high and low parts of HSync and VSync.
-    void setSyncTimes(int channel, uint32_t hsyncHigh, uint32_t hsyncLow, uint32_t vsyncHigh, uint32_t vsyncLow);
+    void setSyncTimes(int channel, uint32_t hsyncHigh, uint32_t hsyncLow, uint32_t vsyncHigh,
+                      uint32_t vsyncLow);
 
 private:
     using State = DisplayFpgaState;
@@ -197,6 +198,7 @@ private:
     uint32_t piFrameCount(const State& s, int64_t now) const;
     uint32_t portRead(State& s, int channel, int64_t now);
     void portWrite(State& s, int channel, int lane, uint32_t value);
+    void flushPartialWord(State& s, int channel);
     uint32_t liveWord(const State& s, int channel, uint32_t address, int lane, int64_t now) const;
     void freezeStoppedInputs(State& s, int channel, uint32_t previous, uint32_t enables, int64_t now);
     void resetRegisters(State& s);

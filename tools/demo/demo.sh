@@ -243,6 +243,12 @@ if [ -n "$log" ]; then
     fi
 fi
 if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
+# The overlay store the controller draws its status icons into, keyed by the GUI colour.
+if "$sim" framestore save --overlay left "$out/overlay-left.png"; then
+    say "overlay store of the left eye in $out/overlay-left.png"
+else
+    fail "ostrix-sim could not save the overlay store"
+fi
 if "$sim" status >"$out/board-status.json"; then
     say "board state in $out/board-status.json"
 else
