@@ -52,7 +52,9 @@ protected:
     void SetUp() override {
         FpgaTest::SetUp();
         fpga_ = makeFpga(false);
+        // As start-up leaves it: full backlight, the contrast table the identity.
         fpga_->setBacklightBrightness(LEFTandRIGHT, 100, false);
+        fpga_->setContrast(LEFTandRIGHT, 50);
     }
 
     sim::PanelPicture render(int channel) {
