@@ -26,7 +26,6 @@ constexpr uint32_t kDefaultDdrInitMs = 20;
 constexpr uint32_t kDefaultMemTestMs = 30;
 constexpr uint8_t kDefaultWarpHeadroom = 32;
 constexpr uint32_t kWarpFlagsMask = 0xF;
-constexpr uint32_t kLutGreyStep = 0x10101; // one step of red, green and blue
 constexpr int kWarpFlagsShift = 16;
 
 // Sync timing the measurement registers report for a 1080p60 input (pixel clocks).
@@ -154,11 +153,6 @@ void DisplayFpga::applyOptions(State& s) const {
         ch.regs[kVSyncLo] = kVSyncLow;
         for (auto& h : ch.warpHeadroom) {
             h = kDefaultWarpHeadroom;
-        }
-        // The contrast table comes up as the identity: the picture passes unchanged until
-        // a table is loaded.
-        for (int i = 0; i < DisplayFpgaState::kLutEntries; ++i) {
-            ch.lut[i] = uint32_t(i) * kLutGreyStep;
         }
     }
     s.initialised = true;

@@ -52,7 +52,9 @@ protected:
     void SetUp() override {
         FpgaTest::SetUp();
         fpga_ = makeFpga(false);
+        // As start-up leaves it: full backlight, the contrast table the identity.
         fpga_->setBacklightBrightness(LEFTandRIGHT, 100, false);
+        fpga_->setContrast(LEFTandRIGHT, 50);
     }
 
     sim::PanelPicture render(int channel) {
@@ -220,6 +222,15 @@ TEST_F(EyepieceTest, RightEyeDiffersFromTheLeftByTheWarpShift) {
         // The offset names where each output pixel is taken from: the picture moves the other way.
         EXPECT_EQ(targetEdge(render(1)) - targetEdge(render(0)), stereo - shift) << shift;
     }
+}
+
+TEST_F(EyepieceTest, FrozenStoreShowsWhatItHeldWhateverTheWarpDoesAfterwards) {
+    fpga_->freezeFrame(1);
+    const int frozen = targetEdge(render(1));
+    fpga_->setDisplayShift(RIGHT, 9, 0);
+    EXPECT_EQ(targetEdge(render(1)), frozen);
+    fpga_->freezeFrame(0);
+    EXPECT_EQ(targetEdge(render(1)), frozen - 9);
 }
 
 // The first row below `top` where column x of the stereo target's frame is white.
