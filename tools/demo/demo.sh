@@ -95,7 +95,9 @@ install_root() {
     "$sim" init-root "$root" || exit 1
     cp -a "$bin"/. "$home"/
     [ -d "$top/resources" ] && cp -a "$top/resources" "$home/resources"
-    [ -f "$top/resources/ostrix.cfg" ] && cp "$top/resources/ostrix.cfg" "$home/ostrix.cfg"
+    # The demo waits 3 s, not a minute, for a lost HDMI signal to darken the screens.
+    [ -f "$top/resources/ostrix.cfg" ] &&
+        sed 's/^signallosstimeout = .*/signallosstimeout = 3/' "$top/resources/ostrix.cfg" >"$home/ostrix.cfg"
     # The camera's colour-correction profiles are read from the working folder.
     for cc in "$top"/resources/*.cc; do [ -f "$cc" ] && cp "$cc" "$home/"; done
     [ -f "$top/resources/Si5351A-Registers.txt" ] && cp "$top/resources/Si5351A-Registers.txt" "$home/"
@@ -335,6 +337,64 @@ if [ -n "$log" ]; then
     "$sim" mouse unplug >/dev/null
     "$sim" usb remove >/dev/null
 fi
+# ---- The command file, standby and wake-up, and the HDMI source lost ------------------
+# A line written to the home folder's "command" file acts as a key would: the picture just
+# captured is shown again, the microscope goes to standby and wakes up, and with both HDMI
+# sources unplugged the screens go dark after the (shortened) signal-loss time.
+command_word() { printf '%s\n' "$1" >"$home/command"; }
+power_field() { "$sim" power | grep -o "\"$1\":[^,}]*" | head -n 1 | cut -d: -f2 | tr -d '"'; }
+wait_power_state() {
+    local want="$1" i
+    for ((i = 0; i < 200; i++)); do [ "$(power_field state)" = "$want" ] && return 0; sleep 0.1; done
+    return 1
+}
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    if ls "$out/usb-stick"/QLM_*.png >/dev/null 2>&1 && "$sim" usb insert "$out/usb-stick" >/dev/null; then
+        written="$(count_in "$log" "F: Frame Store write took")"
+        command_word "display 1"
+        if wait_for "$log" "Image file selected" 20 &&
+            wait_for_count "$log" "F: Frame Store write took" $((written + 1)) 60; then
+            say "command file 'display 1': the captured picture is shown again"
+            save_eyepieces stored-picture
+        else
+            fail "command file 'display 1' did not show the captured picture"
+        fi
+        command_word "display 0"
+        sleep 2
+        "$sim" usb remove >/dev/null
+    fi
+    command_word standby
+    if wait_power_state standby; then
+        say "command file 'standby': rails, backlights and lights as in standby ($(power_field led_colour) LED)"
+        save_eyepieces standby
+    else
+        fail "command file 'standby' did not put the microscope into standby"
+    fi
+    sleep 5.5 # a power-on within 5 s of standby is ignored by design
+    command_word wakeup
+    if wait_power_state operating && wait_for "$log" "wake_up_power_on() completed" 30; then
+        say "command file 'wakeup': operating again"
+    else
+        fail "command file 'wakeup' did not wake the microscope"
+    fi
+    sleep 2
+    "$sim" hdmi left off >/dev/null && "$sim" hdmi right off >/dev/null
+    if wait_for "$log" "MAIN: turning off backlights" 30 && sleep 0.5 &&
+        [ "$("$sim" power | grep -o '"backlights":{[^}]*}')" = '"backlights":{"left":0,"right":0}' ]; then
+        say "both HDMI sources unplugged: message 55, then the backlights off"
+        save_eyepieces signal-lost
+    else
+        fail "the screens did not go dark after the HDMI sources were unplugged"
+    fi
+    "$sim" hdmi left 1920x1080@148.5 >/dev/null && "$sim" hdmi right 1920x1080@148.5 >/dev/null
+    if wait_for "$log" "MAIN: turning screens back on" 30; then
+        say "HDMI sources back: the screens light up again"
+    else
+        fail "the screens did not come back with the HDMI sources"
+    fi
+fi
+# ---- end of the command file, standby and signal loss -----------------------------------
 if "$sim" temp 52500; then say "core temperature set to 52.5 C"; else fail "ostrix-sim could not set the core temperature"; fi
 # The overlay store the controller draws its status icons into, keyed by the GUI colour.
 if "$sim" framestore save --overlay left "$out/overlay-left.png"; then
