@@ -8,9 +8,11 @@ set -uo pipefail
 
 mode="${1:-demo}"
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-bin="$top/build/bin"
+# The suite runs the demo on its own build (OSTRIX_DEMO_BIN) into a folder of its own
+# (OSTRIX_DEMO_OUT).
+bin="${OSTRIX_DEMO_BIN:-$top/build/bin}"
 case "$mode" in
-    demo) out="$top/demo-out" ;;
+    demo) out="${OSTRIX_DEMO_OUT:-$top/demo-out}" ;;
     run) out="$top/run-out" ;;
     *) echo "usage: demo.sh demo|run" >&2; exit 2 ;;
 esac
