@@ -125,6 +125,7 @@ int crosslink::write_bmp_file(const std::string& path) {
 // bit. A row ends on a whole byte, the last one padded with lit pixels.
 int crosslink::send_image_blocks(const bitmap& image) {
     const unsigned width = image.width();
+    const unsigned height = image.height();
     const unsigned rowBytes = (width + BITS_PER_BYTE - 1) / BITS_PER_BYTE;
     const size_t blockBytes = 1 + size_t(ROWS_PER_BLOCK) * rowBytes;
     if (blockBytes > std::numeric_limits<uint16_t>::max()) {
@@ -135,7 +136,7 @@ int crosslink::send_image_blocks(const bitmap& image) {
     std::vector<uint8_t> block;
     block.reserve(blockBytes);
     block.push_back(IMAGE_DATA_COMMAND);
-    for (unsigned y = 0; y < image.height(); ++y) {
+    for (unsigned y = 0; y < height; ++y) {
         image.getline(y, row.data(), width);
         for (unsigned byte = 0; byte < rowBytes; ++byte) {
             uint8_t bits = 0;

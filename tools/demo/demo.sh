@@ -374,13 +374,14 @@ if [ -n "$log" ]; then
         fail "command file 'standby' did not put the microscope into standby"
     fi
     sleep 5.5 # a power-on within 5 s of standby is ignored by design
+    # Wake-up ends by sending the GUI the image format, after the camera board has booted.
+    formats="$(count_in "$log" "MAIN: send Image Format")"
     command_word wakeup
-    if wait_power_state operating && wait_for "$log" "wake_up_power_on() completed" 30; then
+    if wait_for_count "$log" "MAIN: send Image Format" $((formats + 1)) 90 && wait_power_state operating; then
         say "command file 'wakeup': operating again"
     else
         fail "command file 'wakeup' did not wake the microscope"
     fi
-    sleep 2
     "$sim" hdmi left off >/dev/null && "$sim" hdmi right off >/dev/null
     if wait_for "$log" "MAIN: turning off backlights" 30 && sleep 0.5 &&
         [ "$("$sim" power | grep -o '"backlights":{[^}]*}')" = '"backlights":{"left":0,"right":0}' ]; then
