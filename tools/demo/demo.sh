@@ -224,6 +224,12 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "the settings collection did not finish"
     fi
 fi
+# The screens light once the input is classified and the unblank time has passed.
+for ((i = 0; i < 100; i++)); do
+    "$sim" power | grep -q '"backlights":{"left":0' || break
+    sleep 0.1
+done
+sleep 2
 save_eyepieces startup
 # Hot-plug of the camera board: the controller notices the link going and coming back and
 # gives the board every setting again once it has booted (15 s, as the real board needs).
