@@ -184,13 +184,17 @@ TEST_F(PowerTest, StandbyAfterPowerUpFollowsTheSettingsCollection) {
 TEST_F(PowerTest, SignalLossEndsInStandbyWhenConfigured) {
     bringUp();
     USE_HDMI_CHIPS = 1;
+    ASSERT_TRUE(board().execute({"hdmi", "left", "off"}).ok);
+    ASSERT_TRUE(board().execute({"hdmi", "right", "off"}).ok);
     execute_mode.standby_on_no_signal = 1;
     execute_mode.hdmiInput = 0;
     execute_mode.screenoff = 1;
     start_timeout("test", &systemStandbyTimer, 1, 0);
-    while (!execute_mode.standby) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!execute_mode.standby && std::chrono::steady_clock::now() < deadline) {
         main_loop_pass();
     }
+    ASSERT_EQ(execute_mode.standby, 1u);
     EXPECT_EQ(execute_mode.screenoff, 0u);
     EXPECT_EQ(powerState(), "standby");
 }
