@@ -67,6 +67,7 @@ protected:
         const char* args[] = {"OstrixPi"};
         ASSERT_EQ(parse_command_line(1, args), std::nullopt);
         ASSERT_EQ(at_wakeup(execute_mode), std::nullopt);
+        fpga_settings_for_gui(); // as the program does right after the bring-up
         ASSERT_TRUE(camera().waitForLink(true));
         camera_board = std::make_unique<CameraBoard>(nullptr, nullptr, nullptr);
         camera_board->setCameraRail([](bool on) {
