@@ -90,6 +90,11 @@ TEST_F(PowerEndToEndTest, StandbyAndWakeUpThroughTheCommandFile) {
         std::this_thread::sleep_for(kPollInterval);
     }
     EXPECT_TRUE(gotExit());
+    // The GUI hears first; the displays, lights and camera follow.
+    const auto standbyLimit = std::chrono::steady_clock::now() + kWaitLimit;
+    while (powerState() != "standby" && std::chrono::steady_clock::now() < standbyLimit) {
+        std::this_thread::sleep_for(kPollInterval);
+    }
     EXPECT_EQ(powerState(), "standby");
 
     // At once: inside the guard. Then again until the guard has run out.
