@@ -303,7 +303,8 @@ menu_key() {
         return 1
     fi
 }
-front_panel_select() { "$sim" button BTN1 press && "$sim" button BTN1 release; }
+# Held long enough for the front-panel poll to see it, short of the repeat time.
+front_panel_select() { "$sim" button BTN1 press && sleep 0.15 && "$sim" button BTN1 release; }
 log="$(controller_log)"
 if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
     gain_lines="$(count_in "$log" "CB:setGain ")"
@@ -396,8 +397,9 @@ if [ -n "$log" ]; then
     else
         fail "the screens did not go dark after the HDMI sources were unplugged"
     fi
+    lit="$(count_in "$log" "backlight on - inputDetected")"
     "$sim" hdmi left 1920x1080@148.5 >/dev/null && "$sim" hdmi right 1920x1080@148.5 >/dev/null
-    if wait_for "$log" "MAIN: turning screens back on" 30; then
+    if wait_for_count "$log" "backlight on - inputDetected" $((lit + 1)) 30; then
         say "HDMI sources back: the screens light up again"
     else
         fail "the screens did not come back with the HDMI sources"
