@@ -157,8 +157,12 @@ protected:
             out << " " << rails().railOn(page);
         }
         out << "\nled " << panel().ledCode() << "\nfpga control";
+        // Blanking is left out: a wake-up keeps the screens blanked until the main loop's
+        // unblank time has run (a test of its own checks that).
+        constexpr uint32_t kBlankVideoOut = 1u << 11;
         for (int c = 0; c < 2; ++c) {
-            out << " " << std::hex << fpgaModel().registerValue(c, sim::fpga_regs::kControl) << std::dec;
+            out << " " << std::hex << (fpgaModel().registerValue(c, sim::fpga_regs::kControl) & ~kBlankVideoOut)
+                << std::dec;
         }
         out << "\n";
         return out.str();
