@@ -255,6 +255,7 @@ TEST_F(PowerTest, FiftyStandbyCyclesLeakNothingAndEndWithEverySettingApplied) {
           "[SYSTEM]\nmajorversion = 2\n[AUDIO]\ninitscript = codec.txt\n[CLOCK]\nscript = clk.txt\n");
     write("codec.txt", "w 30 05 42\n");
     write("clk.txt", "1\n2\n3\n4\n5\n6\n7\n8\n9\n0x0010,0x8C\n0x00B7,0x92\n");
+    withVideoChips_ = false;
     bringUp();
     offinstandby = true;
     applyUserSettings();
