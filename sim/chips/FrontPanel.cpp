@@ -1,5 +1,7 @@
 #include "sim/chips/FrontPanel.h"
 
+#include <algorithm>
+
 #include "sim/board/Json.h"
 
 namespace sim {
@@ -14,7 +16,24 @@ constexpr int kTopButtonPin = 5;
 const char* const kButtonNames[FrontPanelExpander::kButtons] = {"BTN1", "BTN2", "BTN3",
                                                                 "BTN4", "BTN5", "POWER"};
 
-const char* kHelp = "button BTN1..BTN5|POWER press|release  a front-panel button\n";
+const char* kHelp = "button BTN1..BTN5|POWER[+...] press|release  front-panel buttons; a chord such as\n"
+                    "    BTN4+BTN5+POWER changes together, in one poll of the panel\n";
+
+// The buttons of "BTN1+BTN2+BTN3" as a mask, or 0 when a name is unknown.
+uint8_t chordNamed(const std::string& names) {
+    uint8_t mask = 0;
+    size_t start = 0;
+    while (start <= names.size()) {
+        const size_t end = std::min(names.find('+', start), names.size());
+        const int button = FrontPanelExpander::buttonNamed(names.substr(start, end - start));
+        if (button < 0) {
+            return 0;
+        }
+        mask = static_cast<uint8_t>(mask | (1u << button));
+        start = end + 1;
+    }
+    return mask;
+}
 
 } // namespace
 
@@ -118,17 +137,17 @@ std::optional<CommandResult> FrontPanelExpander::command(const std::vector<std::
     if (args.empty() || args[0] != "button") {
         return std::nullopt;
     }
-    const int button = args.size() == 3 ? buttonNamed(args[1]) : -1;
-    if (button < 0 || (args[2] != "press" && args[2] != "release")) {
+    const uint8_t chord = args.size() == 3 ? chordNamed(args[1]) : 0;
+    if (chord == 0 || (args[2] != "press" && args[2] != "release")) {
         return CommandResult{false, std::string("usage: ") + kHelp};
     }
-    if (args[2] == "press") {
-        press(button);
-    } else {
-        release(button);
+    // One change of the held set, so the panel's poll never sees half a chord.
+    {
+        auto locked = lock();
+        uint8_t& pressed = extra<State>().pressed;
+        pressed = static_cast<uint8_t>(args[2] == "press" ? pressed | chord : pressed & ~chord);
     }
-    return CommandResult{true, std::string(kButtonNames[button]) +
-                                   (args[2] == "press" ? " pressed\n" : " released\n")};
+    return CommandResult{true, args[1] + (args[2] == "press" ? " pressed\n" : " released\n")};
 }
 
 } // namespace sim

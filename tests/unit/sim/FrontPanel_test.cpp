@@ -49,6 +49,12 @@ TEST_F(FrontPanelTest, EachButtonPullsItsOwnPinLow) {
     }
     panel().hold(0x21); // BTN1 and power
     EXPECT_EQ(input(), 0xDE);
+    // A chord changes in one step: the alignment entry holds three, then lets BTN1 go.
+    panel().hold(0);
+    ASSERT_TRUE(board().execute({"button", "BTN2+BTN3+BTN1", "press"}).ok);
+    EXPECT_EQ(input(), 0xC7);
+    ASSERT_TRUE(board().execute({"button", "BTN1", "release"}).ok);
+    EXPECT_EQ(input(), 0xE7);
 }
 
 TEST_F(FrontPanelTest, TheLedShowsOnlyOnceItsPinsAreOutputs) {
@@ -63,8 +69,14 @@ TEST_F(FrontPanelTest, TheLedShowsOnlyOnceItsPinsAreOutputs) {
 }
 
 TEST_F(FrontPanelTest, BadButtonCommandsAreRefused) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"button"}, {"button", "BTN7", "press"}, {"button", "BTN1", "push"}, {"button", "BTN1"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"button"},
+                                               {"button", "BTN7", "press"},
+                                               {"button", "BTN1", "push"},
+                                               {"button", "BTN1"},
+                                               {"button", "BTN1+", "press"},
+                                               {"button", "BTN1+BTN9", "press"},
+                                               {"button", "+", "press"}}) {
         EXPECT_FALSE(board().execute(args).ok) << args.size();
     }
     EXPECT_EQ(panel().held(), 0);
