@@ -165,10 +165,12 @@ public:
     void stallPiVideo(bool stalled);
     // The flash image the FPGA configures from.
     std::string flashPath() const;
-    // Frame store 0 of a channel, the one shown and captured, as 1920 x 1080 words.
-    std::vector<uint32_t> frameStoreWords(int channel) const;
+    // Frame store 0 of a channel, the one shown and captured, as 1920 x 1080 words. With
+    // `memoryOnly`, what its memory holds even while the live input passes over it: the
+    // frame last frozen or written, which a capture saved.
+    std::vector<uint32_t> frameStoreWords(int channel, bool memoryOnly = false) const;
     // Writes it as an 8-bit RGB picture; an error text or empty.
-    std::string saveFrameStore(int channel, const std::string& path) const;
+    std::string saveFrameStore(int channel, const std::string& path, bool memoryOnly = false) const;
     // True while the store follows the live input (not frozen).
     bool frameStoreLive(int channel) const;
     // One RGB565 pixel of a channel's overlay store, as the panel shows it (the first of

@@ -19,6 +19,7 @@ constexpr uint32_t kShownBufferInput = 1; // input enable bit of buffer 0
 
 const char* kFrameStoreHelp =
     "framestore save left|right FILE.png   writes what a channel's frame store holds\n"
+    "framestore save --frozen left|right FILE.png   writes the frame last frozen or written into it\n"
     "framestore save --overlay left|right FILE.png   writes a channel's overlay store\n";
 
 int64_t nowNs() {
@@ -34,22 +35,24 @@ uint32_t argbOf(uint32_t word) {
 
 } // namespace
 
-std::vector<uint32_t> DisplayFpga::frameStoreWords(int channel) const {
+std::vector<uint32_t> DisplayFpga::frameStoreWords(int channel, bool memoryOnly) const {
     std::vector<uint32_t> words(size_t(kTestPictureWidth) * kTestPictureHeight);
     auto lock = state_.lock();
     const int64_t now = nowNs();
     for (int y = 0; y < kTestPictureHeight; ++y) {
         for (int x = 0; x < kTestPictureWidth; ++x) {
             uint32_t address = uint32_t(y) * kWordsPerLine + uint32_t(x) / DdrMemory::kLanes;
+            const int lane = x % DdrMemory::kLanes;
             words[size_t(y) * kTestPictureWidth + x] =
-                liveWord(*state_, channel & 1, address, x % DdrMemory::kLanes, now);
+                memoryOnly ? ddr_.read(channel & 1, address, lane)
+                           : liveWord(*state_, channel & 1, address, lane, now);
         }
     }
     return words;
 }
 
-std::string DisplayFpga::saveFrameStore(int channel, const std::string& path) const {
-    std::vector<uint32_t> argb = frameStoreWords(channel);
+std::string DisplayFpga::saveFrameStore(int channel, const std::string& path, bool memoryOnly) const {
+    std::vector<uint32_t> argb = frameStoreWords(channel, memoryOnly);
     for (auto& p : argb) {
         p = argbOf(p);
     }
@@ -66,14 +69,18 @@ std::string DisplayFpga::frameStoreHelp() {
 }
 
 std::optional<CommandResult> DisplayFpga::frameStoreCommand(const std::vector<std::string>& args) {
-    if (args.size() == 5 && args[1] == "save" && args[2] == "--overlay" && (args[3] == "left" || args[3] == "right")) {
-        std::string error = saveOverlay(args[3] == "left" ? 0 : 1, args[4]);
-        return CommandResult{error.empty(), error.empty() ? "" : error + "\n"};
-    }
-    if (args.size() != 4 || args[1] != "save" || (args[2] != "left" && args[2] != "right")) {
+    // framestore save [--overlay|--frozen] left|right FILE.png
+    const bool flagged = args.size() == 5;
+    const std::string flag = flagged ? args[2] : "";
+    const std::string eye = args.size() >= 4 ? args[args.size() - 2] : "";
+    if ((args.size() != 4 && !flagged) || args[1] != "save" || (eye != "left" && eye != "right") ||
+        (flagged && flag != "--overlay" && flag != "--frozen")) {
         return CommandResult{false, std::string("usage: ") + kFrameStoreHelp};
     }
-    std::string error = saveFrameStore(args[2] == "left" ? 0 : 1, args[3]);
+    const int channel = eye == "left" ? 0 : 1;
+    const std::string& path = args.back();
+    std::string error =
+        flag == "--overlay" ? saveOverlay(channel, path) : saveFrameStore(channel, path, flag == "--frozen");
     return CommandResult{error.empty(), error.empty() ? "" : error + "\n"};
 }
 

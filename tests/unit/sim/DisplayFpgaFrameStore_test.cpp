@@ -59,11 +59,20 @@ TEST_F(FrameStoreModelTest, SaveWritesTheFrozenStoreOfTheChosenEye) {
     const uint32_t word = fpga().frameStoreWords(1)[100];
     EXPECT_EQ(rgb[300], uint8_t(word >> 24));
     EXPECT_EQ(rgb[301], uint8_t(word >> 14));
+    // Running live again, the store shows the input, but its memory keeps the frozen frame
+    // a capture saved.
+    enableInputs(1, 15);
+    ASSERT_TRUE(board().execute({"framestore", "save", "--frozen", "right", path}).ok);
+    std::vector<uint8_t> frozen = readRgb(path, width);
+    ASSERT_EQ(frozen.size(), rgb.size());
+    EXPECT_EQ(frozen, rgb);
 }
 
 TEST_F(FrameStoreModelTest, SaveNeedsAnEyeAndAFile) {
     EXPECT_FALSE(board().execute({"framestore", "save", "both", home() + "/x.png"}).ok);
     EXPECT_FALSE(board().execute({"framestore", "save", "left"}).ok);
+    EXPECT_FALSE(board().execute({"framestore", "save", "--thawed", "left", home() + "/x.png"}).ok);
+    EXPECT_FALSE(board().execute({"framestore"}).ok);
     EXPECT_FALSE(board().execute({"framestore", "save", "left", home() + "/no/such/folder/x.png"}).ok);
     EXPECT_NE(board().execute({"help"}).text.find("framestore save left|right FILE.png"), std::string::npos);
 }
