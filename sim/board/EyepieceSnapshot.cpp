@@ -15,7 +15,8 @@
 namespace sim {
 
 const char* const kSnapshotHelp =
-    "snapshot left|right|both FILE.png   writes what the eyepiece panels show (960 x 540 an eye)\n";
+    "snapshot [--full] left|right|both FILE.png   writes what the eyepiece panels show (960 x 540\n"
+    "    an eye; --full: every panel pixel, 1920 x 1080 an eye)\n";
 
 namespace {
 
@@ -306,14 +307,17 @@ std::string renderEyepiece(const Board& board, int channel, PanelPicture& p) {
     return {};
 }
 
-std::string writeEyepieceSnapshot(const Board& board, const std::string& which, const std::string& path) {
+std::string writeEyepieceSnapshot(const Board& board, const std::string& which, const std::string& path,
+                                  bool fullSize) {
     PanelPicture eyes[2];
     for (int channel = 0; channel < 2; ++channel) {
         if (which == "both" || which == (channel == 0 ? "left" : "right")) {
             if (std::string error = renderEyepiece(board, channel, eyes[channel]); !error.empty()) {
                 return error;
             }
-            eyes[channel] = shrink(eyes[channel]);
+            if (!fullSize) {
+                eyes[channel] = shrink(eyes[channel]);
+            }
         }
     }
     const PanelPicture out = which == "both" ? sideBySide(eyes[0], eyes[1]) : eyes[which == "left" ? 0 : 1];
@@ -321,10 +325,12 @@ std::string writeEyepieceSnapshot(const Board& board, const std::string& which, 
 }
 
 CommandResult snapshotCommand(const Board& board, const std::vector<std::string>& args) {
-    if (args.size() != 3 || (args[1] != "left" && args[1] != "right" && args[1] != "both")) {
+    const bool fullSize = args.size() == 4 && args[1] == "--full";
+    const std::string which = args.size() >= 3 ? args[args.size() - 2] : "";
+    if ((args.size() != 3 && !fullSize) || (which != "left" && which != "right" && which != "both")) {
         return {false, std::string("usage: ") + kSnapshotHelp};
     }
-    std::string error = writeEyepieceSnapshot(board, args[1], args[2]);
+    std::string error = writeEyepieceSnapshot(board, which, args.back(), fullSize);
     return {error.empty(), error.empty() ? "" : error + "\n"};
 }
 

@@ -44,10 +44,12 @@ struct PanelPicture {
 std::string renderEyepiece(const Board& board, int channel, PanelPicture& picture);
 
 // Writes "left", "right" or "both" (left and right side by side) as a PNG at
-// 1/kSnapshotScale of the panel's size; an error text or empty.
-std::string writeEyepieceSnapshot(const Board& board, const std::string& which, const std::string& path);
+// 1/kSnapshotScale of the panel's size, or at its own with `fullSize`; an error text or
+// empty.
+std::string writeEyepieceSnapshot(const Board& board, const std::string& which, const std::string& path,
+                                  bool fullSize = false);
 
-// `ostrix-sim snapshot left|right|both FILE.png`.
+// `ostrix-sim snapshot [--full] left|right|both FILE.png`.
 CommandResult snapshotCommand(const Board& board, const std::vector<std::string>& args);
 extern const char* const kSnapshotHelp;
 

@@ -24,9 +24,9 @@ void usage(FILE* out) {
 // Files and folders given to the board are named relative to where ostrix-sim runs, not
 // to the program that hosts the board.
 void absolutePaths(std::vector<std::string>& args) {
-    bool names = (args.size() == 4 && args[0] == "framestore" && args[1] == "save") ||
+    bool names = ((args.size() == 4 || args.size() == 5) && args[0] == "framestore" && args[1] == "save") ||
                  (args.size() == 2 && args[0] == "gui-snapshot") ||
-                 (args.size() == 3 && args[0] == "snapshot");
+                 ((args.size() == 3 || args.size() == 4) && args[0] == "snapshot");
     if (names && !args.back().empty()) {
         args.back() = std::filesystem::absolute(args.back()).string();
     }

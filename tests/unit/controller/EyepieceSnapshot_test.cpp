@@ -263,8 +263,19 @@ TEST_F(EyepieceTest, LoadedRotationTiltsOnlyItsEye) {
 TEST_F(EyepieceTest, SnapshotCommandNeedsAnEyeAndAWritableFile) {
     EXPECT_FALSE(board().execute({"snapshot", "middle", home() + "/x.png"}).ok);
     EXPECT_FALSE(board().execute({"snapshot", "left"}).ok);
+    EXPECT_FALSE(board().execute({"snapshot", "--half", "left", home() + "/x.png"}).ok);
     EXPECT_FALSE(board().execute({"snapshot", "left", home() + "/no/such/folder/x.png"}).ok);
-    EXPECT_NE(board().execute({"help"}).text.find("snapshot left|right|both FILE.png"), std::string::npos);
+    EXPECT_NE(board().execute({"help"}).text.find("snapshot [--full] left|right|both FILE.png"),
+              std::string::npos);
+    // --full keeps every panel pixel.
+    const std::string path = home() + "/full.png";
+    ASSERT_TRUE(board().execute({"snapshot", "--full", "right", path}).ok);
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
+    png_image_free(&png);
+    EXPECT_EQ(png.width, uint32_t(sim::kPanelWidth));
+    EXPECT_EQ(png.height, uint32_t(sim::kPanelHeight));
 }
 
 } // namespace
