@@ -251,7 +251,7 @@ void Kbd::read_slot(int slot) {
         if (errno == EAGAIN) {
             return;
         }
-        logprintferror("KBD: ERROR: Errno %d", errno);
+        logprintferror("KBD: ERROR: Errno %d\n", errno);
         close_slot(slot);
         const int fd = ::open(kbd_name[slot].c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {

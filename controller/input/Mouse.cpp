@@ -145,7 +145,7 @@ void Mouse::read_events() {
     const ssize_t length = platform::inputRead(fd.load(), buffer, sizeof buffer);
     if (length < 0) {
         if (errno != EAGAIN) {
-            logprintferror("MSE: ERROR: Errno %d", errno);
+            logprintferror("MSE: ERROR: Errno %d\n", errno);
             close_device();
             return;
         }
