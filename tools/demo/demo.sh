@@ -24,7 +24,7 @@ pids=()
 # Every step said is also a line of the report, demo-out/report.md, which ends with the
 # pictures the session saved.
 report="$out/report.md"
-note() { [ "$mode" = demo ] && [ -d "$out" ] && printf '%s\n' "$*" >>"$report"; return 0; }
+note() { [ "$mode" = demo ] && [ -d "$out" ] && printf '%s\n' "$@" >>"$report"; return 0; }
 say() {
     printf '\033[38;5;33m== %s\033[0m\n' "$*"
     note "- ok: $*"
@@ -46,10 +46,11 @@ finish_report() {
         echo
         if ((failures > 0)); then echo "**$failures step(s) did not happen.**"; else echo "**Every step happened.**"; fi
         echo
-        echo "## Pictures"
+        echo "## The other pictures, in the order they were taken"
         local png
-        for png in "$out"/*.png; do
-            [ -f "$png" ] && printf '\n### %s\n\n![%s](%s)\n' "${png##*/}" "${png##*/}" "${png##*/}"
+        for png in $(ls -tr "$out"/*.png 2>/dev/null); do
+            case "${png##*/}" in eyepiece-* | gui-*) continue ;; esac
+            printf '\n### %s\n\n![%s](%s)\n' "${png##*/}" "${png##*/}" "${png##*/}"
         done
     } >>"$report"
 }
@@ -91,7 +92,7 @@ trap 'echo; say "stopping"; exit 0' INT TERM
 
 install_root() {
     rm -rf "$out"
-    mkdir -p "$out"
+    mkdir -p "$out" "$out/checks"
     note "# Ostrix on the simulated board: what the demo did and saw"
     note ""
     "$sim" init-root "$root" || exit 1
@@ -164,17 +165,33 @@ start_gui() {
 
 controller_log() { ls -1 "$home"/log/QLM_logfile_*.log 2>/dev/null | tail -n 1; }
 
-# What both eyepiece panels show at a step of the session, left and right side by side:
-# demo-out/eyepiece-STEP.png.
+# What both eyepiece panels show at a step of the session, left and right side by side
+# (demo-out/eyepiece-STEP.png), and the GUI's own picture then (demo-out/gui-STEP.png).
 save_eyepieces() {
     local step="$1" file="$out/eyepiece-$1.png"
     if "$sim" snapshot both "$file" 2>"$out/eyepiece-$step.err"; then
         rm -f "$out/eyepiece-$step.err"
         say "eyepiece pictures ($step) in $file"
+        note "" "  ![both eyepieces: $step](eyepiece-$step.png)"
     else
         fail "no eyepiece pictures at step '$step' (see $out/eyepiece-$step.err)"
     fi
+    if [ -x "$home/Ostrix_Gui" ]; then
+        if "$sim" gui-snapshot "$out/gui-$step.png" >/dev/null 2>&1; then
+            note "  ![the GUI: $step](gui-$step.png)" ""
+        else
+            fail "no GUI picture at step '$step'"
+        fi
+    fi
 }
+
+# Pixel checks work on full-size pictures kept apart from the report's, in demo-out/checks/.
+checks="$out/checks"
+eyecheck="$bin/eyecheck"
+# full_eyepiece left|right NAME: every pixel of one panel, in $checks/NAME.png.
+full_eyepiece() { "$sim" snapshot --full "$1" "$checks/$2.png" >/dev/null; }
+# The backlight level (0..255) of a panel, as the board's power view reports it.
+backlight_of() { "$sim" power | grep -o '"backlights":{[^}]*}' | grep -o "\"$1\":[0-9]*" | cut -d: -f2; }
 
 [ -x "$bin/OstrixPi" ] || { echo "demo: build/bin/OstrixPi is missing; run ./ostrix build" >&2; exit 1; }
 install_root
@@ -231,6 +248,13 @@ for ((i = 0; i < 100; i++)); do
 done
 sleep 2
 save_eyepieces startup
+for eye in left right; do
+    if full_eyepiece $eye startup-$eye && ! "$eyecheck" dark "$checks/startup-$eye.png" >/dev/null; then
+        say "checked: the $eye eyepiece shows the live picture"
+    else
+        fail "the $eye eyepiece is dark after start-up"
+    fi
+done
 # Hot-plug of the camera board: the controller notices the link going and coming back and
 # gives the board every setting again once it has booted (15 s, as the real board needs).
 log="$(controller_log)"
@@ -331,25 +355,177 @@ if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
     "$sim" keypad unplug >/dev/null
 fi
 # ---- end of the on-screen menu walk --------------------------------------------------
-# A USB stick: the mouse's left button is the capture key; the stereo picture lands on the
-# stick, whose folder is under the results.
+
+# menu_walk STEP KEY...: opens the menu at the front panel and types KEYs (UP, DOWN, LEFT,
+# RIGHT, SELECT) on the keypad, each taken by the GUI before the next; at SHOT the GUI's
+# picture is saved as demo-out/menu-STEP.png.
+menu_walk() {
+    local step="$1" key code name
+    shift
+    local connects
+    connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
+    "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10 ||
+        { fail "$step: the controller did not see the keypad"; return 1; }
+    gui_key front_panel_select 04 || { fail "$step: the menu did not open"; return 1; }
+    for key in "$@"; do
+        case "$key" in
+            SHOT) sleep 0.3 && "$sim" gui-snapshot "$out/menu-$step.png" >/dev/null 2>&1 || fail "$step: no GUI picture"
+                  continue ;;
+            RIGHT) code=00 name=KEY_J ;; LEFT) code=01 name=KEY_L ;; UP) code=02 name=KEY_I ;;
+            DOWN) code=03 name=KEY_M ;; SELECT) code=04 name=KEY_K ;;
+            *) fail "$step: no menu key $key"; return 1 ;;
+        esac
+        gui_key "$sim key $name" "$code" || { fail "$step: the GUI did not get the $key key"; return 1; }
+    done
+    "$sim" keypad unplug >/dev/null
+}
+# gui_key HOW CODE: one key (HOW is a command that sends it), seen taken by the GUI.
+gui_key() {
+    local seen="GUI: ProcessCommand 10000$2:0" before
+    before="$(count_in "$gui_console" "$seen")"
+    $1 >/dev/null && wait_for_count "$gui_console" "$seen" $((before + 1)) 10
+}
+
+# ---- The crosshair, switched on in the menu: Settings -> Crosshairs -> Size -> Short, then
+# Colour -> Red, and the menu closed. The FPGA draws it at the centre of both panels, in
+# red dimmed by the backlight.
+log="$(controller_log)"
+if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
+    colours="$(count_in "$log" "MAIN: Crosshair Colour 0")"
+    if menu_walk crosshair DOWN DOWN DOWN DOWN DOWN RIGHT DOWN DOWN RIGHT RIGHT DOWN SELECT \
+        LEFT DOWN RIGHT UP SELECT SHOT LEFT LEFT LEFT LEFT &&
+        wait_for "$log" "MAIN: Crosshair Size" 10 &&
+        wait_for_count "$log" "MAIN: Crosshair Colour 0" $((colours + 1)) 10; then
+        say "crosshair switched on in the menu (Settings > Crosshairs: Short, Red)"
+        sleep 0.5
+        save_eyepieces crosshair
+        for eye in left right; do
+            level="$(backlight_of $eye)"
+            want="$(printf '%02X0000' $((0xF8 * ${level:-0} / 255)))"
+            full_eyepiece $eye crosshair-$eye
+            got="$("$eyecheck" pixel "$checks/crosshair-$eye.png" 960 540)"
+            if [ "$got" = "$want" ] && [ "$want" != 000000 ]; then
+                say "checked: the $eye panel's centre pixel is the crosshair's red at backlight $level ($got)"
+            else
+                fail "the $eye panel's centre pixel is $got, not the crosshair's red $want"
+            fi
+        done
+    else
+        fail "the crosshair was not switched on in the menu"
+    fi
+fi
+
+# ---- Alignment mode from the front panel: SELECT held, UP and DOWN added, SELECT let go.
+# On the keypad, 'b' picks the right eye, 'j' shifts it one pixel and 'r' rotates it one
+# step; SELECT alone leaves alignment mode, which saves the alignment file.
+align_file="$home/qlm-align.cfg"
+align_value() { sed -n "s/^$1 *= *//p" "$align_file" | tr -d '\r'; }
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    rotation_before="$(align_value WarpRotationRight)"
+    "$sim" button BTN1+BTN2+BTN3 press >/dev/null && sleep 0.15 &&
+        "$sim" button BTN1 release >/dev/null && sleep 0.15 && "$sim" button BTN2+BTN3 release >/dev/null
+    if wait_for "$log" "UC: Change into Alignment Mode" 10 && wait_for "$log" "MAIN: Align Mode 1" 10; then
+        say "alignment mode entered from the front panel (SELECT held, UP and DOWN added, SELECT let go)"
+        save_eyepieces alignment
+        connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
+        "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10
+        # The warp engine moves the picture in its frame store; the panel shows it doubled
+        # about the centre while digital zoom is on. The marker at the bottom moves on its
+        # own, so the comparison stops above it.
+        zoom=1
+        "$sim" status | grep -q '"digital_zoom":true' && zoom=2
+        full_eyepiece right align-before
+        "$sim" framestore save right "$checks/store-before.png" >/dev/null
+        "$sim" key KEY_B >/dev/null && "$sim" key KEY_J >/dev/null
+        if wait_for "$log" "MAIN: Align Right, Pixel Offset 1" 10; then
+            sleep 0.3
+            full_eyepiece right align-shifted
+            "$sim" framestore save right "$checks/store-shifted.png" >/dev/null
+            read -r dx share < <("$eyecheck" shift "$checks/store-before.png" "$checks/store-shifted.png" 4 0 0 1920 1000)
+            read -r eye_dx eye_share < <("$eyecheck" shift "$checks/align-before.png" "$checks/align-shifted.png" 4 0 0 1920 1000)
+            if [ "${dx#-}" = 1 ] && [ "${eye_dx:-}" = $((dx * zoom)) ]; then
+                say "checked: one shift key moved the right eye's picture by one pixel (dx $dx in the frame store, $share matching; $eye_dx panel pixels at zoom x$zoom)"
+            else
+                fail "one shift key moved the right eye's picture by ${dx:-?} pixel(s) in the store and ${eye_dx:-?} on the panel (zoom x$zoom), not one"
+            fi
+        else
+            fail "the right eye was not shifted"
+        fi
+        warps="$(count_in "$log" "F: warp complete")"
+        "$sim" key KEY_R >/dev/null
+        if wait_for_count "$log" "F: warp complete" $((warps + 1)) 30; then
+            sleep 0.3
+            full_eyepiece right align-rotated
+            read -r dx share < <("$eyecheck" shift "$checks/align-shifted.png" "$checks/align-rotated.png")
+            if [ "$dx" = 0 ] && awk -v s="$share" 'BEGIN { exit !(s < 0.999) }'; then
+                say "checked: one rotation key turned the right eye's picture (only $share of it stands where it was)"
+            else
+                fail "the rotation key did not turn the right eye's picture (dx ${dx:-?}, share ${share:-?})"
+            fi
+            save_eyepieces aligned
+        else
+            fail "the right eye's rotated warp tables were not loaded"
+        fi
+        "$sim" keypad unplug >/dev/null
+        saved="$(count_in "$log" "MAIN: saving alignment data")"
+        front_panel_select >/dev/null
+        if wait_for "$log" "UC: Change into Normal Mode" 10 &&
+            wait_for_count "$log" "MAIN: saving alignment data" $((saved + 1)) 10 &&
+            [ "$(align_value WarpPixelSourceOffsetRight)" = 1 ] &&
+            [ "$(align_value WarpRotationRight)" != "$rotation_before" ]; then
+            say "alignment mode left: $align_file holds WarpPixelSourceOffsetRight = 1, WarpRotationRight = $(align_value WarpRotationRight) (was $rotation_before)"
+        else
+            fail "leaving alignment mode did not save the shift and rotation (see $align_file)"
+        fi
+        # The chord's SELECT opened the GUI's menu; LEFT closes it again.
+        "$sim" keypad plug >/dev/null && sleep 0.5 && gui_key "$sim key KEY_L" 01
+        "$sim" keypad unplug >/dev/null
+    else
+        fail "the front panel did not enter alignment mode"
+    fi
+fi
+
+# ---- A capture with save option 3 (one side-by-side stereo picture): the option chosen in
+# the menu (Image > Save Options), a stick plugged in, the mouse's left button pressed. The
+# file on the stick must be the frame the FPGA froze for it.
 log="$(controller_log)"
 if [ -n "$log" ]; then
     mkdir -p "$out/usb-stick"
+    options="$(count_in "$log" "IMAGE SAVE OPTION")"
+    if [ -x "$home/Ostrix_Gui" ] &&
+        menu_walk save-option DOWN DOWN DOWN RIGHT DOWN RIGHT DOWN DOWN DOWN SELECT SHOT LEFT LEFT LEFT &&
+        wait_for_count "$log" "IMAGE SAVE OPTION" $((options + 1)) 10; then
+        say "save option 3 (one side-by-side stereo picture) chosen in the menu"
+    else
+        fail "save option 3 was not chosen in the menu"
+    fi
+    captures="$(count_in "$log" "MAIN: Total Image Capture time")"
     if "$sim" usb insert "$out/usb-stick" >/dev/null && "$sim" mouse plug >/dev/null &&
         wait_for "$log" "MSE: Mouse Connected" 10 && "$sim" mouse left >/dev/null &&
-        wait_for "$log" "MAIN: Total Image Capture time" 60 && ls "$out/usb-stick"/QLM_*.png >/dev/null 2>&1; then
-        say "capture key: picture saved on the USB stick in $out/usb-stick"
+        wait_for_count "$log" "MAIN: Total Image Capture time" $((captures + 1)) 60 &&
+        captured="$(ls "$out/usb-stick"/QLM_*_S.png 2>/dev/null | tail -n 1)" && [ -n "$captured" ]; then
+        say "capture key: stereo picture ${captured##*/} saved on the USB stick in $out/usb-stick"
+        save_eyepieces captured
+        "$sim" framestore save --frozen left "$checks/frozen-left.png" >/dev/null &&
+            "$sim" framestore save --frozen right "$checks/frozen-right.png" >/dev/null
+        if "$eyecheck" same "$captured" "$checks/frozen-left.png" 0 0 >/dev/null &&
+            "$eyecheck" same "$captured" "$checks/frozen-right.png" 1920 0 >/dev/null; then
+            say "checked: the captured file is the frozen frame, both eyes, pixel for pixel"
+        else
+            fail "the captured file differs from the frame the FPGA froze"
+        fi
     else
-        fail "the capture key left no picture on the USB stick"
+        fail "the capture key left no stereo picture on the USB stick"
     fi
     "$sim" mouse unplug >/dev/null
-    "$sim" usb remove >/dev/null
 fi
-# ---- The command file, standby and wake-up, and the HDMI source lost ------------------
+# ---- The command file, standby, the log export and wake-up, and the HDMI source lost ----
 # A line written to the home folder's "command" file acts as a key would: the picture just
-# captured is shown again, the microscope goes to standby and wakes up, and with both HDMI
-# sources unplugged the screens go dark after the (shortened) signal-loss time.
+# captured is shown again, then the microscope goes to standby. In standby, the front
+# panel's save-log combination (BTN4 and BTN5 held while POWER is let go) copies the log
+# to the stick and wakes the microscope. With both HDMI sources unplugged the screens go
+# dark after the (shortened) signal-loss time.
 command_word() { printf '%s\n' "$1" >"$home/command"; }
 power_field() { "$sim" power | grep -o "\"$1\":[^,}]*" | head -n 1 | cut -d: -f2 | tr -d '"'; }
 wait_power_state() {
@@ -357,43 +533,67 @@ wait_power_state() {
     for ((i = 0; i < 200; i++)); do [ "$(power_field state)" = "$want" ] && return 0; sleep 0.1; done
     return 1
 }
+# Both panels black: what the eyepieces show is checked pixel by pixel.
+eyepieces_dark() {
+    full_eyepiece left "$1-left" && full_eyepiece right "$1-right" &&
+        "$eyecheck" dark "$checks/$1-left.png" >/dev/null && "$eyecheck" dark "$checks/$1-right.png" >/dev/null
+}
 log="$(controller_log)"
 if [ -n "$log" ]; then
-    if ls "$out/usb-stick"/QLM_*.png >/dev/null 2>&1 && "$sim" usb insert "$out/usb-stick" >/dev/null; then
+    if [ -n "${captured:-}" ] && [ -f "$captured" ]; then
         written="$(count_in "$log" "F: Frame Store write took")"
         command_word "display 1"
         if wait_for "$log" "Image file selected" 20 &&
             wait_for_count "$log" "F: Frame Store write took" $((written + 1)) 60; then
             say "command file 'display 1': the captured picture is shown again"
             save_eyepieces stored-picture
+            "$sim" framestore save left "$checks/shown-left.png" >/dev/null
+            if "$eyecheck" same "$captured" "$checks/shown-left.png" 0 0 >/dev/null; then
+                say "checked: the left frame store holds the captured picture again, pixel for pixel"
+            else
+                fail "the left frame store does not hold the captured picture"
+            fi
         else
             fail "command file 'display 1' did not show the captured picture"
         fi
         command_word "display 0"
         sleep 2
-        "$sim" usb remove >/dev/null
     fi
     command_word standby
     if wait_power_state standby; then
         say "command file 'standby': rails, backlights and lights as in standby ($(power_field led_colour) LED)"
         save_eyepieces standby
+        if eyepieces_dark standby; then say "checked: both eyepieces are black in standby"; else fail "an eyepiece is lit in standby"; fi
     else
         fail "command file 'standby' did not put the microscope into standby"
     fi
     sleep 5.5 # a power-on within 5 s of standby is ignored by design
     # Wake-up ends by sending the GUI the image format, after the camera board has booted.
     formats="$(count_in "$log" "MAIN: send Image Format")"
-    command_word wakeup
-    if wait_for_count "$log" "MAIN: send Image Format" $((formats + 1)) 90 && wait_power_state operating; then
-        say "command file 'wakeup': operating again"
+    exports="$(count_in "$log" "MAIN: LOG->USB result=0")"
+    "$sim" button BTN4+BTN5+POWER press >/dev/null && sleep 0.15 &&
+        "$sim" button POWER release >/dev/null && sleep 0.15 && "$sim" button BTN4+BTN5 release >/dev/null
+    if wait_for_count "$log" "MAIN: LOG->USB result=0" $((exports + 1)) 30 &&
+        archive="$(ls "$out/usb-stick"/Log*.tar.gz 2>/dev/null | tail -n 1)" && [ -n "$archive" ] &&
+        tar -tzf "$archive" | grep -q 'QLM_logfile_.*\.log$'; then
+        say "save-log combination in standby: the log exported to the stick as ${archive##*/} ($(tar -tzf "$archive" | grep -c '\.log$') log file(s))"
     else
-        fail "command file 'wakeup' did not wake the microscope"
+        fail "the save-log combination did not export the log to the stick"
     fi
+    if wait_for_count "$log" "MAIN: send Image Format" $((formats + 1)) 90 && wait_power_state operating; then
+        say "woken up by the same combination: operating again"
+        sleep 2 # the screens stay blanked until the unblank time
+        save_eyepieces woken
+    else
+        fail "the microscope did not wake up after the log export"
+    fi
+    "$sim" usb remove >/dev/null
     "$sim" hdmi left off >/dev/null && "$sim" hdmi right off >/dev/null
     if wait_for "$log" "MAIN: turning off backlights" 30 && sleep 0.5 &&
         [ "$("$sim" power | grep -o '"backlights":{[^}]*}')" = '"backlights":{"left":0,"right":0}' ]; then
         say "both HDMI sources unplugged: message 55, then the backlights off"
         save_eyepieces signal-lost
+        if eyepieces_dark signal-lost; then say "checked: both eyepieces are black"; else fail "an eyepiece is still lit after the signal loss"; fi
     else
         fail "the screens did not go dark after the HDMI sources were unplugged"
     fi
