@@ -219,10 +219,13 @@ if [ "$mode" = run ]; then
     say "running (Ctrl-C stops); drive the board from another terminal:"
     cat <<EOF
   ./ostrix sim button BTN1 press; ./ostrix sim button BTN1 release   front-panel SELECT: opens the menu
+  ./ostrix sim button BTN1+BTN2+BTN3 press; ./ostrix sim button BTN1 release; ./ostrix sim button BTN2+BTN3 release
+                                                                     alignment mode (BTN1 alone leaves it)
   ./ostrix sim keypad plug; ./ostrix sim key KEY_J                   a key of the USB keypad
   ./ostrix sim hdmi left off | ./ostrix sim hdmi left 1920x1080@148.5   the left HDMI source
   ./ostrix sim usb insert DIR                                        a USB stick holding folder DIR
   ./ostrix sim snapshot both eyepieces.png                           what the eyepieces show
+  echo standby > $home/command                                       the command file (also wakeup, display N)
   ./ostrix sim gui-snapshot gui.png                                  the GUI's picture
   ./ostrix sim status                                                the whole board's state
   ./ostrix sim help                                                  every command
