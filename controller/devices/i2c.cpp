@@ -358,6 +358,8 @@ int i2c_handler::configure_i2c_device(uint8_t bus, const i2c_register_entry* tab
     }
     logprintf("I2C: Select Bus %d OK\n", bus);
     delay(kTableRowPacingMs);
+    // Every row is tried, but a failed row is not hidden by later ones that succeed: the
+    // caller learns of the first failure.
     int res = 0;
     for (uint16_t row = 0; row < count; ++row) {
         const i2c_register_entry& entry = table[row];
@@ -367,10 +369,12 @@ int i2c_handler::configure_i2c_device(uint8_t bus, const i2c_register_entry* tab
             id = register_device(bus, entry.slave_address, "configure_i2c_device", "configure_i2c_device");
         }
         // A device that cannot be opened cannot be written: the row fails as unknown.
-        res = id < 0 ? kUnknown : write_byte(devicelist[id].fd, entry.reg_num, entry.reg_value, true);
-        if (res != 0) {
-            logprintferror("I2C: ERROR: I2C write errno=%d bus=%d s_addr=%02x reg_no=%02x reg_val=%02x", res,
-                           bus, entry.slave_address, entry.reg_num, entry.reg_value);
+        const int written =
+            id < 0 ? kUnknown : write_byte(devicelist[id].fd, entry.reg_num, entry.reg_value, true);
+        if (written != 0) {
+            logprintferror("I2C: ERROR: I2C write errno=%d bus=%d s_addr=%02x reg_no=%02x reg_val=%02x",
+                           written, bus, entry.slave_address, entry.reg_num, entry.reg_value);
+            res = res != 0 ? res : written;
         }
     }
     held.unlock();

@@ -198,7 +198,7 @@ TEST_F(I2cHandlerTest, BlockReadsGoIn32ByteChunksOfTheSameRegister) {
     EXPECT_EQ(data[69], 0x01);
 }
 
-TEST_F(I2cHandlerTest, RegisterTableGoesOnAfterAFailedRowAndReportsTheLast) {
+TEST_F(I2cHandlerTest, RegisterTableGoesOnAfterAFailedRowAndReportsTheFirstFailure) {
     i2c_handler h(true);
     const i2c_register_entry table[] = {
         {kLtc, sim::Ltc2977::PAGE, 0x02},
@@ -208,7 +208,7 @@ TEST_F(I2cHandlerTest, RegisterTableGoesOnAfterAFailedRowAndReportsTheLast) {
     };
     bus().fail({kPowerBus, kLtc, sim::I2cFaultKind::Write, sim::Ltc2977::ON_OFF_CONFIG});
     bus().fail({sim::kI2cRootChannel, 0x44, sim::I2cFaultKind::Open});
-    EXPECT_EQ(h.configure_i2c_device(kPowerBus, table, 4), 0);
+    EXPECT_EQ(h.configure_i2c_device(kPowerBus, table, 4), kEremoteio); // the last row succeeded
     EXPECT_TRUE(ltc().railOn(2));
     EXPECT_EQ(ltc().onOffConfig(2), 0x1E);
     const std::string text = log();
@@ -219,7 +219,7 @@ TEST_F(I2cHandlerTest, RegisterTableGoesOnAfterAFailedRowAndReportsTheLast) {
               std::string::npos);
     EXPECT_NE(text.find("I2C: ERROR: I2C write errno=-9 bus=3 s_addr=44 reg_no=01 reg_val=02"),
               std::string::npos);
-    EXPECT_NE(text.find("I2C: configure_i2c_device complete with res = 0\n"), std::string::npos);
+    EXPECT_NE(text.find("I2C: configure_i2c_device complete with res = 121\n"), std::string::npos);
 
     bus().fail({kPowerBus, kLtc, sim::I2cFaultKind::Write, sim::Ltc2977::OPERATION});
     EXPECT_EQ(h.configure_i2c_device(kPowerBus, &table[3], 1), kEremoteio);
