@@ -244,11 +244,17 @@ if [ -x "$home/Ostrix_Gui" ]; then
         fail "the settings collection did not finish"
     fi
 fi
-# The screens light once the input is classified and the unblank time has passed.
+# The simulated HDMI sources are present from power-up: the screens light once the
+# receivers' input is classified and the unblank time has passed.
 for ((i = 0; i < 100; i++)); do
     "$sim" power | grep -q '"backlights":{"left":0' || break
     sleep 0.1
 done
+if [ "$(backlight_of left)" -gt 0 ] 2>/dev/null && [ "$(backlight_of right)" -gt 0 ]; then
+    say "HDMI sources present: the input classified, the screens lit (backlights $(backlight_of left) and $(backlight_of right) of 255)"
+else
+    fail "the screens did not light for the HDMI sources present at power-up"
+fi
 sleep 2
 save_eyepieces startup
 for eye in left right; do
