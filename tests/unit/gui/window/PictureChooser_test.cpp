@@ -24,6 +24,7 @@
 #include "gui/menu/Menu.h"
 #include "platform/platform.h"
 #include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/window/QtApplication.h"
 
 namespace {
 
@@ -71,24 +72,11 @@ private:
     int fd_;
 };
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "Ostrix_Gui_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-class PictureChooser : public testing_support::GuiTest {
+class PictureChooser : public testing_support::GuiPicturesTest {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
+        GuiPicturesTest::SetUp();
         application();
-        fs::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            fs::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f, std::string("resources/") + f);
-        }
         Ostrix::image_format_png = 1;
         window_ = std::make_unique<TestWindow>(800, 480);
         // The menu's blocking waits run in the program's one window, as main() sets it.
@@ -97,7 +85,7 @@ protected:
     void TearDown() override {
         window = nullptr;
         window_.reset();
-        GuiTest::TearDown();
+        GuiPicturesTest::TearDown();
     }
 
     // The keys from a closed menu to `target`: SELECT, then DOWN and RIGHT level by level.

@@ -25,6 +25,7 @@
 #include "gui/settings/OstrixControlSettings.h"
 #include "sim/board/GuiFrame.h"
 #include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/window/QtApplication.h"
 
 // Font configuration keeps a cache for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -75,17 +76,6 @@ Bytes wire(uint32_t command, uint32_t data) {
     uint8_t bytes[MESSAGE_WIRE_SIZE];
     encodeMessage(message_s{command, data}, bytes);
     return Bytes(bytes, bytes + MESSAGE_WIRE_SIZE);
-}
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "Ostrix_Gui_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Kept for the whole process: Qt's offscreen platform does not free all of its screen
-    // objects when the application object goes.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
 }
 
 class GuiWindow : public testing_support::GuiTest {
@@ -319,7 +309,9 @@ TEST_F(GuiWindow, AControllerMessageIsDrawnInTheBoardsFrame) {
     ASSERT_TRUE(runUntil([&] { return window_->display().currentMessage() == 1; }));
     sim::GuiFrame frame;
     ASSERT_EQ(sim::readGuiFrame(root() + "/run/ostrix-sim/gui-frame.raw", frame), "");
-    const auto count = [&](auto predicate) { return std::count_if(frame.argb.begin(), frame.argb.end(), predicate); };
+    const auto count = [&](auto predicate) {
+        return std::count_if(frame.argb.begin(), frame.argb.end(), predicate);
+    };
     EXPECT_GT(count([](uint32_t p) { return p == 0xFF8B8B8Bu; }), 1000);
     EXPECT_GT(count([](uint32_t p) { return p == 0xFF454545u; }), 400);
     // The letters: dark pixels inside the box.
@@ -333,7 +325,8 @@ TEST_F(GuiWindow, SettingsFromTheControllerAreSavedAndRestoredAtStart) {
     Peer controller;
     controller.send(0x40000035, 9); // camera gain
     ASSERT_TRUE(runUntil([&] { return ostrixControlSettings.GetValue(SETT_CAMERA_GAIN) == 9; }));
-    EXPECT_NE(testing_support::readFile("QLM_GUI.settings").find("\nSETT_CAMERA_GAIN=9\n"), std::string::npos);
+    EXPECT_NE(testing_support::readFile("QLM_GUI.settings").find("\nSETT_CAMERA_GAIN=9\n"),
+              std::string::npos);
 
     std::remove("QLM_GUI.settings");
     controller.send(0x40000064, 30); // minutes: not a saved setting
