@@ -7,11 +7,8 @@
 #include <random>
 
 #include "common/messages.h"
-#include "sim/board/Board.h"
-#include "sim/camera/CameraBoardModel.h"
 #include "sim/camera/CameraFlashes.h"
-#include "tests/support/OstrixPiProcess.h"
-#include "tests/support/TempRoot.h"
+#include "tests/support/EndToEnd.h"
 #include "tests/unit/link/StandInGui.h"
 
 namespace {
@@ -30,28 +27,17 @@ std::string randomText(size_t n, uint32_t seed) {
     return out;
 }
 
-class CameraUpdateEndToEndTest : public ::testing::Test {
+class CameraUpdateEndToEndTest : public testing_support::EndToEndTest {
 protected:
-    std::string root() const { return dir_.path() + "/root"; }
-    std::string home() const { return root() + "/home/pi/Ostrix"; }
-    std::string program() const { return std::string(OSTRIX_BIN_DIR) + "/OstrixPi"; }
-
+    std::string configuration() const override { return kLiveCameraConfiguration; }
     void SetUp() override {
-        ASSERT_EQ(sim::initRoot(root()), "");
-        writeFile(home() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n[CAMERA]\ntest_pattern = 0\n");
+        EndToEndTest::SetUp();
         writeFile(home() + "/fw.bin", firmware_);
         writeFile(home() + "/cam.rpd", randomText(3000, 2));
         writeFile(home() + "/algo.iea", algo_);
         writeFile(home() + "/data.ied", randomText(700, 4));
     }
 
-    sim::CameraBoardModel& camera() {
-        if (!board_) {
-            board_ =
-                std::make_unique<sim::Board>(root(), sim::BoardConfig::load(sim::Board::configPath(root())));
-        }
-        return *board_->find<sim::CameraBoardModel>();
-    }
     std::string flashed(size_t n, uint32_t address, int channel = -1) {
         std::string out(n, '\0');
         auto* p = reinterpret_cast<uint8_t*>(out.data());
@@ -63,19 +49,14 @@ protected:
 
     const std::string firmware_ = randomText(2000, 1);
     const std::string algo_ = randomText(1500, 3);
-
-private:
-    testing_support::TempDir dir_;
-    std::unique_ptr<sim::Board> board_;
 };
 
 TEST_F(CameraUpdateEndToEndTest, RequestedUpdatesRunAtStartUpAndTheNewVersionsReachTheGui) {
     StandInGui gui;
-    OstrixPiProcess controller(program(), root(), home(),
-                               {"-cu", "fw.bin", "-cfpga", "cam.rpd", "-ca", "algo.iea", "-cd", "data.ied"});
-    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n", 1, kStartUpLimit))
-        << controller.log();
-    const std::string log = controller.log();
+    auto controller =
+        startController({"-cu", "fw.bin", "-cfpga", "cam.rpd", "-ca", "algo.iea", "-cd", "data.ied"});
+    ASSERT_TRUE(settingsCollected(*controller, kStartUpLimit));
+    const std::string log = controller->log();
     for (const char* line :
          {"MAIN: Camera uC update complete\n", "MAIN: Camera FPGA update complete\n",
           "MAIN: Camera Crosslink update complete\n", "CB: Camera Board Software v2.8\n"}) {
@@ -86,16 +67,15 @@ TEST_F(CameraUpdateEndToEndTest, RequestedUpdatesRunAtStartUpAndTheNewVersionsRe
     EXPECT_TRUE(gui.hasReceived(uint32_t{tEV_VERSIONINFO} | CAMXL_VERSION, 4));
     EXPECT_EQ(flashed(firmware_.size(), sim::kUcFlashBase), firmware_);
     EXPECT_EQ(flashed(algo_.size(), sim::kBridgeAreaBase + 4, 0), algo_);
-    EXPECT_EQ(controller.stop(), 0);
+    EXPECT_EQ(controller->stop(), 0);
 }
 
 TEST_F(CameraUpdateEndToEndTest, AFailedFirmwareUpdateIsReportedAndTheControllerCarriesOn) {
     ASSERT_TRUE(camera().command({"camera", "fault", "nack", "1", "3"})->ok);
     StandInGui gui;
-    OstrixPiProcess controller(program(), root(), home(), {"-cu", "fw.bin"});
-    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n", 1, kStartUpLimit))
-        << controller.log();
-    const std::string log = controller.log();
+    auto controller = startController({"-cu", "fw.bin"});
+    ASSERT_TRUE(settingsCollected(*controller, kStartUpLimit));
+    const std::string log = controller->log();
     EXPECT_EQ(OstrixPiProcess::count(log, "CB: ERROR: Flash Write failed at address block 00300"), 1u);
     EXPECT_EQ(OstrixPiProcess::count(log, "MAIN: ERROR: Camera uC update FAILED (8)"), 1u);
     EXPECT_EQ(OstrixPiProcess::count(log, "MAIN: Camera uC update complete\n"), 0u);
@@ -103,7 +83,7 @@ TEST_F(CameraUpdateEndToEndTest, AFailedFirmwareUpdateIsReportedAndTheController
     EXPECT_EQ(OstrixPiProcess::count(log, "CB:Camera Board OFF\n"), 1u);
     EXPECT_FALSE(camera().inBootLoader());
     EXPECT_EQ(camera().settings().shutterAngles[29], 1800u);
-    EXPECT_EQ(controller.stop(), 0);
+    EXPECT_EQ(controller->stop(), 0);
 }
 
 } // namespace

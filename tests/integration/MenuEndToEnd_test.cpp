@@ -5,48 +5,24 @@
 // sends it to the camera board over its serial link.
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "OstrixPiProcess.h"
-#include "TempRoot.h"
 #include "common/messages.h"
-#include "sim/board/Board.h"
-#include "sim/camera/CameraBoardModel.h"
-
-extern char** environ;
+#include "tests/support/EndToEnd.h"
 
 namespace {
 
+using testing_support::contains;
 using testing_support::OstrixPiProcess;
 using testing_support::readFile;
-using testing_support::writeFile;
+using testing_support::waitUntil;
 
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
-constexpr auto kWaitLimit = std::chrono::seconds(60);
 // The factory gain; the gain hotkey is on P1 short.
 constexpr uint32_t kFactoryGain = 5;
 constexpr const char* kGuiSettings = "#QLM settings Text 99\nSETT_PRESET_P1_SHORT=1\n";
-
-template <typename Condition> bool waitFor(Condition condition) {
-    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    return true;
-}
 
 std::string gainCommand(uint32_t gain) {
     char text[8];
@@ -54,36 +30,22 @@ std::string gainCommand(uint32_t gain) {
     return text;
 }
 
-class MenuEndToEndTest : public ::testing::Test {
+class MenuEndToEndTest : public testing_support::EndToEndTest {
 protected:
-    std::string root() const { return dir_.path() + "/root"; }
-    std::string home() const { return root() + "/home/pi/Ostrix"; }
-    // The GUI gets a folder of its own so that the two consoles stay apart.
-    std::string guiFolder() const { return root() + "/gui"; }
-
+    std::string configuration() const override { return kLiveCameraConfiguration; }
     void SetUp() override {
-        ASSERT_EQ(sim::initRoot(root()), "");
-        writeFile(home() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n[CAMERA]\ntest_pattern = 0\n");
-        writeFile(home() + "/standard.cc", readFile(OSTRIX_SOURCE_DIR "/resources/standard.cc"));
-        std::filesystem::create_directories(guiFolder() + "/resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
-                                       guiFolder() + "/resources/" + f);
-        }
-        writeFile(guiFolder() + "/QLM_GUI.settings", kGuiSettings);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        // Qt's offscreen platform keeps its screen objects to the end; that is Qt's, not ours.
-        setenv("LSAN_OPTIONS", "suppressions=" OSTRIX_SOURCE_DIR "/tests/support/lsan-qt.supp", 1);
+        EndToEndTest::SetUp();
+        installColourCorrection();
+        prepareGui(kGuiSettings);
     }
 
     // Both programs up, the GUI first as on the board, the settings collected.
     void startBoth() {
-        gui_ = std::make_unique<OstrixPiProcess>(OSTRIX_BIN_DIR "/Ostrix_Gui", root(), guiFolder());
-        ASSERT_TRUE(waitFor([&] { return has(gui_->console(), "GUI: Startup message sent"); }))
-            << gui_->console();
-        controller_ = std::make_unique<OstrixPiProcess>(OSTRIX_BIN_DIR "/OstrixPi", root(), home());
-        ASSERT_TRUE(controller_->waitForLog("MAIN: GUI settings collected\n")) << controller_->log();
-        ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kFactoryGain; }));
+        gui_ = startGui();
+        ASSERT_TRUE(guiAnnounced(*gui_));
+        controller_ = startController();
+        ASSERT_TRUE(settingsCollected(*controller_));
+        ASSERT_TRUE(waitUntil([&] { return camera().settings().gain == kFactoryGain; }));
     }
     void TearDown() override {
         if (controller_) {
@@ -94,33 +56,12 @@ protected:
         }
     }
 
-    static bool has(const std::string& text, const std::string& part) {
-        return text.find(part) != std::string::npos;
-    }
-
-    // Runs ostrix-sim on the board; its exit status.
-    int sim(std::vector<std::string> args) const {
-        args.insert(args.begin(), std::string(OSTRIX_BIN_DIR) + "/ostrix-sim");
-        args.insert(args.begin() + 1, {"--root", root()});
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            return -1;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
     // Sends one key with ostrix-sim (`args`) and returns once the GUI has taken `key`.
     void send(std::vector<std::string> args, uint32_t key) {
         const std::string seen = taken(key);
         const size_t before = OstrixPiProcess::count(gui_->console(), seen);
         ASSERT_EQ(sim(args), 0);
-        ASSERT_TRUE(waitFor([&] { return OstrixPiProcess::count(gui_->console(), seen) > before; }))
+        ASSERT_TRUE(waitUntil([&] { return OstrixPiProcess::count(gui_->console(), seen) > before; }))
             << args[0] << " " << args[1] << "\n"
             << controller_->log();
     }
@@ -139,29 +80,8 @@ protected:
         return controller_->waitForLog("MAIN: got message " + message + "\n", times);
     }
 
-    // The camera board as the board's shared state shows it, read without serving it.
-    sim::CameraBoardModel& camera() {
-        if (!board_) {
-            board_ =
-                std::make_unique<sim::Board>(root(), sim::BoardConfig::load(sim::Board::configPath(root())));
-        }
-        return *board_->find<sim::CameraBoardModel>();
-    }
-    bool cameraReceived(const std::string& command) {
-        for (const std::string& c : camera().recentCommands()) {
-            if (c == command) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     std::unique_ptr<OstrixPiProcess> gui_;
     std::unique_ptr<OstrixPiProcess> controller_;
-
-private:
-    testing_support::TempDir dir_;
-    std::unique_ptr<sim::Board> board_;
 };
 
 TEST_F(MenuEndToEndTest, UpWithTheGainHotkeyRaisesTheCameraGain) {
@@ -170,17 +90,17 @@ TEST_F(MenuEndToEndTest, UpWithTheGainHotkeyRaisesTheCameraGain) {
     // The keypad's P1 key, pressed briefly, selects the gain hotkey in the GUI.
     plugKeypad();
     ASSERT_EQ(sim({"key", "KEY_V"}), 0);
-    ASSERT_TRUE(waitFor([&] { return has(gui_->console(), "GUI:P1 SHORT 1"); })) << gui_->console();
+    ASSERT_TRUE(waitUntil([&] { return contains(gui_->console(), "GUI:P1 SHORT 1"); })) << gui_->console();
 
     // UP on the front panel. A button held past a third of a second repeats, and two
     // ostrix-sim runs can take that long: every UP the controller sends raises the gain.
     ASSERT_EQ(sim({"button", "BTN2", "press"}), 0);
     ASSERT_EQ(sim({"button", "BTN2", "release"}), 0);
     ASSERT_TRUE(controller_->waitForLog("UC: sent msg from Buttons to GUI 01000002:00000000\n"));
-    EXPECT_TRUE(waitFor([&] { return has(gui_->console(), "GUI:Increase Camera Gain from 5"); }))
+    EXPECT_TRUE(waitUntil([&] { return contains(gui_->console(), "GUI:Increase Camera Gain from 5"); }))
         << gui_->console();
     uint32_t expected = 0;
-    const bool settled = waitFor([&] {
+    const bool settled = waitUntil([&] {
         const std::string log = controller_->log();
         const size_t ups = OstrixPiProcess::count(log, "to GUI 01000002:00000000\n");
         expected = kFactoryGain + uint32_t(ups);
@@ -194,9 +114,9 @@ TEST_F(MenuEndToEndTest, UpWithTheGainHotkeyRaisesTheCameraGain) {
     EXPECT_TRUE(controller_->waitForLog("CB:setGain " + std::to_string(expected) + "\n"));
     EXPECT_TRUE(cameraReceived(gainCommand(expected)));
     // The GUI keeps the value it sent.
-    EXPECT_TRUE(waitFor([&] {
-        return has(readFile(guiFolder() + "/QLM_GUI.settings"),
-                   "\nSETT_CAMERA_GAIN=" + std::to_string(expected) + "\n");
+    EXPECT_TRUE(waitUntil([&] {
+        return contains(readFile(guiFolder() + "/QLM_GUI.settings"),
+                        "\nSETT_CAMERA_GAIN=" + std::to_string(expected) + "\n");
     }));
 }
 
@@ -214,7 +134,7 @@ TEST_F(MenuEndToEndTest, TheMenuWalkToCameraGainRaisesIt) {
     typeKey("KEY_J", UKEY_RIGHT);
     EXPECT_TRUE(controllerGot("a0000035:00000006")) << controller_->log();
     EXPECT_EQ(OstrixPiProcess::count(gui_->console(), "GUI: Sent message a0000035"), 1u) << gui_->console();
-    ASSERT_TRUE(waitFor([&] { return camera().settings().gain == kFactoryGain + 1; }));
+    ASSERT_TRUE(waitUntil([&] { return camera().settings().gain == kFactoryGain + 1; }));
     EXPECT_TRUE(cameraReceived(gainCommand(kFactoryGain + 1)));
 }
 

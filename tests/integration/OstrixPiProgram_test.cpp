@@ -2,26 +2,21 @@
 // and without configuration, and a clean stop on SIGTERM.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "tests/support/OstrixPiProcess.h"
 #include "tests/support/TempRoot.h"
-
-extern char** environ;
 
 namespace {
 
+using testing_support::OstrixPiProcess;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
-
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
-constexpr auto kRunLimit = std::chrono::seconds(60);
 
 // One run of OstrixPi on the simulated board, in its own working folder.
 class OstrixPiProgramTest : public ::testing::Test {
@@ -34,86 +29,18 @@ protected:
         writeFile(root() + "/.keep", "");
     }
 
-    // Everything the child needs is built before fork(): between fork and exec it only
-    // makes async-signal-safe calls.
-    pid_t start(const std::vector<std::string>& args, bool withBoard = true) {
-        const std::string program = std::string(OSTRIX_BIN_DIR) + "/OstrixPi";
-        const std::string out = dir_.path() + "/stdout.txt";
-        const std::string dir = work();
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (entry.rfind("OSTRIX_PLATFORM=", 0) != 0 && entry.rfind("OSTRIX_SYSROOT=", 0) != 0) {
-                env.push_back(entry);
-            }
-        }
-        if (withBoard) {
-            env.push_back("OSTRIX_PLATFORM=sim");
-            env.push_back("OSTRIX_SYSROOT=" + root());
-        }
-        std::vector<char*> envp;
-        for (std::string& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-        std::vector<std::string> arguments{program};
-        arguments.insert(arguments.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : arguments) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0 || chdir(dir.c_str()) != 0) {
-                _exit(126);
-            }
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            execve(program.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
-        return pid;
+    std::unique_ptr<OstrixPiProcess> start(std::vector<std::string> args, bool withBoard = true) const {
+        return std::make_unique<OstrixPiProcess>(OSTRIX_BIN_DIR "/OstrixPi", withBoard ? root() : "", work(),
+                                                 std::move(args));
     }
-
     // The exit status, or -1 when the program had to be killed.
-    int finish(pid_t pid) {
-        const auto limit = std::chrono::steady_clock::now() + kRunLimit;
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > limit) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                return -1;
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int run(std::vector<std::string> args, bool withBoard = true) const {
+        return start(std::move(args), withBoard)->wait();
     }
 
-    int run(const std::vector<std::string>& args, bool withBoard = true) {
-        return finish(start(args, withBoard));
-    }
-
-    std::string output() const { return readFile(dir_.path() + "/stdout.txt"); }
+    std::string output() const { return readFile(work() + "/console.txt"); }
     bool printed(const std::string& text) const { return output().find(text) != std::string::npos; }
-
     std::string log() const { return readFile(work() + "/log/QLM_logfile_0001.log"); }
-
-    // Waits until the program has logged the text (or the run limit has passed). The log
-    // file is written line by line; the console may be buffered.
-    bool waitForLog(const std::string& text) {
-        const auto limit = std::chrono::steady_clock::now() + kRunLimit;
-        while (log().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > limit) {
-                return false;
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        return true;
-    }
 
 private:
     TempDir dir_;
@@ -181,10 +108,9 @@ TEST_F(OstrixPiProgramTest, StartsWithTheDefaultConfigurationAfterAFailedConf) {
 
 TEST_F(OstrixPiProgramTest, TerminationSignalEndsTheLoopCleanly) {
     writeFile(work() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n");
-    pid_t pid = start({});
-    ASSERT_TRUE(waitForLog("Entering endless loop...\n")) << output();
-    kill(pid, SIGTERM);
-    EXPECT_EQ(finish(pid), 0);
+    auto program = start({});
+    ASSERT_TRUE(program->waitForLog("Entering endless loop...\n")) << output();
+    EXPECT_EQ(program->stop(), 0);
     EXPECT_TRUE(printed("Application terminated\n"));
 }
 

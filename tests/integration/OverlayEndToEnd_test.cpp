@@ -4,56 +4,27 @@
 // `ostrix-sim framestore save --overlay` writes show.
 #include <gtest/gtest.h>
 
-#include <png.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "common/SettingsIndex.h"
 #include "common/messages.h"
-#include "sim/board/Board.h"
 #include "sim/chips/DisplayFpga.h"
-#include "tests/support/OstrixPiProcess.h"
-#include "tests/support/TempRoot.h"
+#include "tests/support/EndToEnd.h"
+#include "tests/support/Pictures.h"
 #include "tests/unit/link/StandInGui.h"
-
-extern char** environ;
 
 namespace {
 
-using testing_support::OstrixPiProcess;
+using Picture = testing_support::RgbImage;
+using testing_support::readPng;
 
 constexpr int kIcon = 96;
 constexpr int kRightIconX = 1792; // 1920 - 96, on the store's 64-pixel step
 constexpr uint32_t kOverlayEnable = 1u << 6;
 constexpr uint32_t kPiVideoEnable = 1u << 7;
-
-struct Picture {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    const uint8_t* at(int x, int y) const { return &rgb[(size_t(y) * width + x) * 3]; }
-};
-
-Picture readPicture(const std::string& path) {
-    Picture p;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&png, path.c_str())) {
-        png.format = PNG_FORMAT_RGB;
-        p.rgb.resize(PNG_IMAGE_SIZE(png));
-        if (png_image_finish_read(&png, nullptr, p.rgb.data(), 0, nullptr)) {
-            p.width = png.width;
-            p.height = png.height;
-        }
-    }
-    return p;
-}
 
 bool sameBlock(const Picture& a, int ax, const Picture& b, int bx) {
     for (int y = 0; y < kIcon; ++y) {
@@ -96,14 +67,10 @@ int32_t guiSetting(int index) {
     }
 }
 
-class OverlayEndToEndTest : public ::testing::Test {
+class OverlayEndToEndTest : public testing_support::EndToEndTest {
 protected:
-    std::string root() const { return dir_.path() + "/root"; }
-    std::string home() const { return root() + "/home/pi/Ostrix"; }
-
     void SetUp() override {
-        ASSERT_EQ(sim::initRoot(root()), "");
-        testing_support::writeFile(home() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n");
+        EndToEndTest::SetUp();
         std::filesystem::create_directories(home() + "/resources");
         for (const char* name : {"icon_magnifier.png", "icon_alignmentmode.png", "icon_divergentmode.png",
                                  "icon_brightnessmode.png"}) {
@@ -111,43 +78,14 @@ protected:
                                        home() + "/resources/" + name);
         }
     }
-
-    sim::DisplayFpga& fpga() {
-        if (!board_) {
-            board_ =
-                std::make_unique<sim::Board>(root(), sim::BoardConfig::load(sim::Board::configPath(root())));
-        }
-        return *board_->find<sim::DisplayFpga>();
-    }
-
-    // Runs ostrix-sim on the board; its exit status.
-    int sim(std::vector<std::string> args) const {
-        args.insert(args.begin(), std::string(OSTRIX_BIN_DIR) + "/ostrix-sim");
-        args.insert(args.begin() + 1, {"--root", root()});
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            return -1;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    testing_support::TempDir dir_;
-    std::unique_ptr<sim::Board> board_;
+    sim::DisplayFpga& fpga() { return model<sim::DisplayFpga>(); }
 };
 
 TEST_F(OverlayEndToEndTest, StartUpSetsTheGuiColoursAndMovingTheMenuMovesTheIcons) {
     StandInGui gui(guiSetting);
-    OstrixPiProcess controller(std::string(OSTRIX_BIN_DIR) + "/OstrixPi", root(), home());
-    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.log();
-    EXPECT_NE(controller.log().find("FPGA Settings for GUI\n"), std::string::npos);
+    auto controller = startController();
+    ASSERT_TRUE(settingsCollected(*controller));
+    EXPECT_NE(controller->log().find("FPGA Settings for GUI\n"), std::string::npos);
 
     for (int c = 0; c < 2; ++c) {
         EXPECT_EQ(fpga().registerValue(c, 0x02) & 0xFFFFFF, 0x008080u); // the default key colour
@@ -166,9 +104,9 @@ TEST_F(OverlayEndToEndTest, StartUpSetsTheGuiColoursAndMovingTheMenuMovesTheIcon
     const std::string before = root() + "/before.png", after = root() + "/after.png";
     ASSERT_EQ(sim({"framestore", "save", "--overlay", "left", before}), 0);
     gui.send(tEV_ACTION | SETT_UI_MENUPOSITION, 2);
-    ASSERT_TRUE(controller.waitForLog("F: Menu Position (Pixel,Line) 1120,0 = 0x00000460\n"))
-        << controller.log();
-    Picture a = readPicture(before);
+    ASSERT_TRUE(controller->waitForLog("F: Menu Position (Pixel,Line) 1120,0 = 0x00000460\n"))
+        << controller->log();
+    Picture a = readPng(before);
     ASSERT_EQ(a.width, 1920u);
     EXPECT_FALSE(plainBlock(a, kRightIconX));
     EXPECT_TRUE(plainBlock(a, 0));
@@ -179,13 +117,10 @@ TEST_F(OverlayEndToEndTest, StartUpSetsTheGuiColoursAndMovingTheMenuMovesTheIcon
         if (sim({"framestore", "save", "--overlay", "left", after}) != 0) {
             return false;
         }
-        b = readPicture(after);
+        b = readPng(after);
         return b.width == 1920u && sameBlock(a, kRightIconX, b, 0) && sameBlock(a, 0, b, kRightIconX);
     };
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!moved() && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    testing_support::waitUntil(moved, std::chrono::seconds(20));
     // The magnifier moved from the top right to the top left, and the key colour is
     // where it was.
     ASSERT_EQ(b.width, 1920u);
@@ -193,7 +128,7 @@ TEST_F(OverlayEndToEndTest, StartUpSetsTheGuiColoursAndMovingTheMenuMovesTheIcon
     EXPECT_TRUE(sameBlock(a, 0, b, kRightIconX));
     EXPECT_EQ(fpga().registerValue(0, 0x05), 0x460u);
     EXPECT_EQ(fpga().registerValue(1, 0x05), 0x460u);
-    EXPECT_EQ(controller.stop(), 0);
+    EXPECT_EQ(controller->stop(), 0);
 }
 
 } // namespace

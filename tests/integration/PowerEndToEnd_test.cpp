@@ -4,46 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "common/messages.h"
-#include "sim/board/Board.h"
-#include "tests/support/OstrixPiProcess.h"
-#include "tests/support/TempRoot.h"
+#include "tests/support/EndToEnd.h"
 #include "tests/unit/link/StandInGui.h"
 
 namespace {
 
-using testing_support::OstrixPiProcess;
+using testing_support::waitUntil;
 
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
-constexpr auto kWaitLimit = std::chrono::seconds(60);
-
-class PowerEndToEndTest : public ::testing::Test {
+class PowerEndToEndTest : public testing_support::EndToEndTest {
 protected:
-    std::string root() const { return dir_.path() + "/root"; }
-    std::string home() const { return root() + "/home/pi/Ostrix"; }
     std::string commandFile() const { return home() + "/command"; }
-
-    void SetUp() override {
-        ASSERT_EQ(sim::initRoot(root()), "");
-        testing_support::writeFile(home() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n");
-    }
 
     // The one-word power state ostrix-sim reports.
     std::string powerState() const {
-        const std::string command = std::string(OSTRIX_BIN_DIR) + "/ostrix-sim --root '" + root() + "' power";
         std::string text;
-        if (FILE* out = popen(command.c_str(), "r")) {
-            char buffer[256];
-            while (fgets(buffer, sizeof buffer, out)) {
-                text += buffer;
-            }
-            pclose(out);
-        }
+        sim({"power"}, &text);
         const std::string key = "\"state\":\"";
         const size_t at = text.find(key);
         return at == std::string::npos
@@ -54,29 +34,19 @@ protected:
     // Writes the word and waits until the controller has taken the file.
     bool command(const std::string& word) const {
         testing_support::writeFile(commandFile(), word + "\n");
-        const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
-        while (std::filesystem::exists(commandFile())) {
-            if (std::chrono::steady_clock::now() > limit) {
-                return false;
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        return true;
+        return waitUntil([&] { return !std::filesystem::exists(commandFile()); });
     }
-
-private:
-    testing_support::TempDir dir_;
 };
 
 TEST_F(PowerEndToEndTest, StandbyAndWakeUpThroughTheCommandFile) {
     StandInGui gui;
-    OstrixPiProcess controller(std::string(OSTRIX_BIN_DIR) + "/OstrixPi", root(), home());
-    ASSERT_TRUE(controller.waitForLog("MAIN: GUI settings collected\n")) << controller.log();
+    auto controller = startController();
+    ASSERT_TRUE(settingsCollected(*controller));
     EXPECT_EQ(powerState(), "operating");
 
     ASSERT_TRUE(command("standby"));
-    ASSERT_TRUE(controller.waitForLog("MAIN: Going to Sleep\n")) << controller.log();
-    EXPECT_TRUE(controller.waitForLog("MAIN: Command : 'standby'\n"));
+    ASSERT_TRUE(controller->waitForLog("MAIN: Going to Sleep\n")) << controller->log();
+    EXPECT_TRUE(controller->waitForLog("MAIN: Command : 'standby'\n"));
     const auto gotExit = [&] {
         for (const message_s& msg : gui.received()) {
             if (msg.command == tEV_EXIT) {
@@ -85,31 +55,23 @@ TEST_F(PowerEndToEndTest, StandbyAndWakeUpThroughTheCommandFile) {
         }
         return false;
     };
-    const auto limit = std::chrono::steady_clock::now() + kWaitLimit;
-    while (!gotExit() && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    EXPECT_TRUE(gotExit());
+    EXPECT_TRUE(waitUntil(gotExit));
     // The GUI hears first; the displays, lights and camera follow.
-    const auto standbyLimit = std::chrono::steady_clock::now() + kWaitLimit;
-    while (powerState() != "standby" && std::chrono::steady_clock::now() < standbyLimit) {
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    EXPECT_EQ(powerState(), "standby");
+    EXPECT_TRUE(waitUntil([&] { return powerState() == "standby"; })) << powerState();
 
     // At once: inside the guard. Then again until the guard has run out.
     ASSERT_TRUE(command("wakeup"));
-    EXPECT_TRUE(controller.waitForLog("MAIN: Message ignored during Standby Timeout period\n"));
-    const auto wakeLimit = std::chrono::steady_clock::now() + kWaitLimit;
-    while (controller.log().find("Waking Up\n") == std::string::npos &&
+    EXPECT_TRUE(controller->waitForLog("MAIN: Message ignored during Standby Timeout period\n"));
+    const auto wakeLimit = std::chrono::steady_clock::now() + testing_support::kEndToEndLimit;
+    while (!testing_support::contains(controller->log(), "Waking Up\n") &&
            std::chrono::steady_clock::now() < wakeLimit) {
         ASSERT_TRUE(command("wakeup"));
-        std::this_thread::sleep_for(kPollInterval);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ASSERT_TRUE(controller.waitForLog("MAIN: POWER ON COMMAND\n")) << controller.log();
-    EXPECT_TRUE(controller.waitForLog("MAIN: send Image Format", 2)) << controller.log();
+    ASSERT_TRUE(controller->waitForLog("MAIN: POWER ON COMMAND\n")) << controller->log();
+    EXPECT_TRUE(controller->waitForLog("MAIN: send Image Format", 2)) << controller->log();
     EXPECT_EQ(powerState(), "operating");
-    EXPECT_EQ(controller.stop(), 0);
+    EXPECT_EQ(controller->stop(), 0);
 }
 
 } // namespace

@@ -21,8 +21,8 @@ namespace testing_support {
 
 class OstrixPiProcess {
 public:
-    // Starts `program` in `workdir` on the board under `sysroot`; its console goes to
-    // workdir/console.txt.
+    // Starts `program` in `workdir` on the board under `sysroot` (with no board chosen when
+    // that is empty); its console goes to workdir/console.txt.
     OstrixPiProcess(const std::string& program, const std::string& sysroot, const std::string& workdir,
                     std::vector<std::string> args = {})
         : workdir_(workdir) {
@@ -35,8 +35,10 @@ public:
                 env.push_back(entry);
             }
         }
-        env.push_back("OSTRIX_PLATFORM=sim");
-        env.push_back("OSTRIX_SYSROOT=" + sysroot);
+        if (!sysroot.empty()) {
+            env.push_back("OSTRIX_PLATFORM=sim");
+            env.push_back("OSTRIX_SYSROOT=" + sysroot);
+        }
         std::vector<char*> envp = pointers(env);
         args.insert(args.begin(), program);
         std::vector<char*> argv = pointers(args);
@@ -71,17 +73,15 @@ public:
     std::string console() const { return read(workdir_ + "/console.txt"); }
 
     // Waits until the log holds `text` `times` times; false when the program ended or the
-    // limit passed first.
+    // limit passed first. The log file is written line by line.
     bool waitForLog(const std::string& text, size_t times = 1,
                     std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (count(log(), text) < times) {
-            if (!running() || std::chrono::steady_clock::now() > end) {
-                return count(log(), text) >= times;
-            }
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        return true;
+        return waitFor(&OstrixPiProcess::log, text, times, limit);
+    }
+    // The same for the console, which the program may buffer.
+    bool waitForConsole(const std::string& text, size_t times = 1,
+                        std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        return waitFor(&OstrixPiProcess::console, text, times, limit);
     }
 
     // User plus system CPU seconds the program has used so far (from /proc).
@@ -107,10 +107,15 @@ public:
 
     // Sends SIGTERM and waits; the exit status, or -1 when the program had to be killed.
     int stop(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-        if (!running()) {
-            return status_;
+        if (running()) {
+            kill(pid_, SIGTERM);
         }
-        kill(pid_, SIGTERM);
+        return wait(limit);
+    }
+
+    // Waits for the program to end by itself; the exit status, or -1 when it had to be
+    // killed.
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (running()) {
             if (std::chrono::steady_clock::now() > end) {
@@ -147,6 +152,18 @@ public:
     }
 
 private:
+    bool waitFor(std::string (OstrixPiProcess::*read)() const, const std::string& text, size_t times,
+                 std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (count((this->*read)(), text) < times) {
+            if (!running() || std::chrono::steady_clock::now() > end) {
+                return count((this->*read)(), text) >= times;
+            }
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        return true;
+    }
+
     static constexpr int kChildSetupFailed = 126;
     static constexpr int kExecFailed = 127;
     static constexpr auto kPollInterval = std::chrono::milliseconds(20);

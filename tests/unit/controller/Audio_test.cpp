@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/Audio.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
@@ -18,17 +18,11 @@ namespace {
 constexpr int kSpeakerLeft = AIC31XX_LANALOGSPL;
 constexpr int kHeadphoneLeft = AIC31XX_LANALOGHPL;
 
-class AudioTest : public testing_support::SimBoardTest {
+class AudioTest : public I2cDeviceTest {
 protected:
-    void SetUp() override {
-        SimBoardTest::SetUp();
-        std::filesystem::create_directories("log");
-        i2c_ = std::make_unique<i2c_handler>(true);
-    }
     void TearDown() override {
         codec_.reset();
-        i2c_.reset();
-        SimBoardTest::TearDown();
+        I2cDeviceTest::TearDown();
     }
     audio& make(const std::string& script = "") {
         codec_ = std::make_unique<audio>(i2c_.get(), script.c_str());
@@ -36,8 +30,6 @@ protected:
     }
     sim::AudioCodec& chip() { return *board().find<sim::AudioCodec>(); }
     sim::I2cBus& bus() { return *board().find<sim::I2cBus>(); }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
-    static bool logged(const std::string& text) { return log().find(text) != std::string::npos; }
     // Register writes the codec took since the trace was cleared: {register, value}.
     std::vector<std::vector<uint8_t>> writes() {
         std::vector<std::vector<uint8_t>> out;
@@ -58,7 +50,6 @@ protected:
     }
     int pair(int reg) { return chip().reg(reg) << 8 | chip().reg(reg + 1); }
 
-    std::unique_ptr<i2c_handler> i2c_;
     std::unique_ptr<audio> codec_;
 };
 

@@ -2,6 +2,9 @@
 // its home with a log folder, and the controller's process state at its start values.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <string>
 
 #include "common/logfile.h"
@@ -35,6 +38,21 @@ protected:
 
     // Everything logged so far (the log file's text, time stamps included).
     std::string logText() const { return testing_support::readFile("log/QLM_logfile_0001.log"); }
+    bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
+    // The texts appear in the log in this order (the first missing one is reported).
+    bool loggedInOrder(std::initializer_list<std::string> texts) const {
+        const std::string log = logText();
+        size_t at = 0;
+        for (const std::string& text : texts) {
+            at = log.find(text, at);
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "not logged in order: " << text;
+                return false;
+            }
+            at += text.size();
+        }
+        return true;
+    }
 
     // A file in the working folder.
     static void write(const std::string& name, const std::string& content) {

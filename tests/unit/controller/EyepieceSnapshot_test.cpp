@@ -3,8 +3,6 @@
 // the warp shift.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +12,7 @@
 #include "sim/board/EyepieceSnapshot.h"
 #include "sim/board/GuiFrame.h"
 #include "sim/chips/FpgaTestPicture.h"
+#include "tests/support/Pictures.h"
 #include "tools/warpgen/WarpGenerator.h"
 
 namespace {
@@ -182,16 +181,11 @@ TEST_F(EyepieceTest, CrosshairAppearsInItsColourAtTheCentreInTheSavedPicture) {
         fpga_->setCrosshairSize(k.size);
         const std::string path = home() + "/both.png";
         ASSERT_TRUE(board().execute({"snapshot", "both", path}).ok);
-        png_image png{};
-        png.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
-        png.format = PNG_FORMAT_RGB;
-        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
-        ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr));
-        ASSERT_EQ(png.width, uint32_t(sim::kPanelWidth)); // two eyes at half width
-        ASSERT_EQ(png.height, uint32_t(sim::kPanelHeight / 2));
+        const testing_support::RgbImage picture = testing_support::readPng(path);
+        ASSERT_EQ(picture.width, uint32_t(sim::kPanelWidth)); // two eyes at half width
+        ASSERT_EQ(picture.height, uint32_t(sim::kPanelHeight / 2));
         auto isYellow = [&](int x, int y) {
-            const uint8_t* p = &rgb[(size_t(y) * png.width + x) * 3];
+            const uint8_t* p = picture.at(x, y);
             return p[0] == 0xF8 && p[1] == 0xFC && p[2] == 0;
         };
         for (int eye = 0; eye < 2; ++eye) {

@@ -2,7 +2,6 @@
 // frame store: names, save options, faults, and what the files and the store hold.
 #include <gtest/gtest.h>
 
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -16,84 +15,27 @@
 #include "controller/core/SettingHandlers.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
+#include "tests/support/Pictures.h"
 #include "tests/unit/controller/UsbFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::columns;
+using testing_support::pattern;
 using testing_support::readFile;
+using testing_support::readPng;
+using testing_support::RgbImage;
+using testing_support::storeImage;
 using testing_support::writeFile;
+using testing_support::writePng;
 
 constexpr int W = 1920;
 constexpr int H = 1080;
 
-struct Image {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-};
-
-Image readPng(const std::string& path) {
-    Image img;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        return img;
-    }
-    png.format = PNG_FORMAT_RGB;
-    img.rgb.resize(PNG_IMAGE_SIZE(png));
-    if (png_image_finish_read(&png, nullptr, img.rgb.data(), 0, nullptr)) {
-        img.width = png.width;
-        img.height = png.height;
-    }
-    return img;
-}
-
-void writePng(const std::string& path, const Image& img) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = img.width;
-    png.height = img.height;
-    png.format = PNG_FORMAT_RGB;
-    ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, img.rgb.data(), 0, nullptr));
-}
-
-// A picture unlike the live input, different for every seed.
-Image pattern(uint32_t width, int seed) {
-    Image img{width, H, std::vector<uint8_t>(size_t(width) * H * 3)};
-    for (uint32_t y = 0; y < H; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* p = &img.rgb[(size_t(y) * width + x) * 3];
-            p[0] = static_cast<uint8_t>(x * 7 + y + seed);
-            p[1] = static_cast<uint8_t>(x + y * 3 + 2 * seed);
-            p[2] = static_cast<uint8_t>(y * 5 + seed * 11);
-        }
-    }
-    return img;
-}
-
-// The 8-bit picture of a store's words, as the capture writes it.
-std::vector<uint8_t> storeRgb(const std::vector<uint32_t>& words) {
-    std::vector<uint8_t> rgb(words.size() * 3);
-    for (size_t i = 0; i < words.size(); ++i) {
-        rgb[3 * i] = static_cast<uint8_t>(words[i] >> 24);
-        rgb[3 * i + 1] = static_cast<uint8_t>(words[i] >> 14);
-        rgb[3 * i + 2] = static_cast<uint8_t>(words[i] >> 3);
-    }
-    return rgb;
-}
-
-// Columns [from, from + 1920) of a picture.
-std::vector<uint8_t> half(const Image& img, uint32_t from) {
-    std::vector<uint8_t> out(size_t(W) * H * 3);
-    for (uint32_t y = 0; y < H; ++y) {
-        std::copy_n(&img.rgb[(size_t(y) * img.width + from) * 3], W * 3, &out[size_t(y) * W * 3]);
-    }
-    return out;
-}
-
 // The share of an eye's half of a side-by-side picture that shows the simulated FPGA's
 // live test picture (all but its moving frame marker), sampled.
-double matchesTestPicture(const Image& stereo, int eye) {
+double matchesTestPicture(const RgbImage& stereo, int eye) {
     constexpr int kStep = 7;
     size_t same = 0, total = 0;
     for (uint32_t y = 0; y < H; y += kStep) {
@@ -175,7 +117,7 @@ TEST_F(ImageCaptureTest, CaptureKeyLeavesTheStereoPictureOnTheStick) {
     captureWith(3);
     ASSERT_EQ(onStick(folder), std::vector<std::string>{"QLM_20261207_090503_S.png"});
     const std::string file = folder + "/QLM_20261207_090503_S.png";
-    const Image saved = readPng(file);
+    const RgbImage saved = readPng(file);
     ASSERT_EQ(saved.width, 2u * W);
     ASSERT_EQ(saved.height, unsigned(H));
     EXPECT_GT(matchesTestPicture(saved, LEFT), 0.99);
@@ -278,23 +220,23 @@ TEST(StoredImages, ListingHoldsLeftAndStereoPicturesInNameOrder) {
 // holding a stereo picture and a left/right pair is the second name in order.
 TEST_F(ImageCaptureTest, StoredImagesAreShownInTheFrameStore) {
     const std::string folder = insert();
-    const Image stereo = pattern(2 * W, 3), left = pattern(W, 5), right = pattern(W, 9);
-    writePng(folder + "/QLM_B_S.png", stereo);
-    writePng(folder + "/QLM_A_L.png", left);
-    writePng(folder + "/QLM_A_R.png", right);
+    const RgbImage stereo = pattern(2 * W, H, 3), left = pattern(W, H, 5), right = pattern(W, H, 9);
+    ASSERT_TRUE(writePng(folder + "/QLM_B_S.png", stereo));
+    ASSERT_TRUE(writePng(folder + "/QLM_A_L.png", left));
+    ASSERT_TRUE(writePng(folder + "/QLM_A_R.png", right));
 
     shadow_settings[SETT_IMAGE_SOURCE] = 2;
     run_setting_handler(SETT_IMAGE_SOURCE);
     EXPECT_TRUE(logged("Image file selected = '" + mountPoint() + "/QLM_B_S.png'\n"));
-    EXPECT_EQ(storeRgb(model().frameStoreWords(LEFT)), half(stereo, 0));
-    EXPECT_EQ(storeRgb(model().frameStoreWords(RIGHT)), half(stereo, W));
+    EXPECT_EQ(storeImage(model().frameStoreWords(LEFT)), columns(stereo, 0, W));
+    EXPECT_EQ(storeImage(model().frameStoreWords(RIGHT)), columns(stereo, W, W));
     EXPECT_TRUE(execute_mode.pngdisplay);
     EXPECT_FALSE(model().frameStoreLive(LEFT));
     EXPECT_TRUE(mountPointEmpty());
 
     ASSERT_EQ(show_stored_image(1), 0);
-    EXPECT_EQ(storeRgb(model().frameStoreWords(LEFT)), left.rgb);
-    EXPECT_EQ(storeRgb(model().frameStoreWords(RIGHT)), right.rgb);
+    EXPECT_EQ(storeImage(model().frameStoreWords(LEFT)), left);
+    EXPECT_EQ(storeImage(model().frameStoreWords(RIGHT)), right);
 
     EXPECT_EQ(show_stored_image(0), 0);
     EXPECT_FALSE(execute_mode.pngdisplay);

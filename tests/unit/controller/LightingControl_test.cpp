@@ -2,10 +2,9 @@
 // expander on bus 5 see them, the supply pin, open-LED sensing and failures.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/LightingControl.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
@@ -16,17 +15,11 @@ namespace {
 
 constexpr uint8_t kLightingBus = 5;
 
-class LightingTest : public testing_support::SimBoardTest {
+class LightingTest : public I2cDeviceTest {
 protected:
-    void SetUp() override {
-        SimBoardTest::SetUp();
-        std::filesystem::create_directories("log");
-        i2c_ = std::make_unique<i2c_handler>(true);
-    }
     void TearDown() override {
         lights_.reset();
-        i2c_.reset();
-        SimBoardTest::TearDown();
+        I2cDeviceTest::TearDown();
     }
     LightingControl& make(uint16_t minlevel = 440) {
         lights_ = std::make_unique<LightingControl>(i2c_.get(), minlevel);
@@ -35,7 +28,6 @@ protected:
     sim::Ltc2625& dac() { return *board().find<sim::Ltc2625>(); }
     sim::LightingExpander& expander() { return *board().find<sim::LightingExpander>(); }
     sim::I2cBus& bus() { return *board().find<sim::I2cBus>(); }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
     // The bytes of every transfer to the DAC after the register pointer.
     std::vector<std::vector<uint8_t>> dacWrites() {
         std::vector<std::vector<uint8_t>> writes;
@@ -47,7 +39,6 @@ protected:
         return writes;
     }
 
-    std::unique_ptr<i2c_handler> i2c_;
     std::unique_ptr<LightingControl> lights_;
 };
 

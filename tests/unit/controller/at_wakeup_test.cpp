@@ -38,21 +38,6 @@ protected:
         return at_wakeup(execute_mode);
     }
 
-    bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
-    bool loggedInOrder(std::initializer_list<std::string> texts) const {
-        const std::string log = logText();
-        size_t at = 0;
-        for (const std::string& text : texts) {
-            at = log.find(text, at);
-            if (at == std::string::npos) {
-                ADD_FAILURE() << "not logged in order: " << text;
-                return false;
-            }
-            at += text.size();
-        }
-        return true;
-    }
-
     // The level changes the board saw on one line, in order.
     std::vector<std::string> edges(int pin) {
         std::vector<std::string> seen;

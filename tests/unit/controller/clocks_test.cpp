@@ -5,10 +5,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/clocks.h"
 #include "controller/devices/i2c.h"
 #include "sim/buses/I2cBus.h"
@@ -34,24 +33,18 @@ std::string entries(int count) {
     return text;
 }
 
-class ClocksTest : public testing_support::SimBoardTest {
+class ClocksTest : public I2cDeviceTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
-        std::filesystem::create_directories("log");
-        i2c_ = std::make_unique<i2c_handler>(true);
+        I2cDeviceTest::SetUp();
         clocks_ = std::make_unique<clocks>(i2c_.get(), I2C_BUS_CLK_CONTROLLER);
     }
     void TearDown() override {
         clocks_.reset();
-        i2c_.reset();
-        SimBoardTest::TearDown();
+        I2cDeviceTest::TearDown();
     }
     sim::ClockGenerator& chip() { return *board().find<sim::ClockGenerator>(); }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
-    static bool logged(const std::string& text) { return log().find(text) != std::string::npos; }
 
-    std::unique_ptr<i2c_handler> i2c_;
     std::unique_ptr<clocks> clocks_;
 };
 

@@ -13,20 +13,6 @@ protected:
         write("test.cfg", text);
         return read_config_file("test.cfg");
     }
-    bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
-    // The texts appear in the log in this order.
-    bool loggedInOrder(std::initializer_list<std::string> texts) const {
-        const std::string log = logText();
-        size_t at = 0;
-        for (const std::string& text : texts) {
-            at = log.find(text, at);
-            if (at == std::string::npos) {
-                return false;
-            }
-            at += text.size();
-        }
-        return true;
-    }
 };
 
 // Every key, with files that exist where the key names one.

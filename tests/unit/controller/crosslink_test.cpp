@@ -11,7 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/i2c.h"
 #include "controller/image/bitmap.h"
 #include "sim/chips/VideoBridge.h"
@@ -49,19 +49,16 @@ void writeBmp(const std::string& path, int width, int height, const std::functio
     std::ofstream(path, std::ios::binary) << s;
 }
 
-class CrosslinkTest : public testing_support::SimBoardTest {
+class CrosslinkTest : public I2cDeviceTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
-        std::filesystem::create_directories("log");
+        I2cDeviceTest::SetUp();
         std::filesystem::create_directories("resources");
-        i2c_ = std::make_unique<i2c_handler>(true);
         ASSERT_EQ(i2c_->initialise_i2c(), 0);
     }
     void TearDown() override {
         bridge_.reset();
-        i2c_.reset();
-        SimBoardTest::TearDown();
+        I2cDeviceTest::TearDown();
     }
     crosslink& make(chan_t chan) {
         bridge_ = std::make_unique<crosslink>(i2c_.get(), chan, "issue2_pcb_data.iea", "issue2_pcb_data.ied");
@@ -85,14 +82,13 @@ protected:
     std::vector<std::vector<uint8_t>> imageBlocks(int bus) {
         std::vector<std::vector<uint8_t>> blocks;
         for (const sim::TraceEntry& e : board().trace().entries(sim::TraceKind::I2c)) {
-            if (e.channel == bus && e.address == CROSSLINK_I2C_ADDRESS && !e.out.empty() && e.out[0] == 0x02 &&
-                e.out.size() > 2) {
+            if (e.channel == bus && e.address == CROSSLINK_I2C_ADDRESS && !e.out.empty() &&
+                e.out[0] == 0x02 && e.out.size() > 2) {
                 blocks.push_back(e.out);
             }
         }
         return blocks;
     }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
     static size_t count(const std::string& text, const std::string& what) {
         size_t n = 0;
         for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
@@ -101,7 +97,6 @@ protected:
         return n;
     }
 
-    std::unique_ptr<i2c_handler> i2c_;
     std::unique_ptr<crosslink> bridge_;
 };
 
@@ -113,7 +108,8 @@ TEST_F(CrosslinkTest, AnUnconfiguredBridgeDoesNotAnswerUntilItsToolHasRun) {
     EXPECT_NE(log().find("XL: ConfPASS"), std::string::npos);
     // The tool was given both files, the bridge's bus and its reset line.
     const std::string shellLog = testing_support::readFile(root() + "/var/log/ostrix-sim/shell.log");
-    EXPECT_NE(shellLog.find("CrosslinkProgrammer issue2_pcb_data.iea issue2_pcb_data.ied 2 30"), std::string::npos);
+    EXPECT_NE(shellLog.find("CrosslinkProgrammer issue2_pcb_data.iea issue2_pcb_data.ied 2 30"),
+              std::string::npos);
     board().powerCycle();
     EXPECT_EQ(left.version(), 0) << "the configuration does not survive a power cycle";
 }
@@ -155,7 +151,8 @@ TEST_F(CrosslinkTest, PicturesGoAsBlocksOfThirtyTwoPackedRows) {
         ASSERT_EQ(blocks.size(), c.blocks);
         for (const auto& block : blocks) {
             ASSERT_EQ(block.size(), 1 + 32 * size_t(c.width / 8));
-            EXPECT_EQ(std::count(block.begin() + 1, block.end(), c.dataByte), std::ptrdiff_t(block.size() - 1));
+            EXPECT_EQ(std::count(block.begin() + 1, block.end(), c.dataByte),
+                      std::ptrdiff_t(block.size() - 1));
         }
     }
     EXPECT_EQ(left.write_bmp_file("missing.bmp"), -1);

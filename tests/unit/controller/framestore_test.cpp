@@ -2,84 +2,26 @@
 // hold, what the store holds afterwards, and what is refused.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FpgaFixture.h"
+#include "tests/support/Pictures.h"
 
 namespace {
+
+using testing_support::columns;
+using testing_support::pattern;
+using testing_support::readPng;
+using testing_support::storeImage;
+using testing_support::writePng;
+using Image = testing_support::RgbImage;
 
 constexpr int W = 1920;
 constexpr int H = 1080;
 constexpr uint32_t kZoomBit = 1u << 8;
-
-struct Image {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    bool operator==(const Image&) const = default;
-};
-
-Image readPng(const std::string& path) {
-    Image img;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        return img;
-    }
-    png.format = PNG_FORMAT_RGB;
-    img.rgb.resize(PNG_IMAGE_SIZE(png));
-    if (png_image_finish_read(&png, nullptr, img.rgb.data(), 0, nullptr)) {
-        img.width = png.width;
-        img.height = png.height;
-    }
-    return img;
-}
-
-void writePng(const std::string& path, const Image& img) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = img.width;
-    png.height = img.height;
-    png.format = PNG_FORMAT_RGB;
-    ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, img.rgb.data(), 0, nullptr));
-}
-
-// A picture with every pixel different from its neighbours, and unlike the live input.
-Image pattern(uint32_t width, uint32_t height, int seed) {
-    Image img{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* p = &img.rgb[(size_t(y) * width + x) * 3];
-            p[0] = static_cast<uint8_t>(x * 7 + y + seed);
-            p[1] = static_cast<uint8_t>(x + y * 3 + 2 * seed);
-            p[2] = static_cast<uint8_t>((x >> 8) * 40 + y * 5 + seed);
-        }
-    }
-    return img;
-}
-
-// The 8-bit picture a store holds, columns [from, from + 1920) of a wider image's rows.
-Image storeImage(const std::vector<uint32_t>& words) {
-    Image img{W, H, std::vector<uint8_t>(size_t(W) * H * 3)};
-    for (size_t i = 0; i < words.size(); ++i) {
-        img.rgb[3 * i] = static_cast<uint8_t>(words[i] >> 24);
-        img.rgb[3 * i + 1] = static_cast<uint8_t>(words[i] >> 14);
-        img.rgb[3 * i + 2] = static_cast<uint8_t>(words[i] >> 3);
-    }
-    return img;
-}
-
-Image crop(const Image& img, uint32_t from) {
-    Image out{W, H, std::vector<uint8_t>(size_t(W) * H * 3)};
-    for (uint32_t y = 0; y < H; ++y) {
-        std::copy_n(&img.rgb[(size_t(y) * img.width + from) * 3], W * 3, &out.rgb[size_t(y) * W * 3]);
-    }
-    return out;
-}
 
 // Words at the first and last pixel of store lines 0 and 1079, [line][pixel].
 using Corners = std::array<std::array<uint32_t, 2>, 2>;
@@ -162,10 +104,10 @@ TEST_F(FrameStoreTest, PngCaptureDisplayedBackAndCapturedAgainIsTheSame) {
     ASSERT_EQ(fpga->frameStoreToPNG(LEFTandRIGHT, path("first.png")), 0);
     const Image first = readPng(path("first.png"));
     ASSERT_EQ(first.width, uint32_t(2 * W));
-    EXPECT_EQ(crop(first, W), store(RIGHT));
-    writePng(path("other.png"), pattern(2 * W, H, 5));
+    EXPECT_EQ(columns(first, W, W), store(RIGHT));
+    ASSERT_TRUE(writePng(path("other.png"), pattern(2 * W, H, 5)));
     ASSERT_EQ(fpga->frameStoreDisplayPNG(LEFTandRIGHT, path("other.png")), 0);
-    ASSERT_NE(store(LEFT), crop(first, 0));
+    ASSERT_NE(store(LEFT), columns(first, 0, W));
     ASSERT_EQ(fpga->frameStoreDisplayPNG(LEFTandRIGHT, path("first.png")), 0);
     ASSERT_EQ(fpga->frameStoreToPNG(LEFTandRIGHT, path("second.png")), 0);
     EXPECT_EQ(readPng(path("second.png")), first);
@@ -191,10 +133,10 @@ TEST_F(FrameStoreTest, PngDisplayGivesEachEyeItsPart) {
         SCOPED_TRACE(c.what);
         const Image before[2] = {store(LEFT), store(RIGHT)};
         const Image img = pattern(c.width, H, ++seed);
-        writePng(path("show.png"), img);
+        ASSERT_TRUE(writePng(path("show.png"), img));
         ASSERT_EQ(fpga->frameStoreDisplayPNG(c.channel, path("show.png")), 0);
-        EXPECT_EQ(store(LEFT), c.leftFrom < 0 ? before[LEFT] : crop(img, c.leftFrom));
-        EXPECT_EQ(store(RIGHT), c.rightFrom < 0 ? before[RIGHT] : crop(img, c.rightFrom));
+        EXPECT_EQ(store(LEFT), c.leftFrom < 0 ? before[LEFT] : columns(img, c.leftFrom, W));
+        EXPECT_EQ(store(RIGHT), c.rightFrom < 0 ? before[RIGHT] : columns(img, c.rightFrom, W));
     }
 }
 
@@ -205,7 +147,7 @@ struct Refused {
 };
 
 std::string pngBytes(const Image& img, const std::string& tmp) {
-    writePng(tmp, img);
+    EXPECT_TRUE(writePng(tmp, img));
     return testing_support::readFile(tmp);
 }
 

@@ -3,34 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <set>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/LTC2977.h"
 #include "controller/devices/i2c.h"
 #include "sim/buses/I2cBus.h"
 #include "sim/chips/Ltc2977.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint8_t kPowerBus = 3;
 constexpr uint8_t kLtc = 0x5C;
 
-class Ltc2977Test : public testing_support::SimBoardTest {
+class Ltc2977Test : public I2cDeviceTest {
 protected:
-    void SetUp() override {
-        SimBoardTest::SetUp();
-        fs::create_directories("log");
-        i2c_ = std::make_unique<i2c_handler>(true);
-    }
-    void TearDown() override {
-        i2c_.reset();
-        SimBoardTest::TearDown();
-    }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
     sim::Ltc2977& ltc() { return *board().find<sim::Ltc2977>(); }
     std::unique_ptr<ltc2977_handler> create() {
         return std::make_unique<ltc2977_handler>(i2c_.get(), kPowerBus, kLtc);
@@ -65,8 +52,6 @@ protected:
         }
         return ops;
     }
-
-    std::unique_ptr<i2c_handler> i2c_;
 };
 
 TEST_F(Ltc2977Test, DetectedChipPutsEveryRailUnderOperationAndOn) {

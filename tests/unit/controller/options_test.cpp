@@ -15,7 +15,6 @@ protected:
         args.insert(args.begin(), "OstrixPi");
         return parse_command_line(static_cast<int>(args.size()), args.data());
     }
-    bool logged(const std::string& text) const { return logText().find(text) != std::string::npos; }
 };
 
 const char* const kHelpText =

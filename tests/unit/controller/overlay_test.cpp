@@ -2,13 +2,12 @@
 // simulated FPGA: what the registers hold and what the panels would show from the store.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "FpgaFixture.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -18,39 +17,15 @@ constexpr uint32_t kOverlay = 0x01F00000;
 constexpr int kIcon = 96; // the shipped icons' size
 constexpr uint16_t kMarker = 0x1234;
 
-struct Picture {
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-};
-
-Picture readPicture(const std::string& path) {
-    Picture p;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&png, path.c_str())) {
-        png.format = PNG_FORMAT_RGB;
-        p.rgb.resize(PNG_IMAGE_SIZE(png));
-        if (png_image_finish_read(&png, nullptr, p.rgb.data(), 0, nullptr)) {
-            p.width = png.width;
-            p.height = png.height;
-        }
-    }
-    return p;
-}
-
+// A picture of one colour.
 void writePicture(const std::string& path, uint32_t width, uint32_t height, uint32_t rgb) {
-    std::vector<uint8_t> data(size_t(width) * height * 3);
-    for (size_t i = 0; i < data.size(); i += 3) {
-        data[i] = uint8_t(rgb >> 16);
-        data[i + 1] = uint8_t(rgb >> 8);
-        data[i + 2] = uint8_t(rgb);
+    testing_support::RgbImage picture{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
+    for (size_t i = 0; i < picture.rgb.size(); i += 3) {
+        picture.rgb[i] = uint8_t(rgb >> 16);
+        picture.rgb[i + 1] = uint8_t(rgb >> 8);
+        picture.rgb[i + 2] = uint8_t(rgb);
     }
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = width;
-    png.height = height;
-    png.format = PNG_FORMAT_RGB;
-    ASSERT_TRUE(png_image_write_to_file(&png, path.c_str(), 0, data.data(), 0, nullptr));
+    ASSERT_TRUE(testing_support::writePng(path, picture));
 }
 
 class OverlayTest : public FpgaTest {
@@ -75,14 +50,14 @@ protected:
     // The store at (x0, y0) shows the icon picture: full-intensity pixels exactly, black
     // ones as the key colour (see-through). Smoothed edge pixels are not compared.
     ::testing::AssertionResult showsIcon(int channel, int x0, int y0, const std::string& file) {
-        Picture p = readPicture(home() + "/resources/" + file);
+        const testing_support::RgbImage p = testing_support::readPng(home() + "/resources/" + file);
         if (p.width == 0) {
             return ::testing::AssertionFailure() << "cannot read " << file;
         }
         int compared = 0;
         for (uint32_t y = 0; y < p.height; ++y) {
             for (uint32_t x = 0; x < p.width; ++x) {
-                const uint8_t* c = &p.rgb[(size_t(y) * p.width + x) * 3];
+                const uint8_t* c = p.at(x, y);
                 auto full = [](uint8_t v) { return v == 0 || v == 255; };
                 if (!full(c[0]) || !full(c[1]) || !full(c[2])) {
                     continue;

@@ -2,17 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 
-#include "TempRoot.h"
+#include "I2cFixture.h"
 #include "controller/devices/PMBus.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 #include "sim/buses/BitBangI2cTarget.h"
 #include "sim/buses/I2cBus.h"
 #include "sim/chips/Ltc2977.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,20 +18,13 @@ constexpr uint8_t kLtc = 0x5C;
 constexpr int kSda = 2;
 constexpr int kScl = 3;
 
-class PMBusTest : public testing_support::SimBoardTest {
+class PMBusTest : public I2cDeviceTest {
 protected:
     void SetUp() override {
-        SimBoardTest::SetUp();
-        fs::create_directories("log");
-        handler_ = std::make_unique<i2c_handler>(true);
+        I2cDeviceTest::SetUp();
         board().trace().clear();
     }
-    void TearDown() override {
-        handler_.reset();
-        SimBoardTest::TearDown();
-    }
-    static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
-    i2c_handler& h() { return *handler_; }
+    i2c_handler& h() { return *i2c_; }
     sim::I2cBus& bus() { return *board().find<sim::I2cBus>(); }
     sim::Ltc2977& ltc() { return *board().find<sim::Ltc2977>(); }
     std::vector<sim::TraceEntry> bitBanged() {
@@ -55,8 +45,6 @@ protected:
         }
         return n;
     }
-
-    std::unique_ptr<i2c_handler> handler_;
 };
 
 TEST_F(PMBusTest, ReadWordAssemblesLowByteFirst) {

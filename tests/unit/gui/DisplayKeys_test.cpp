@@ -4,52 +4,29 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 
-#include "common/messages.h"
-#include "gui/app/Display.h"
 #include "gui/settings/OstrixControlSettings.h"
-#include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/DisplayFixture.h"
 
 namespace {
 
 using namespace Ostrix;
 namespace fs = std::filesystem;
 
-struct Result {
-    bool send = false;
-    uint32_t reply0 = 0;
-    uint32_t reply1 = 0;
-    bool show = false;
-    int time = 0;
-};
+using Result = testing_support::GuiReply;
 
-class DisplayKeys : public testing_support::GuiTest {
+class DisplayKeys : public testing_support::DisplayFixture {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
-        fs::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            fs::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f, std::string("resources/") + f);
-        }
-        display_ = std::make_unique<Display>(800, 480);
+        DisplayFixture::SetUp();
         programmableFunction = 0;
     }
     void TearDown() override {
-        display_.reset();
         programmableFunction = 0;
-        GuiTest::TearDown();
+        DisplayFixture::TearDown();
     }
-    Result command(uint32_t word0, uint32_t word1 = 0) {
-        Result r;
-        r.send = display_->ProcessCommand(word0, word1, r.reply0, r.reply1, r.show, r.time);
-        return r;
-    }
-    Result key(uint32_t k, uint32_t step = 0) { return command(tEV_KEY + k, step); }
     static uint16_t value(SettingsIndex_t i) { return ostrixControlSettings.GetValue(i); }
-
-    std::unique_ptr<Display> display_;
 };
 
 TEST_F(DisplayKeys, ShortPKeysSelectTheHotkeyThatUpAndDownDrive) {

@@ -7,13 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 
-#include "tests/unit/gui/GuiFixture.h"
-#include "common/messages.h"
-#include "gui/app/Display.h"
 #include "gui/settings/OstrixControlSettings.h"
+#include "tests/unit/gui/DisplayFixture.h"
 
 namespace {
 
@@ -22,39 +19,19 @@ using namespace Ostrix;
 constexpr const char* kGoldenDir = OSTRIX_SOURCE_DIR "/tests/golden/";
 constexpr uint32_t kKeyColour = 0xFF008080;
 
-class GoldenFrames : public testing_support::GuiTest {
+class GoldenFrames : public testing_support::DisplayFixture {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
-        std::filesystem::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
-                                       std::string("resources/") + f);
-        }
-        display_ = std::make_unique<Display>(800, 480);
+        DisplayFixture::SetUp();
         ostrixControlSettings.SetValue(SETT_ZOOM_VALUE, 200);
         ostrixControlSettings.SetValue(SETT_LENSPOWER, 3);
     }
-    void TearDown() override {
-        display_.reset();
-        GuiTest::TearDown();
-    }
     void keys(std::initializer_list<uint32_t> codes) {
         for (uint32_t k : codes) {
-            uint32_t r0 = 0;
-            uint32_t r1 = 0;
-            bool show = false;
-            int time = 0;
-            display_->ProcessCommand(tEV_KEY + k, 0, r0, r1, show, time);
+            key(k);
         }
     }
-    void message(uint32_t number) {
-        uint32_t r0 = 0;
-        uint32_t r1 = 0;
-        bool show = false;
-        int time = 0;
-        display_->ProcessCommand(tEV_MESSAGE + number, 3000, r0, r1, show, time);
-    }
+    void message(uint32_t number) { command(tEV_MESSAGE + number, 3000); }
     // The frame as the window shows it: the overlay over the colour the FPGA keys out.
     QImage render() {
         VFB vfb(800, 480, 800);
@@ -85,8 +62,6 @@ protected:
                           << written;
         }
     }
-
-    std::unique_ptr<Display> display_;
 };
 
 TEST_F(GoldenFrames, ClosedWithStatusBar) {

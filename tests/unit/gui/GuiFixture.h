@@ -2,6 +2,9 @@
 // factory values and leaves them behind, so no test depends on the order the tests run in.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include "TempRoot.h"
 #include "gui/settings/OstrixControlSettings.h"
 
@@ -16,6 +19,19 @@ protected:
     void TearDown() override {
         ostrixControlSettings = OstrixControlSettings();
         SimBoardTest::TearDown();
+    }
+};
+
+// The GUI in the board's home folder with the program's pictures, as it runs on the board.
+class GuiPicturesTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        std::filesystem::create_directories("resources");
+        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
+            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
+                                       std::string("resources/") + f);
+        }
     }
 };
 

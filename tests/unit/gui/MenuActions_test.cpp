@@ -7,17 +7,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/messages.h"
-#include "gui/app/Display.h"
-#include "gui/menu/Menu.h"
 #include "gui/settings/OstrixControlSettings.h"
 #include "platform/platform.h"
 #include "tests/unit/gui/BmpFile.h"
-#include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/DisplayFixture.h"
 
 namespace {
 
@@ -41,36 +37,19 @@ MenuIndex_t presetItem(int preset, int action) {
 enum { kApply, kSave, kExport, kImport };
 constexpr const char* kCurrent = "QLM_GUI.settings";
 
-struct Outcome {
-    bool result = false;
-    uint32_t r0 = 0;
-    uint32_t r1 = 0;
-    bool show = false;
-    int time = 0;
-};
+using Outcome = testing_support::GuiReply;
 
-class MenuActions : public testing_support::GuiTest {
+class MenuActions : public testing_support::MenuFixture {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
-        fs::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            fs::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f, std::string("resources/") + f);
-        }
-        menu_ = std::make_unique<Menu>(800, 480);
+        MenuFixture::SetUp();
         image_format_png = 1;
     }
     void TearDown() override {
-        menu_.reset();
         image_format_png = 1;
-        GuiTest::TearDown();
+        MenuFixture::TearDown();
     }
 
-    Outcome key(uint32_t k) {
-        Outcome o;
-        o.result = menu_->ProcessKey(k, 0, o.r0, o.r1, o.show, o.time);
-        return o;
-    }
     // The items from the top level down to `target`.
     bool pathTo(MenuIndex_t parent, MenuIndex_t target, std::vector<MenuIndex_t>& path) const {
         for (MenuIndex_t child : menu_->Children(parent)) {
@@ -138,15 +117,13 @@ protected:
         ASSERT_TRUE(source.ExportPreset(0, file));
     }
     static uint16_t gain() { return ostrixControlSettings.GetValue(SETT_CAMERA_GAIN); }
-
-    std::unique_ptr<Menu> menu_;
 };
 
 TEST_F(MenuActions, ActionsWithoutAStick) {
     struct Case {
         const char* name;
         MenuIndex_t item;
-        uint32_t r0;
+        uint32_t reply0;
         uint32_t message;
         bool stillOpen;
     };
@@ -167,8 +144,8 @@ TEST_F(MenuActions, ActionsWithoutAStick) {
         SCOPED_TRACE(c.name);
         menu_->CloseMenu(false);
         const Outcome o = act(c.item);
-        EXPECT_EQ(o.r0, c.r0);
-        EXPECT_EQ(o.r1, 0u);
+        EXPECT_EQ(o.reply0, c.reply0);
+        EXPECT_EQ(o.reply1, 0u);
         EXPECT_EQ(menu_->CurrentMessage(), c.message);
         EXPECT_EQ(menu_->MenuOpen(), c.stillOpen);
         menu_->ClearMessage();
@@ -182,8 +159,8 @@ TEST_F(MenuActions, SaveImageIsRefusedForASecondAfterTheMenuClosedWithLeft) {
         key(UKEY_LEFT);
     }
     const Outcome refused = act(kSaveImage);
-    EXPECT_FALSE(refused.result);
-    EXPECT_EQ(refused.r0, 0u);
+    EXPECT_FALSE(refused.send);
+    EXPECT_EQ(refused.reply0, 0u);
     EXPECT_TRUE(menu_->MenuOpen());
 }
 
@@ -193,7 +170,7 @@ TEST_F(MenuActions, PresetsApplySaveExportAndImport) {
     writePreset(preset3, 7);
 
     Outcome o = act(presetItem(3, kApply));
-    EXPECT_EQ(o.r0, tEV_PRESETLOADED + 3);
+    EXPECT_EQ(o.reply0, tEV_PRESETLOADED + 3);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_APPLYING_PRESET);
     EXPECT_EQ(gain(), 7);
     EXPECT_NE(readFile(kCurrent).find("\nSETT_CAMERA_GAIN=7\n"), std::string::npos);
@@ -214,7 +191,7 @@ TEST_F(MenuActions, PresetsApplySaveExportAndImport) {
     // Import: a good file is applied and kept; a bad one replaces nothing.
     writePreset(stick + "/" + OstrixControlSettings::PresetFileName(4), 9);
     o = act(presetItem(5, kImport));
-    EXPECT_EQ(o.r0, tEV_PRESETLOADED + 5);
+    EXPECT_EQ(o.reply0, tEV_PRESETLOADED + 5);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_IMPORTING_PRESET);
     EXPECT_EQ(gain(), 9);
     EXPECT_NE(readFile(OstrixControlSettings::PresetFileName(4)).find("SETT_CAMERA_GAIN=9\n"),
@@ -222,7 +199,7 @@ TEST_F(MenuActions, PresetsApplySaveExportAndImport) {
     const std::string kept = readFile(preset3);
     writeFile(stick + "/" + preset3, "not a settings file\n");
     o = act(presetItem(3, kImport));
-    EXPECT_EQ(o.r0, 0u);
+    EXPECT_EQ(o.reply0, 0u);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_CANNOT_IMPORT_PRESET);
     EXPECT_EQ(readFile(preset3), kept);
     EXPECT_EQ(gain(), 9);
@@ -244,7 +221,7 @@ TEST_F(MenuActions, SettingsToAndFromTheStick) {
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 8);
     fs::remove(OstrixControlSettings::PresetFileName(1));
     const Outcome o = act(kLoadFromUsb);
-    EXPECT_EQ(o.r0, tEV_PRESETLOADED + 0xFFFF);
+    EXPECT_EQ(o.reply0, tEV_PRESETLOADED + 0xFFFF);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_IMPORTING_SETTINGS);
     EXPECT_EQ(gain(), 3);
     EXPECT_TRUE(fs::exists(OstrixControlSettings::PresetFileName(1)));
@@ -253,7 +230,7 @@ TEST_F(MenuActions, SettingsToAndFromTheStick) {
     writeFile(stick + "/" + kCurrent, "garbage");
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 6);
     const Outcome bad = act(kLoadFromUsb);
-    EXPECT_EQ(bad.r0, 0u);
+    EXPECT_EQ(bad.reply0, 0u);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_CANNOT_IMPORT_SETTINGS);
     EXPECT_EQ(gain(), 6);
 
@@ -272,7 +249,7 @@ TEST_F(MenuActions, FactoryDefaultsAreTheTableWithTheFactoryFileOnTop) {
     ostrixControlSettings.SetValue(SETT_DISPLAY_BRIGHTNESS, uint16_t(tableBrightness + 1));
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 2);
     const Outcome o = act(kFactoryDefaults);
-    EXPECT_EQ(o.r0, tEV_PRESETLOADED);
+    EXPECT_EQ(o.reply0, tEV_PRESETLOADED);
     EXPECT_EQ(menu_->CurrentMessage(), MESS_FACTORY_DEFAULTS);
     EXPECT_FALSE(menu_->MenuOpen());
     EXPECT_EQ(ostrixControlSettings.GetValue(SETT_DISPLAY_BRIGHTNESS), tableBrightness);
@@ -303,8 +280,8 @@ TEST_F(MenuActions, TheChooserReadsTheStickInTheSavedFormat) {
         testing::internal::CaptureStdout();
         const Outcome o = act(kSourceUsb);
         const std::string console = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(o.r0, tEV_ACTION + SETT_IMAGE_SOURCE);
-        EXPECT_EQ(o.r1, 0u);
+        EXPECT_EQ(o.reply0, tEV_ACTION + SETT_IMAGE_SOURCE);
+        EXPECT_EQ(o.reply1, 0u);
         EXPECT_NE(console.find(c.loaded), std::string::npos) << console;
         EXPECT_FALSE(menu_->MenuOpen());
         expectMountedAroundTheWork();

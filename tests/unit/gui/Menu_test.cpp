@@ -10,10 +10,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/menu/MenuPictures.h"
 #include "gui/settings/OstrixControlSettings.h"
+#include "tests/unit/gui/DisplayFixture.h"
 
 namespace {
 
@@ -21,35 +21,11 @@ using namespace Ostrix;
 using testing_support::readFile;
 using testing_support::writeFile;
 
-struct Reply {
-    bool result;
-    uint32_t r0;
-    uint32_t r1;
-    bool show;
-    int time;
-};
+using Reply = testing_support::GuiReply;
 
 // The menu in the board's home folder, with the program's pictures.
-class MenuTest : public testing_support::GuiTest {
+class MenuTest : public testing_support::MenuFixture {
 protected:
-    void SetUp() override {
-        GuiTest::SetUp();
-        std::filesystem::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            std::filesystem::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f,
-                                       std::string("resources/") + f);
-        }
-        menu_ = std::make_unique<Menu>(800, 480);
-    }
-    void TearDown() override {
-        menu_.reset();
-        GuiTest::TearDown();
-    }
-    Reply key(uint32_t k, uint32_t step = 0) {
-        Reply r{false, 0, 0, false, 0};
-        r.result = menu_->ProcessKey(k, step, r.r0, r.r1, r.show, r.time);
-        return r;
-    }
     // Opens the menu and walks RIGHT/DOWN to an item: path of (downs at each level).
     void walk(std::initializer_list<int> downs) {
         key(UKEY_SELECT);
@@ -65,23 +41,21 @@ protected:
         }
     }
     uint16_t value(SettingsIndex_t i) { return ostrixControlSettings.GetValue(i); }
-
-    std::unique_ptr<Menu> menu_;
 };
 
 TEST_F(MenuTest, SelectOpensAtTheFirstItemAndNavigationRepliesTheItem) {
-    EXPECT_FALSE(key(UKEY_DOWN).result); // closed: nothing
+    EXPECT_FALSE(key(UKEY_DOWN).send); // closed: nothing
     const Reply open = key(UKEY_SELECT);
-    EXPECT_TRUE(open.result);
+    EXPECT_TRUE(open.send);
     EXPECT_EQ(menu_->CurrentSelection(), 274u);
     const Reply down = key(UKEY_DOWN);
-    EXPECT_TRUE(down.result);
-    EXPECT_EQ(down.r0, 0x01000000u + 287);
-    EXPECT_EQ(key(UKEY_RIGHT).r0, 0x01000000u + 288);
+    EXPECT_TRUE(down.send);
+    EXPECT_EQ(down.reply0, 0x01000000u + 287);
+    EXPECT_EQ(key(UKEY_RIGHT).reply0, 0x01000000u + 288);
     EXPECT_EQ(menu_->Path(), (std::vector<MenuIndex_t>{287, 288}));
-    EXPECT_EQ(key(UKEY_LEFT).r0, 0x01000000u + 287);
-    EXPECT_FALSE(key(UKEY_UP, 0).result == false);
-    EXPECT_FALSE(key(UKEY_UP).result); // at the first item: nothing
+    EXPECT_EQ(key(UKEY_LEFT).reply0, 0x01000000u + 287);
+    EXPECT_FALSE(key(UKEY_UP, 0).send == false);
+    EXPECT_FALSE(key(UKEY_UP).send); // at the first item: nothing
 }
 
 TEST_F(MenuTest, SubmenuOpensAtTheCurrentChoice) {
@@ -90,19 +64,19 @@ TEST_F(MenuTest, SubmenuOpensAtTheCurrentChoice) {
     EXPECT_EQ(menu_->CurrentSelection(), 151u);
     key(UKEY_RIGHT);
     EXPECT_EQ(menu_->CurrentSelection(), 252u);
-    EXPECT_FALSE(key(UKEY_SELECT).result);
+    EXPECT_FALSE(key(UKEY_SELECT).send);
     const Reply choose = (key(UKEY_DOWN), key(UKEY_SELECT));
-    EXPECT_EQ(choose.r0, 0xD0000002u); // chosen with the select key
-    EXPECT_EQ(choose.r1, 3u);
+    EXPECT_EQ(choose.reply0, 0xD0000002u); // chosen with the select key
+    EXPECT_EQ(choose.reply1, 3u);
     EXPECT_EQ(value(SETT_LENSPOWER), 3);
-    EXPECT_FALSE(key(UKEY_DOWN).result); // last item
+    EXPECT_FALSE(key(UKEY_DOWN).send); // last item
     EXPECT_NE(readFile("QLM_GUI.settings").find("\nSETT_LENSPOWER=3\n"), std::string::npos);
 }
 
 TEST_F(MenuTest, LeftAtTheTopClosesSavesAndHoldsOffCapture) {
     key(UKEY_SELECT);
     std::remove("QLM_GUI.settings");
-    EXPECT_TRUE(key(UKEY_LEFT).result);
+    EXPECT_TRUE(key(UKEY_LEFT).send);
     EXPECT_FALSE(menu_->MenuOpen());
     EXPECT_EQ(menu_->CurrentSelection(), kNoItem);
     EXPECT_TRUE(std::filesystem::exists("QLM_GUI.settings"));
@@ -122,16 +96,16 @@ TEST_F(MenuTest, EditingABarRepliesEvenAtItsLimit) {
     for (const Step& s : {Step{UKEY_RIGHT, 0, 6}, Step{UKEY_RIGHT, 3, 9}, Step{UKEY_RIGHT, 0, 10},
                           Step{UKEY_RIGHT, 0, 10}, Step{UKEY_LEFT, 4, 6}}) {
         const Reply r = key(s.key, s.step);
-        EXPECT_TRUE(r.result);
-        EXPECT_EQ(r.r0, 0xA0000035u);
-        EXPECT_EQ(r.r1, s.expected);
+        EXPECT_TRUE(r.send);
+        EXPECT_EQ(r.reply0, 0xA0000035u);
+        EXPECT_EQ(r.reply1, s.expected);
     }
-    EXPECT_TRUE(key(UKEY_SELECT).result);
+    EXPECT_TRUE(key(UKEY_SELECT).send);
     EXPECT_FALSE(menu_->Item(288)->Editing());
     // UP while editing leaves editing and moves.
     key(UKEY_DOWN);
     key(UKEY_SELECT);
-    EXPECT_EQ(key(UKEY_UP).r0, 0x01000000u + 288);
+    EXPECT_EQ(key(UKEY_UP).reply0, 0x01000000u + 288);
     EXPECT_FALSE(menu_->Item(289)->Editing());
 }
 
@@ -160,7 +134,7 @@ TEST_F(MenuTest, ApplyingAMissingPresetShowsItsNumber) {
     const Reply r = key(UKEY_SELECT);
     EXPECT_TRUE(r.show);
     EXPECT_EQ(menu_->CurrentMessage(), uint32_t(MESS_NO_PRESET_FILE));
-    EXPECT_EQ(r.r0, 0u);
+    EXPECT_EQ(r.reply0, 0u);
 
     key(UKEY_DOWN); // Save
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 8);
@@ -169,7 +143,7 @@ TEST_F(MenuTest, ApplyingAMissingPresetShowsItsNumber) {
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 1);
     key(UKEY_UP);
     const Reply apply = key(UKEY_SELECT);
-    EXPECT_EQ(apply.r0, 0x70000003u);
+    EXPECT_EQ(apply.reply0, 0x70000003u);
     EXPECT_EQ(value(SETT_CAMERA_GAIN), 8);
 }
 
@@ -193,17 +167,17 @@ TEST_F(MenuTest, LongListsScrollAndKeepTheCurrentItemVisible) {
 }
 
 TEST_F(MenuTest, RingAndHdrKeysWorkWithTheMenuClosed) {
-    EXPECT_EQ(key(UKEY_RING_UP).r0, 0xA000003Bu);
+    EXPECT_EQ(key(UKEY_RING_UP).reply0, 0xA000003Bu);
     EXPECT_EQ(value(SETT_LIGHT_RING), 1);
-    EXPECT_EQ(key(UKEY_SUBSTAGE_DOWN).r1, 0u);
-    EXPECT_FALSE(key(UKEY_HDR_RATIO_UP).result); // HDR off
+    EXPECT_EQ(key(UKEY_SUBSTAGE_DOWN).reply1, 0u);
+    EXPECT_FALSE(key(UKEY_HDR_RATIO_UP).send); // HDR off
     const Reply on = key(UKEY_HDR_MODE_TOGGLE);
-    EXPECT_EQ(on.r0, 0xA000005Fu);
-    EXPECT_EQ(on.r1, 1u);
-    EXPECT_EQ(key(UKEY_HDR_RATIO_UP).r0, 0xA000005Du);
-    EXPECT_EQ(key(UKEY_HDR_EXPOSURE_UP).r1, 2u);
-    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).result == false);
-    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).result); // at its minimum
+    EXPECT_EQ(on.reply0, 0xA000005Fu);
+    EXPECT_EQ(on.reply1, 1u);
+    EXPECT_EQ(key(UKEY_HDR_RATIO_UP).reply0, 0xA000005Du);
+    EXPECT_EQ(key(UKEY_HDR_EXPOSURE_UP).reply1, 2u);
+    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).send == false);
+    EXPECT_FALSE(key(UKEY_HDR_EXPOSURE_DOWN).send); // at its minimum
 }
 
 TEST_F(MenuTest, OffsetsFollowPositionAndBars) {

@@ -1,14 +1,13 @@
 // The simulated frame stores seen from the test side: saving what a store holds.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <vector>
 
 #include "TempRoot.h"
 #include "platform/wiringPi.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -22,21 +21,6 @@ protected:
                                    inputs};
         wiringPiSPIDataRW(0, enable, 5);
     }
-    std::vector<uint8_t> readRgb(const std::string& path, uint32_t& width) {
-        png_image png{};
-        png.version = PNG_IMAGE_VERSION;
-        width = 0;
-        if (!png_image_begin_read_from_file(&png, path.c_str())) {
-            return {};
-        }
-        png.format = PNG_FORMAT_RGB;
-        std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
-        if (!png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr)) {
-            return {};
-        }
-        width = png.width;
-        return rgb;
-    }
 };
 
 TEST_F(FrameStoreModelTest, SaveWritesTheFrozenStoreOfTheChosenEye) {
@@ -48,9 +32,9 @@ TEST_F(FrameStoreModelTest, SaveWritesTheFrozenStoreOfTheChosenEye) {
     fpga().setDdrWord(1, 512 * 2 + 1, 2, 0xFFC00000 | (0x55u << 14) | (0x2Au << 3)); // line 2, pixel 6
     const std::string path = home() + "/right.png";
     ASSERT_TRUE(board().execute({"framestore", "save", "right", path}).ok);
-    uint32_t width = 0;
-    std::vector<uint8_t> rgb = readRgb(path, width);
-    ASSERT_EQ(width, uint32_t(sim::kTestPictureWidth));
+    const testing_support::RgbImage picture = testing_support::readPng(path);
+    ASSERT_EQ(picture.width, uint32_t(sim::kTestPictureWidth));
+    const std::vector<uint8_t>& rgb = picture.rgb;
     const uint8_t* p = &rgb[(2 * sim::kTestPictureWidth + 6) * 3];
     EXPECT_EQ(p[0], 0xFF);
     EXPECT_EQ(p[1], 0x55);

@@ -3,13 +3,12 @@
 // output registers in the board's status.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <vector>
 
 #include "TempRoot.h"
 #include "platform/wiringPi.h"
 #include "sim/chips/DisplayFpga.h"
+#include "tests/support/Pictures.h"
 
 namespace {
 
@@ -65,14 +64,10 @@ TEST_F(FpgaOutputModelTest, SaveOverlayWritesTheStoreAsThePanelShowsIt) {
     sendPixels(0, std::vector<uint16_t>(8, 0x07E0));
     const std::string path = home() + "/overlay.png";
     ASSERT_TRUE(board().execute({"framestore", "save", "--overlay", "left", path}).ok);
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
-    png.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(png));
-    ASSERT_TRUE(png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr));
-    ASSERT_EQ(png.width, 1920u);
-    ASSERT_EQ(png.height, 1080u);
+    const testing_support::RgbImage picture = testing_support::readPng(path);
+    ASSERT_EQ(picture.width, 1920u);
+    ASSERT_EQ(picture.height, 1080u);
+    const std::vector<uint8_t>& rgb = picture.rgb;
     const uint8_t* last = &rgb[rgb.size() - 3];
     EXPECT_EQ(last[0], 0);
     EXPECT_EQ(last[1], 0xFF);

@@ -3,13 +3,8 @@
 // counted from 1 in the sorted order of the stick's files.
 #include <QApplication>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "common/CommsMessage.h"
 #include "common/messages.h"
 #include "gui/app/Display.h"
 #include "gui/app/testwindow.h"
 #include "gui/menu/Menu.h"
 #include "platform/platform.h"
 #include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/window/WindowFixture.h"
 
 namespace {
 
@@ -33,62 +28,11 @@ using Ostrix::MenuIndex_t;
 constexpr MenuIndex_t kSourceUsb = 336;
 constexpr int kWaitMs = 10000;
 
-// The controller's end of the link: sends to the GUI and reads what comes back.
-class Controller {
-public:
-    Controller() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in any = address(0);
-        bind(fd_, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    }
-    ~Controller() { close(fd_); }
-    void send(uint32_t command, uint32_t data = 0) const {
-        uint8_t bytes[MESSAGE_WIRE_SIZE];
-        encodeMessage(message_s{command, data}, bytes);
-        sockaddr_in gui = address(GUI_PORT);
-        sendto(fd_, bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&gui), sizeof gui);
-    }
-    std::optional<message_s> poll() const {
-        pollfd p{fd_, POLLIN, 0};
-        uint8_t bytes[MESSAGE_WIRE_SIZE];
-        if (::poll(&p, 1, 0) != 1 || recv(fd_, bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
-            return std::nullopt;
-        }
-        auto word = [&](int at) {
-            return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 | uint32_t(bytes[at + 2]) << 8 |
-                   bytes[at + 3];
-        };
-        return message_s{word(0), word(4)};
-    }
-
-private:
-    static sockaddr_in address(int port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-    int fd_;
-};
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "Ostrix_Gui_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-class PictureChooser : public testing_support::GuiTest {
+class PictureChooser : public testing_support::GuiPicturesTest {
 protected:
     void SetUp() override {
-        GuiTest::SetUp();
+        GuiPicturesTest::SetUp();
         application();
-        fs::create_directories("resources");
-        for (const char* f : {"font_en.png", "slider.png", "Ostrix GUI Icons.png"}) {
-            fs::copy_file(std::string(OSTRIX_SOURCE_DIR "/resources/") + f, std::string("resources/") + f);
-        }
         Ostrix::image_format_png = 1;
         window_ = std::make_unique<TestWindow>(800, 480);
         // The menu's blocking waits run in the program's one window, as main() sets it.
@@ -97,7 +41,7 @@ protected:
     void TearDown() override {
         window = nullptr;
         window_.reset();
-        GuiTest::TearDown();
+        GuiPicturesTest::TearDown();
     }
 
     // The keys from a closed menu to `target`: SELECT, then DOWN and RIGHT level by level.
@@ -131,12 +75,9 @@ protected:
         return keys;
     }
 
-    std::optional<message_s> replyTo(const Controller& controller) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    static std::optional<message_s> replyTo(const ControllerEnd& controller) {
         std::optional<message_s> reply;
-        while (!(reply = controller.poll()) && std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
+        runEventsUntil([&] { return (reply = controller.pollMessage()).has_value(); }, kWaitMs);
         return reply;
     }
 
@@ -150,7 +91,7 @@ TEST_F(PictureChooser, TheChosenPictureIsNumberedFromOneInSortedOrder) {
     for (const char* name : {"c_L.png", "a_S.png", "b_L.png", "0_R.png"}) {
         fs::copy_file(OSTRIX_SOURCE_DIR "/resources/slider.png", stick + "/" + name);
     }
-    Controller controller;
+    ControllerEnd controller;
     std::vector<uint32_t> keys = keysTo(kSourceUsb);
     ASSERT_GT(keys.size(), 3u);
     // SELECT starts the chooser on the first picture; RIGHT shows the next; SELECT takes it.

@@ -7,12 +7,7 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -25,6 +20,7 @@
 #include "gui/settings/OstrixControlSettings.h"
 #include "sim/board/GuiFrame.h"
 #include "tests/unit/gui/GuiFixture.h"
+#include "tests/unit/gui/window/WindowFixture.h"
 
 // Font configuration keeps a cache for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
@@ -38,54 +34,12 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kWaitMs = 5000;
 constexpr uint32_t kKeyColour = 0xFF008080u;
 
-// A UDP socket on 127.0.0.1 playing the controller's end.
-class Peer {
-public:
-    explicit Peer(int port = 0) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        sockaddr_in address = loopbackAddress(port);
-        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~Peer() { close(fd_); }
-    bool bound() const { return bound_; }
-
-    void send(uint32_t command, uint32_t data) const {
-        uint8_t wire[MESSAGE_WIRE_SIZE];
-        encodeMessage(message_s{command, data}, wire);
-        sockaddr_in gui = loopbackAddress(GUI_PORT);
-        sendto(fd_, wire, sizeof wire, 0, reinterpret_cast<sockaddr*>(&gui), sizeof gui);
-    }
-
-    // The next datagram, if one is waiting.
-    std::optional<Bytes> poll() const {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1) {
-            return std::nullopt;
-        }
-        uint8_t buffer[64];
-        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-        return n < 0 ? std::nullopt : std::optional<Bytes>(Bytes(buffer, buffer + n));
-    }
-
-private:
-    int fd_;
-    bool bound_ = false;
-};
+using Peer = ControllerEnd;
 
 Bytes wire(uint32_t command, uint32_t data) {
     uint8_t bytes[MESSAGE_WIRE_SIZE];
     encodeMessage(message_s{command, data}, bytes);
     return Bytes(bytes, bytes + MESSAGE_WIRE_SIZE);
-}
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "Ostrix_Gui_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Kept for the whole process: Qt's offscreen platform does not free all of its screen
-    // objects when the application object goes.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
 }
 
 class GuiWindow : public testing_support::GuiTest {
@@ -101,15 +55,8 @@ protected:
     }
 
     // Runs the event loop until the condition holds (false after kWaitMs).
-    bool runUntil(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        return true;
+    static bool runUntil(const std::function<bool()>& condition) {
+        return runEventsUntil(condition, kWaitMs);
     }
 
     std::optional<Bytes> replyTo(const Peer& peer) {
@@ -148,8 +95,7 @@ TEST_F(GuiWindow, StoredSettingsAndZoomMessagesAreNotAnswered) {
 }
 
 TEST_F(GuiWindow, TellsTheControllerItIsUpOneSecondAfterStart) {
-    Peer controller(CONTROLLER_PORT);
-    ASSERT_TRUE(controller.bound());
+    Peer controller(CONTROLLER_PORT); // throws when the port is taken
     EXPECT_EQ(replyTo(controller), (Bytes{0x70, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_FALSE(window_->startupTimer().isActive());
 }
@@ -319,7 +265,9 @@ TEST_F(GuiWindow, AControllerMessageIsDrawnInTheBoardsFrame) {
     ASSERT_TRUE(runUntil([&] { return window_->display().currentMessage() == 1; }));
     sim::GuiFrame frame;
     ASSERT_EQ(sim::readGuiFrame(root() + "/run/ostrix-sim/gui-frame.raw", frame), "");
-    const auto count = [&](auto predicate) { return std::count_if(frame.argb.begin(), frame.argb.end(), predicate); };
+    const auto count = [&](auto predicate) {
+        return std::count_if(frame.argb.begin(), frame.argb.end(), predicate);
+    };
     EXPECT_GT(count([](uint32_t p) { return p == 0xFF8B8B8Bu; }), 1000);
     EXPECT_GT(count([](uint32_t p) { return p == 0xFF454545u; }), 400);
     // The letters: dark pixels inside the box.
@@ -333,7 +281,8 @@ TEST_F(GuiWindow, SettingsFromTheControllerAreSavedAndRestoredAtStart) {
     Peer controller;
     controller.send(0x40000035, 9); // camera gain
     ASSERT_TRUE(runUntil([&] { return ostrixControlSettings.GetValue(SETT_CAMERA_GAIN) == 9; }));
-    EXPECT_NE(testing_support::readFile("QLM_GUI.settings").find("\nSETT_CAMERA_GAIN=9\n"), std::string::npos);
+    EXPECT_NE(testing_support::readFile("QLM_GUI.settings").find("\nSETT_CAMERA_GAIN=9\n"),
+              std::string::npos);
 
     std::remove("QLM_GUI.settings");
     controller.send(0x40000064, 30); // minutes: not a saved setting
