@@ -42,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (entry.word.size() > COMMAND_WORD_MAX + 1) {
         std::abort();
     }
-    typed_command = false;
+    loop_state.typed_command = false;
     act_on_command(entry);
-    if (typed_command && !knownMessage(typed_message)) {
+    if (loop_state.typed_command && !knownMessage(loop_state.typed_message)) {
         std::abort();
     }
-    typed_command = false;
+    loop_state.typed_command = false;
     return 0;
 }

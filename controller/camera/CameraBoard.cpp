@@ -12,6 +12,7 @@
 #include "common/get_hex.h"
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/core/devices.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
 

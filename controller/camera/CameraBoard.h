@@ -240,6 +240,3 @@ private:
     int32_t hdrColourEnhancement = -1;
     std::list<std::string> aberration_points;
 };
-
-// The controller's camera board; empty when switched off (USE_CAMERA_BOARD).
-extern std::unique_ptr<CameraBoard> camera_board;

@@ -79,8 +79,8 @@ bool parseImageNumber(const std::string& text, uint32_t* number) {
 }
 
 void queueMessage(const message_s& msg) {
-    typed_message = msg;
-    typed_command = true;
+    loop_state.typed_message = msg;
+    loop_state.typed_command = true;
 }
 
 // Deleted through the shell, as root may own the file. Should that fail, the file is
@@ -97,7 +97,7 @@ void deleteCommandFile(const std::string& path) {
 } // namespace
 
 std::string command_file_path() {
-    return platform::sysPath(home_folder + "/command");
+    return platform::sysPath(controller_files.home_folder + "/command");
 }
 
 CommandFileEntry read_command(std::istream& in) {

@@ -38,11 +38,11 @@ bool near(unsigned value, unsigned nominal) {
 const std::string* edidFileFor(int channel, unsigned mode) {
     switch (mode) {
     case MODE3D_2D:
-        return &edid_config_file[channel];
+        return &controller_files.edid_config_file[channel];
     case MODE3D_FRAME_PACKED:
-        return &edid_3Dconfig_file[channel];
+        return &controller_files.edid_3Dconfig_file[channel];
     case MODE3D_SIDE_BY_SIDE:
-        return &edid_SBSconfig_file[channel];
+        return &controller_files.edid_SBSconfig_file[channel];
     default:
         return nullptr;
     }
@@ -65,11 +65,11 @@ void applyInputMode(int mode, bool use48bit, float MHz) {
     if (mode != static_cast<int>(MODE3D_2D)) {
         display_message(MESS_3D_SIGNAL_DETECTED, MESS_3D_SIGNAL_SECONDS);
     }
-    start_timeout("MAIN: SYNC", &syncUpdateTimer, SYNC_UPDATE_TIMER_MS, 0);
+    start_timeout("MAIN: SYNC", &loop_timers.syncUpdate, SYNC_UPDATE_TIMER_MS, 0);
     execute_mode.sync_detected = 0;
     if (!execute_mode.pngdisplay) {
         logprintf("MAIN > handle Rx: New valid mode, starting unblank timer...\r\n");
-        start_timeout("MAIN>RX: UNBLANK", &unblankTimer, UNBLANK_TIMER_MS, 0);
+        start_timeout("MAIN>RX: UNBLANK", &loop_timers.unblank, UNBLANK_TIMER_MS, 0);
     }
     warnAboutWidth(mode, use48bit, MHz);
 }
@@ -107,7 +107,7 @@ void determineInputMode(hdmi_rx& rx, uint32_t video3D) {
                    "detected: %d\n Total resolution:  %dx%d\tTMDS clock: %f MHz\n",
                    active.first, active.second, static_cast<int>(video3D), total.first, total.second,
                    static_cast<double>(MHz));
-    delete_timeout(&syncUpdateTimer);
+    delete_timeout(&loop_timers.syncUpdate);
     logprintf("MAIN > handle Rx: could not identify 3D mode, blanking screens\r\n");
     start_screen_blanking();
 }
@@ -216,22 +216,22 @@ void poll_hdmi_transmitter(int channel) {
     if (fpga) {
         fpga->enableHDMITx(channel, static_cast<unsigned>(connected));
     }
-    const bool newConnection = connected && !lastConnection[channel];
+    const bool newConnection = connected && !loop_state.lastConnection[channel];
     if (newConnection) {
-        logprintf("MAIN: new HDMI Tx connection in 2D mode, on loop %d\n", loopcounter);
+        logprintf("MAIN: new HDMI Tx connection in 2D mode, on loop %d\n", loop_state.loopcounter);
         tx->configure_hdmi_tx();
         if (fpga) {
             fpga->setOutput3DMode(0);
         }
         if (channel == LEFT && shadow_settings[SETT_3DOUTPUT_MODE]) {
-            logprintf("MAIN: new HDMI Tx connection in 3D mode, on loop %d\n", loopcounter);
+            logprintf("MAIN: new HDMI Tx connection in 3D mode, on loop %d\n", loop_state.loopcounter);
             tx->configure_hdmi_3dtx();
             if (fpga) {
                 fpga->setOutput3DMode(1);
             }
         }
     }
-    lastConnection[channel] = connected;
+    loop_state.lastConnection[channel] = connected;
 }
 
 bool right_screen_wanted() {

@@ -75,7 +75,7 @@ int displayChannel(int channel, const std::string& file) {
 // Left over from an earlier capture, a temporary file could be copied as if it were new.
 void removeTemporaryFiles() {
     for (const char* name : {"tmpL", "tmpR", "tmp"}) {
-        std::remove((tmp_image_folder + name + extension()).c_str());
+        std::remove((controller_files.tmp_image_folder + name + extension()).c_str());
     }
 }
 
@@ -98,7 +98,7 @@ void setImagePermissions(const std::string& name, const char* which) {
 void saveExtendedImage(int stick, const std::string& base) {
     logprintf("MAIN: Create EXTENDED image\n");
     const std::string name = base + STEREO_SUFFIX + extension();
-    const std::string local = tmp_image_folder + "tmp" + extension();
+    const std::string local = controller_files.tmp_image_folder + "tmp" + extension();
     fpga->freezeFrame(1);
     const int captured = writeChannel(LEFTandRIGHT, local);
     fpga->freezeFrame(0);
@@ -125,8 +125,8 @@ void saveLeftRightImages(int stick, int option, const std::string& base) {
     const bool wantRight = option == SAVE_RIGHT_ONLY || option == SAVE_LEFT_AND_RIGHT;
     const std::string leftName = base + LEFT_SUFFIX + extension();
     const std::string rightName = base + RIGHT_SUFFIX + extension();
-    const std::string leftLocal = tmp_image_folder + "tmpL" + extension();
-    const std::string rightLocal = tmp_image_folder + "tmpR" + extension();
+    const std::string leftLocal = controller_files.tmp_image_folder + "tmpL" + extension();
+    const std::string rightLocal = controller_files.tmp_image_folder + "tmpR" + extension();
 
     const Clock::time_point start = Clock::now();
     fpga->freezeFrame(1);
@@ -183,7 +183,8 @@ void saveToStick(const struct tm& when) {
     }
     removeTemporaryFiles();
     fpga->setCaptureNotes(capture_settings_notes());
-    const std::string base = platform::sysPath(usb_mount_folder) + image_filename_leader +
+    const std::string base = platform::sysPath(controller_files.usb_mount_folder) +
+                             controller_files.image_filename_leader +
                              date_time_string(when, shadow_settings[SETT_DATEFORMAT]);
     const int option = shadow_settings[SETT_IMAGE_SAVE_OPTION];
     if (option > SAVE_LEFT_AND_RIGHT) {
@@ -313,7 +314,7 @@ int show_stored_image(int number) {
     if (mount_usb(static_cast<unsigned>(usb_memory)) != 0) {
         return -1;
     }
-    const std::string folder = platform::sysPath(usb_mount_folder);
+    const std::string folder = platform::sysPath(controller_files.usb_mount_folder);
     const std::vector<std::string> files = stored_image_files(folder, image_format_png);
     int result = 0;
     if (files.empty()) {

@@ -17,34 +17,16 @@
 #include "controller/core/SettingHandlers.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
-#include "controller/core/usb.h"
 #include "controller/core/power.h"
+#include "controller/core/usb.h"
 #include "controller/devices/Audio.h"
 #include "controller/fpga/fpga.h"
 #include "controller/input/UserControls.h"
 #include "platform/platform.h"
 #include "platform/wiringPi.h"
 
-bool typed_command = false;
-message_s typed_message{};
-
-timer_t screenoffTimer = no_timeout();
-timer_t systemStandbyTimer = no_timeout();
-timer_t cameraOffTimer = no_timeout();
-timer_t cameraOnTimer = no_timeout();
-timer_t syncUpdateTimer = no_timeout();
-timer_t unblankTimer = no_timeout();
-
-int loopcounter = 0;
-int lastConnection[2] = {0, 0};
-int audio_poll_error_count = 0;
-uint8_t last_zoom = 0;
-int poll_zoom_error_count = 0;
-int temperature_check_loop_count = 0;
-float lasttemp = 0;
-int camera_on_loop = 0;
-int camera_on_error_count = 0;
-int settings_collection_index = 0;
+MainLoopState loop_state;
+LoopTimers loop_timers;
 
 namespace {
 
@@ -95,20 +77,20 @@ bool armed(timer_t timer) {
 
 void setBothBacklights(bool off) {
     if (fpga) {
-        fpga->setBacklightBrightness(LEFTandRIGHT, static_cast<unsigned>(shadow_settings[SETT_DISPLAY_BRIGHTNESS]),
-                                     off);
+        fpga->setBacklightBrightness(LEFTandRIGHT,
+                                     static_cast<unsigned>(shadow_settings[SETT_DISPLAY_BRIGHTNESS]), off);
     }
 }
 
 bool standbyGuardExpired() {
-    return timeout_expired(&standbyTimer, 0, 0) != 0;
+    return timeout_expired(&loop_timers.standbyGuard, 0, 0) != 0;
 }
 
 bool takeMessage(message_s* msg) {
     // A command-file command goes first; a queued message waits for the next pass.
-    if (typed_command) {
-        typed_command = false;
-        *msg = typed_message;
+    if (loop_state.typed_command) {
+        loop_state.typed_command = false;
+        *msg = loop_state.typed_message;
         return true;
     }
     return user_controls && user_controls->popMessage(msg) == 1;
@@ -121,7 +103,8 @@ void switchScreensBackOn() {
     execute_mode.screenoff = 0;
     execute_mode.hdmiInput = 1;
     apply_display_brightness();
-    start_timeout("MAIN: SCRN:", &screenoffTimer, timeout_ms_from_seconds(screen_off_standby_timeout), 0);
+    start_timeout("MAIN: SCRN:", &loop_timers.screenoff, timeout_ms_from_seconds(screen_off_standby_timeout),
+                  0);
     if (user_controls) {
         user_controls->ignoreKeypresses(false);
     }
@@ -170,7 +153,8 @@ void applySetting(const message_s& msg) {
             run_setting_handler(static_cast<int>(index));
         }
     }
-    if (!execute_mode.init_complete && settings_collection_index > LAST_INDEX_BEFORE_INIT_COMPLETE) {
+    if (!execute_mode.init_complete &&
+        loop_state.settings_collection_index > LAST_INDEX_BEFORE_INIT_COMPLETE) {
         execute_mode.init_complete = 1;
         logprintf("Settings initialisation complete\n");
     }
@@ -182,7 +166,7 @@ void handleInStandby(uint32_t kind) {
         logprintf("MAIN: SYSTEM UPDATE COMMAND\n");
         wake_up_power_on();
         system_update();
-        audio_poll_error_count = 0;
+        loop_state.audio_poll_error_count = 0;
         wake_up();
         break;
     case tEV_SAVELOG:
@@ -191,7 +175,7 @@ void handleInStandby(uint32_t kind) {
             copy_log_to_usb();
         }
         logprintf("MAIN: POWER ON COMMAND\n");
-        audio_poll_error_count = 0;
+        loop_state.audio_poll_error_count = 0;
         wake_up();
         if (fpga) {
             fpga->version();
@@ -232,7 +216,7 @@ void finishSettingsCollection() {
     const uint32_t format = image_format_png ? 1 : 0;
     queue_gui_message(tEV_IMAGEFORMAT, format);
     logprintf("MAIN: send Image Format %d\n", static_cast<int>(format));
-    last_zoom = ZOOM_UNKNOWN;
+    loop_state.last_zoom = ZOOM_UNKNOWN;
     if (user_controls) {
         user_controls->user_control_led(LED_OPERATING);
         user_controls->enable_controls(true);
@@ -255,7 +239,7 @@ void finishSettingsCollection() {
 // --- polls without a message ------------------------------------------------------------
 
 void unblankWhenDue() {
-    if (execute_mode.standby || !armed(unblankTimer) || !timeout_expired(&unblankTimer, 0, 0)) {
+    if (execute_mode.standby || !armed(loop_timers.unblank) || !timeout_expired(&loop_timers.unblank, 0, 0)) {
         return;
     }
     logprintf("MAIN: Unblank timer expired, unblanking screens\r\n");
@@ -263,7 +247,7 @@ void unblankWhenDue() {
         fpga->setScreenBlanking(LEFT, false);
     }
     execute_mode.screensblanked = 0;
-    delete_timeout(&unblankTimer);
+    delete_timeout(&loop_timers.unblank);
     if (fpga) {
         fpga->setEnableWarp(LEFTandRIGHT, false);
         fpga->setEnableWarp(LEFTandRIGHT, true);
@@ -274,10 +258,11 @@ void unblankWhenDue() {
 }
 
 void syncUpdateWhenDue() {
-    if (execute_mode.standby || !armed(syncUpdateTimer) || !timeout_expired(&syncUpdateTimer, 0, 0)) {
+    if (execute_mode.standby || !armed(loop_timers.syncUpdate) ||
+        !timeout_expired(&loop_timers.syncUpdate, 0, 0)) {
         return;
     }
-    delete_timeout(&syncUpdateTimer);
+    delete_timeout(&loop_timers.syncUpdate);
     if (fpga) {
         fpga->syncPolarityUpdate();
     }
@@ -307,24 +292,25 @@ void checkSignalLoss(bool inputDetected) {
         logprintf("MAIN: Screen Blanking ON\n");
         logprintf("%d starting screenoffTimer (%d s) - !inputDetected\r\n", TRACE_SCREENOFF_TIMER,
                   signal_loss_timeout);
-        start_timeout("MAIN: SCRN", &screenoffTimer, timeout_ms_from_seconds(signal_loss_timeout), 0);
+        start_timeout("MAIN: SCRN", &loop_timers.screenoff, timeout_ms_from_seconds(signal_loss_timeout), 0);
         // The receivers have no output to switch off: the screens go dark by their
         // backlights when the timer runs out.
         display_message(MESS_NO_INPUT_DETECTED, signal_loss_timeout);
     }
-    if (!execute_mode.screenoff && !execute_mode.pngdisplay && timeout_expired(&screenoffTimer, 0, 0)) {
+    if (!execute_mode.screenoff && !execute_mode.pngdisplay &&
+        timeout_expired(&loop_timers.screenoff, 0, 0)) {
         logprintf("MAIN: turning off backlights\n");
         execute_mode.screenoff = 1;
         logprintf("%d backlight off - screenoffTimer expired\r\n", TRACE_BACKLIGHT_OFF);
-        start_timeout("MAIN: SLEEP", &systemStandbyTimer, timeout_ms_from_seconds(screen_off_standby_timeout),
-                      0);
+        start_timeout("MAIN: SLEEP", &loop_timers.systemStandby,
+                      timeout_ms_from_seconds(screen_off_standby_timeout), 0);
         setBothBacklights(true);
         if (user_controls) {
             user_controls->ignoreKeypresses(true);
         }
     }
     if (execute_mode.screenoff && execute_mode.standby_on_no_signal &&
-        timeout_expired(&systemStandbyTimer, 0, 0)) {
+        timeout_expired(&loop_timers.systemStandby, 0, 0)) {
         if (no_signal_standby) {
             no_signal_standby();
         } else {
@@ -334,7 +320,7 @@ void checkSignalLoss(bool inputDetected) {
 }
 
 void pollHdmi() {
-    ++loopcounter;
+    ++loop_state.loopcounter;
     int inputDetected = 0;
     for (int channel = LEFT; channel <= RIGHT; ++channel) {
         poll_hdmi_transmitter(channel);
@@ -346,12 +332,12 @@ void pollHdmi() {
 }
 
 void pollHardware() {
-    if (USE_AUDIO && audio_codec && audio_poll_error_count <= AUDIO_POLL_ERRORS_TOLERATED) {
+    if (USE_AUDIO && audio_codec && loop_state.audio_poll_error_count <= AUDIO_POLL_ERRORS_TOLERATED) {
         if (audio_codec->poll() < 0) {
             err_printf("ac->poll");
-            ++audio_poll_error_count;
+            ++loop_state.audio_poll_error_count;
         } else {
-            audio_poll_error_count = 0;
+            loop_state.audio_poll_error_count = 0;
         }
     }
     if (USE_HDMI_CHIPS) {
@@ -370,7 +356,7 @@ void pollHardware() {
 // --- periodic duties --------------------------------------------------------------------
 
 void pollWarpDebug() {
-    if (!execute_mode.standby && timeout_expired(&warpDebugPollTimer, WARP_DEBUG_PERIOD_MS, 0)) {
+    if (!execute_mode.standby && timeout_expired(&loop_timers.warpDebugPoll, WARP_DEBUG_PERIOD_MS, 0)) {
         if (fpga) {
             fpga->displayWarpDebug();
         }
@@ -384,43 +370,44 @@ void powerCycleCamera() {
         logprintf("MAIN: No Camera\n");
         return;
     }
-    if (execute_mode.camera_board_on && timeout_expired(&cameraOnTimer, 0, 0)) {
+    if (execute_mode.camera_board_on && timeout_expired(&loop_timers.cameraOn, 0, 0)) {
         STATUS_T status{};
         camera_board->getStatus(&status);
         if (!status.bits.fpga_l_booted || !status.bits.fpga_r_booted) {
             err_printf("Camera FPGA Failed");
             char text[96];
-            snprintf(text, sizeof text, "Camera Power On Failed in Loop %d total %d", camera_on_loop,
-                     ++camera_on_error_count);
+            snprintf(text, sizeof text, "Camera Power On Failed in Loop %d total %d",
+                     loop_state.camera_on_loop, ++loop_state.camera_on_error_count);
             err_printf(text);
         }
         camera_board->PowerOff();
         execute_mode.camera_board_on = 0;
-        start_timeout("MAIN: CAM OFF ", &cameraOffTimer, CAMBOARD_OFF_TIME, 0);
-    } else if (!execute_mode.camera_board_on && timeout_expired(&cameraOffTimer, 0, 0)) {
+        start_timeout("MAIN: CAM OFF ", &loop_timers.cameraOff, CAMBOARD_OFF_TIME, 0);
+    } else if (!execute_mode.camera_board_on && timeout_expired(&loop_timers.cameraOff, 0, 0)) {
         camera_board->PowerOn(true);
         execute_mode.camera_board_on = 1;
-        start_timeout("MAIN: CAM ON ", &cameraOnTimer, CAMBOARD_ON_TIME, 0);
-        ++camera_on_loop;
-        logprintf("MAIN: Camera Power On Loop %d, error count %d\n", camera_on_loop, camera_on_error_count);
+        start_timeout("MAIN: CAM ON ", &loop_timers.cameraOn, CAMBOARD_ON_TIME, 0);
+        ++loop_state.camera_on_loop;
+        logprintf("MAIN: Camera Power On Loop %d, error count %d\n", loop_state.camera_on_loop,
+                  loop_state.camera_on_error_count);
     }
 }
 
 void pollZoom() {
     if (!zoomencoder || execute_mode.standby || !camera_board ||
-        !timeout_expired(&zoomPollTimer, ZOOM_POLL_PERIOD_MS, 0)) {
+        !timeout_expired(&loop_timers.zoomPoll, ZOOM_POLL_PERIOD_MS, 0)) {
         return;
     }
     if (!camera_board->is_running()) {
-        if (poll_zoom_error_count++ < ZOOM_ERRORS_LOGGED) {
+        if (loop_state.poll_zoom_error_count++ < ZOOM_ERRORS_LOGGED) {
             logprintf("MAIN: Error getting Zoom\n");
         }
         return;
     }
-    poll_zoom_error_count = 0;
+    loop_state.poll_zoom_error_count = 0;
     uint32_t zoom = 0;
-    if (camera_board->getZoom(&zoom) == CMD_OK && zoom != last_zoom) {
-        last_zoom = static_cast<uint8_t>(zoom);
+    if (camera_board->getZoom(&zoom) == CMD_OK && zoom != loop_state.last_zoom) {
+        loop_state.last_zoom = static_cast<uint8_t>(zoom);
         queue_gui_message(tEV_ZOOMVAL, static_cast<uint32_t>((zoom + ZOOM_ROUNDING) * ZOOM_SCALE));
     }
 }
@@ -444,7 +431,7 @@ void start_screen_blanking() {
     if (fpga) {
         fpga->setScreenBlanking(LEFTandRIGHT, true);
     }
-    delete_timeout(&unblankTimer);
+    delete_timeout(&loop_timers.unblank);
 }
 
 void handle_message(const message_s& msg) {
@@ -465,19 +452,22 @@ void handle_message(const message_s& msg) {
 }
 
 void start_settings_collection() {
-    settings_collection_index = find_next_implemented_setting(0);
-    settings_collection_index = send_implemented_setting_request(settings_collection_index);
+    loop_state.settings_collection_index = find_next_implemented_setting(0);
+    loop_state.settings_collection_index =
+        send_implemented_setting_request(loop_state.settings_collection_index);
 }
 
 void settings_collection_step() {
-    if (settings_collection_index > LAST_SETTING_INDEX || !standbyGuardExpired()) {
+    if (loop_state.settings_collection_index > LAST_SETTING_INDEX || !standbyGuardExpired()) {
         return;
     }
-    if (implemented_settings[settings_collection_index]) {
-        settings_collection_index = send_implemented_setting_request(settings_collection_index);
+    if (implemented_settings[loop_state.settings_collection_index]) {
+        loop_state.settings_collection_index =
+            send_implemented_setting_request(loop_state.settings_collection_index);
     } else {
-        settings_collection_index = find_next_implemented_setting(settings_collection_index);
-        if (settings_collection_index <= LAST_SETTING_INDEX) {
+        loop_state.settings_collection_index =
+            find_next_implemented_setting(loop_state.settings_collection_index);
+        if (loop_state.settings_collection_index <= LAST_SETTING_INDEX) {
             if (user_controls) {
                 user_controls->enable_controls(false);
             }
@@ -485,10 +475,11 @@ void settings_collection_step() {
             if (user_controls) {
                 user_controls->user_control_led(LED_BUSY);
             }
-            settings_collection_index = send_implemented_setting_request(settings_collection_index);
+            loop_state.settings_collection_index =
+                send_implemented_setting_request(loop_state.settings_collection_index);
         }
     }
-    if (settings_collection_index > LAST_SETTING_INDEX) {
+    if (loop_state.settings_collection_index > LAST_SETTING_INDEX) {
         finishSettingsCollection();
     }
 }
@@ -509,22 +500,22 @@ int read_core_temperature() {
 
 void check_core_temperature(int millidegrees) {
     const float reading = static_cast<float>(millidegrees);
-    if (temperature_check_loop_count != 0) {
-        --temperature_check_loop_count;
-        const float change = reading - lasttemp;
+    if (loop_state.temperature_check_loop_count != 0) {
+        --loop_state.temperature_check_loop_count;
+        const float change = reading - loop_state.lasttemp;
         if (std::fabs(change) > TEMP_CHANGE_LOG_MILLIDEGREES) {
             logprintf("MAIN: Core Temp %0.2f changed by %0.2f\n", reading / MILLIDEGREES_PER_DEGREE,
                       change / MILLIDEGREES_PER_DEGREE);
         }
     } else {
-        temperature_check_loop_count = TEMP_LOG_LOOPS;
+        loop_state.temperature_check_loop_count = TEMP_LOG_LOOPS;
         logprintf("MAIN: Core Temp %0.2f.\n", reading / MILLIDEGREES_PER_DEGREE);
         process_mem_usage();
         if (fpga) {
             fpga->checkPiDisplay();
         }
     }
-    lasttemp = reading;
+    loop_state.lasttemp = reading;
 }
 
 bool main_loop_pass() {
@@ -567,23 +558,15 @@ void main_loop() {
     }
 }
 
-void reset_main_loop_state() {
-    typed_command = false;
-    typed_message = message_s{};
-    for (timer_t* timer : {&screenoffTimer, &systemStandbyTimer, &cameraOffTimer, &cameraOnTimer,
-                           &syncUpdateTimer, &unblankTimer}) {
+void LoopTimers::disarm_loop_timers() {
+    for (timer_t* timer : {&screenoff, &systemStandby, &cameraOff, &cameraOn, &syncUpdate, &unblank}) {
         delete_timeout(timer);
     }
-    loopcounter = 0;
-    lastConnection[0] = lastConnection[1] = 0;
-    audio_poll_error_count = 0;
-    last_zoom = 0;
-    poll_zoom_error_count = 0;
-    temperature_check_loop_count = 0;
-    lasttemp = 0;
-    camera_on_loop = 0;
-    camera_on_error_count = 0;
-    settings_collection_index = 0;
+}
+
+void reset_main_loop_state() {
+    loop_state = MainLoopState{};
+    loop_timers.disarm_loop_timers();
 }
 
 // ---- overlay-store SPI test ------------------------------------------------------------

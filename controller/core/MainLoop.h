@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "common/messages.h"
+#include "common/timeout.h"
 
 // Passes between two core temperature reports, and the change (millidegrees) that is
 // reported at once.
@@ -25,31 +26,59 @@ constexpr int ZOOM_POLL_PERIOD_MS = 100;
 // The sleep of a pass that found no message.
 constexpr int IDLE_PASS_SLEEP_MS = 10;
 
-// A command read from the command file, handled by the next pass before any queued message.
-extern bool typed_command;
-extern message_s typed_message;
+// What the loop carries from one pass to the next. Every member starts at its value for a
+// fresh program; `loop_state = MainLoopState{}` (reset_main_loop_state()) restores them all.
+struct MainLoopState {
+    // A command read from the command file, handled by the next pass before any queued
+    // message.
+    bool typed_command = false;
+    message_s typed_message{};
 
-// Timers of the loop; "none" (no_timeout()) when not armed. standbyTimer, zoomPollTimer
-// and warpDebugPollTimer belong to the program entry.
-extern timer_t screenoffTimer;
-extern timer_t systemStandbyTimer;
-extern timer_t cameraOffTimer;
-extern timer_t cameraOnTimer;
-extern timer_t syncUpdateTimer;
-extern timer_t unblankTimer;
+    int loopcounter = 0;
+    // Whether each channel's transmitter saw a connected screen on the previous poll.
+    int lastConnection[2] = {0, 0};
+    int audio_poll_error_count = 0;
+    uint8_t last_zoom = 0;
+    int poll_zoom_error_count = 0;
+    int temperature_check_loop_count = 0;
+    float lasttemp = 0;
+    int camera_on_loop = 0;
+    int camera_on_error_count = 0;
 
-extern int loopcounter;
-extern int lastConnection[2];
-extern int audio_poll_error_count;
-extern uint8_t last_zoom;
-extern int poll_zoom_error_count;
-extern int temperature_check_loop_count;
-extern float lasttemp;
-extern int camera_on_loop;
-extern int camera_on_error_count;
+    // The next setting to ask the GUI for; above LAST_SETTING_INDEX once all are collected.
+    int settings_collection_index = 0;
+};
+extern MainLoopState loop_state;
 
-// The next setting to ask the GUI for; above LAST_SETTING_INDEX once all are collected.
-extern int settings_collection_index;
+// The loop's POSIX timers; a handle is no_timeout() while its timer does not exist, which
+// for the loop's own timers means "not armed". They live apart from MainLoopState because
+// a handle owns a kernel timer: assigning a fresh struct over it would lose the timer
+// without deleting it. Copying is refused for the same reason; a reset goes through
+// disarm_loop_timers().
+struct LoopTimers {
+    // Armed by the loop and its handlers, deleted when they are done or at a reset.
+    timer_t screenoff = no_timeout();
+    timer_t systemStandby = no_timeout();
+    timer_t cameraOff = no_timeout();
+    timer_t cameraOn = no_timeout();
+    timer_t syncUpdate = no_timeout();
+    timer_t unblank = no_timeout();
+
+    // Started by the program entry (and the wake-up, for the guard) and kept for the
+    // process: GUI messages are acted on only once standbyGuard has run out, and the other
+    // two pace their polls.
+    timer_t standbyGuard = no_timeout();
+    timer_t zoomPoll = no_timeout();
+    timer_t warpDebugPoll = no_timeout();
+
+    LoopTimers() = default;
+    LoopTimers(const LoopTimers&) = delete;
+    LoopTimers& operator=(const LoopTimers&) = delete;
+
+    // Deletes the timers the loop arms (not those of the program entry).
+    void disarm_loop_timers();
+};
+extern LoopTimers loop_timers;
 
 // Runs passes while `run` is set.
 void main_loop();
@@ -82,5 +111,6 @@ void start_screen_blanking();
 void overlay_spi_test();
 int overlay_spi_test_pass();
 
-// Start values of the loop state (program start, tests).
+// Start values of the loop state, for tests that run passes on a board they set up: a
+// fresh MainLoopState, and the loop's own timers deleted.
 void reset_main_loop_state();

@@ -20,31 +20,13 @@
 
 namespace {
 
-// Start values of the names and values below; reset_process_state() restores them.
+// Start values of the values below; reset_process_state() restores them.
 namespace defaults {
-constexpr const char* home_folder = "/home/pi/Ostrix";
-constexpr const char* tmp_image_folder = "./images/";
-constexpr const char* usb_mount_folder = "/media/usb";
-constexpr const char* alignmentfilename = "qlm-align.cfg";
-constexpr const char* warp_folder = "./warp/";
-constexpr const char* vp_fpga_file = "vp-quickbuild.jic";
-constexpr const char* clock_script_file = "Si5351A-Registers.txt";
-constexpr const char* vp_crosslink_algofile = "issue2_pcb_data.iea";
-constexpr const char* vp_crosslink_datafile = "issue2_pcb_data.ied";
-constexpr const char* camera_fpga_file = "isp.jic";
-constexpr const char* camera_crosslink_algo_file = "Camera_impl1_algo.iea";
-constexpr const char* camera_crosslink_data_file = "Camera_impl1_data.ied";
-constexpr const char* camera_uC_file = "OstrixCamera.binary";
-constexpr const char* image_filename_leader = "/QLM_";
-constexpr const char* system_update_splash_image = "system_updating.bmp";
 // The GUI fills its window with this teal, which the FPGA keys out as transparent, and
 // draws its menus on this grey.
 constexpr uint32_t guibgcolour = 0x008080;
 constexpr uint32_t menubgcolour = 0x8B8B8B;
 } // namespace defaults
-
-constexpr const char* kUpdateSubfolder = "/update";
-constexpr const char* kPreviousSubfolder = "/previous";
 
 } // namespace
 
@@ -62,34 +44,8 @@ uint8_t USE_CAMERA_BOARD = 1;
 
 uint32_t ostrix_errstat = 0;
 
-std::string home_folder = defaults::home_folder;
-std::string update_folder = std::string(defaults::home_folder) + kUpdateSubfolder;
-std::string previous_folder = std::string(defaults::home_folder) + kPreviousSubfolder;
-std::string tmp_image_folder = defaults::tmp_image_folder;
-std::string usb_mount_folder = defaults::usb_mount_folder;
-const std::string default_ostrix_config_file = "ostrix.cfg";
-const std::string default_qlm_config_file = "qlm.cfg";
-std::string config_file = default_ostrix_config_file;
-std::string alignmentfilename = defaults::alignmentfilename;
-std::string warp_folder = defaults::warp_folder;
-std::string vp_fpga_file = defaults::vp_fpga_file;
-std::string clock_script_file = defaults::clock_script_file;
-std::string vp_crosslink_algofile = defaults::vp_crosslink_algofile;
-std::string vp_crosslink_datafile = defaults::vp_crosslink_datafile;
-std::string camera_fpga_file = defaults::camera_fpga_file;
-std::string camera_crosslink_algo_file = defaults::camera_crosslink_algo_file;
-std::string camera_crosslink_data_file = defaults::camera_crosslink_data_file;
-std::string camera_uC_file = defaults::camera_uC_file;
-std::string image_filename_leader = defaults::image_filename_leader;
-std::string system_update_splash_image = defaults::system_update_splash_image;
+ControllerFiles controller_files;
 
-std::string edid_config_file[CHANNELS];
-std::string edid_3Dconfig_file[CHANNELS];
-std::string edid_SBSconfig_file[CHANNELS];
-std::string warp_line_filename[CHANNELS];
-std::string warp_pixel_filename[CHANNELS];
-std::string warp_zip_filename;
-std::string audio_init_script;
 uint32_t guibgcolour = defaults::guibgcolour;
 uint32_t menubgcolour = defaults::menubgcolour;
 int cameraTestPattern = 0;
@@ -100,10 +56,6 @@ uint16_t beep_cycles = 0;
 int camera_uC_update = 0;
 int camera_fpga_update = 0;
 int camera_crosslink_update = 0;
-
-timer_t standbyTimer = no_timeout();
-timer_t zoomPollTimer = no_timeout();
-timer_t warpDebugPollTimer = no_timeout();
 
 namespace {
 
@@ -117,37 +69,7 @@ void setFeatureSwitches() {
     USE_CROSSLINK = USE_HDMI_CHIPS = USE_CAMERA_SETTINGS = USE_CAMERA_BOARD = 1;
 }
 
-void setNames() {
-    home_folder = defaults::home_folder;
-    update_folder = home_folder + kUpdateSubfolder;
-    previous_folder = home_folder + kPreviousSubfolder;
-    tmp_image_folder = defaults::tmp_image_folder;
-    usb_mount_folder = defaults::usb_mount_folder;
-    config_file = default_ostrix_config_file;
-    alignmentfilename = defaults::alignmentfilename;
-    warp_folder = defaults::warp_folder;
-    vp_fpga_file = defaults::vp_fpga_file;
-    clock_script_file = defaults::clock_script_file;
-    vp_crosslink_algofile = defaults::vp_crosslink_algofile;
-    vp_crosslink_datafile = defaults::vp_crosslink_datafile;
-    camera_fpga_file = defaults::camera_fpga_file;
-    camera_crosslink_algo_file = defaults::camera_crosslink_algo_file;
-    camera_crosslink_data_file = defaults::camera_crosslink_data_file;
-    camera_uC_file = defaults::camera_uC_file;
-    image_filename_leader = defaults::image_filename_leader;
-    system_update_splash_image = defaults::system_update_splash_image;
-}
-
 void setOptionValues() {
-    for (int channel = 0; channel < CHANNELS; ++channel) {
-        edid_config_file[channel].clear();
-        edid_3Dconfig_file[channel].clear();
-        edid_SBSconfig_file[channel].clear();
-        warp_line_filename[channel].clear();
-        warp_pixel_filename[channel].clear();
-    }
-    warp_zip_filename.clear();
-    audio_init_script.clear();
     guibgcolour = defaults::guibgcolour;
     menubgcolour = defaults::menubgcolour;
     cameraTestPattern = 0;
@@ -189,15 +111,15 @@ void reset_process_state() {
     execute_mode = EXECUTE_MODE_START;
     ostrix_errstat = 0;
     setFeatureSwitches();
-    setNames();
+    controller_files = ControllerFiles{};
     setOptionValues();
     reset_configuration_values();
 }
 
 void create_folders() {
-    createFolder(tmp_image_folder, "Failed to create 'image' folder");
+    createFolder(controller_files.tmp_image_folder, "Failed to create 'image' folder");
     createFolder(logFolder(), "Failed to create 'log' folder");
-    createFolder(platform::sysPath(usb_mount_folder), "Failed to create 'usb' folder");
+    createFolder(platform::sysPath(controller_files.usb_mount_folder), "Failed to create 'usb' folder");
 }
 
 int OstrixPi_main(int argc, const char* const* argv) {
@@ -213,7 +135,7 @@ int OstrixPi_main(int argc, const char* const* argv) {
     process_mem_usage();
     create_folders();
     // GUI messages are acted on only once this guard has run out.
-    start_timeout("MAIN: STBY: ", &standbyTimer, kStandbyGuardMs, 0);
+    start_timeout("MAIN: STBY: ", &loop_timers.standbyGuard, kStandbyGuardMs, 0);
     execute_mode = EXECUTE_MODE_START;
     ostrix_errstat = 0;
 
@@ -240,8 +162,8 @@ int OstrixPi_main(int argc, const char* const* argv) {
     } else {
         logprintf("Run Mode not selected\n");
     }
-    start_timeout("MAIN: Zoom Poll ", &zoomPollTimer, kZoomPollMs, 0);
-    start_timeout("MAIN: Warp Debug Poll ", &warpDebugPollTimer, kWarpDebugPollMs, 0);
+    start_timeout("MAIN: Zoom Poll ", &loop_timers.zoomPoll, kZoomPollMs, 0);
+    start_timeout("MAIN: Warp Debug Poll ", &loop_timers.warpDebugPoll, kWarpDebugPollMs, 0);
 
     main_loop();
 

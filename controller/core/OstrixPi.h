@@ -105,41 +105,51 @@ enum ostrix_errnums_t : uint32_t {
 };
 extern uint32_t ostrix_errstat;
 
-// Process-wide file and folder names. The log folder belongs to the log (logFolder()).
-// The home, update, previous and USB mount folders are system paths, kept as the board
-// names them: map them with platform::sysPath() where they are used as paths.
-extern std::string home_folder;
-extern std::string update_folder;
-extern std::string previous_folder;
-extern std::string tmp_image_folder;
-extern std::string usb_mount_folder;
-extern const std::string default_ostrix_config_file;
-extern const std::string default_qlm_config_file;
-extern std::string config_file;
-extern std::string alignmentfilename;
-extern std::string warp_folder;
-extern std::string vp_fpga_file;
-extern std::string clock_script_file;
-extern std::string vp_crosslink_algofile;
-extern std::string vp_crosslink_datafile;
-extern std::string camera_fpga_file;
-extern std::string camera_crosslink_algo_file;
-extern std::string camera_crosslink_data_file;
-extern std::string camera_uC_file;
-extern std::string image_filename_leader;
-extern std::string system_update_splash_image;
-
-// Values set by options and the configuration file; arrays are indexed by channel
-// (LEFT 0, RIGHT 1).
+// Arrays below are indexed by channel (LEFT 0, RIGHT 1).
 constexpr int CHANNELS = 2;
 constexpr int LIGHTING_CHANNELS = 6;
-extern std::string edid_config_file[CHANNELS];    // 2D input
-extern std::string edid_3Dconfig_file[CHANNELS];  // frame-packed 3D input
-extern std::string edid_SBSconfig_file[CHANNELS]; // side-by-side input
-extern std::string warp_line_filename[CHANNELS];
-extern std::string warp_pixel_filename[CHANNELS];
-extern std::string warp_zip_filename;
-extern std::string audio_init_script;
+
+// Process-wide file and folder names: the defaults, and what options and the
+// configuration file set. The log folder belongs to the log (logFolder()). The home,
+// update, previous and USB mount folders are system paths, kept as the board names them:
+// map them with platform::sysPath() where they are used as paths. reset_process_state()
+// assigns a fresh one.
+struct ControllerFiles {
+    // The configuration files the program reads; qlm.cfg is read in preference when present.
+    static inline const std::string default_ostrix_config_file = "ostrix.cfg";
+    static inline const std::string default_qlm_config_file = "qlm.cfg";
+
+    std::string home_folder = "/home/pi/Ostrix";
+    std::string update_folder = home_folder + "/update";
+    std::string previous_folder = home_folder + "/previous";
+    std::string tmp_image_folder = "./images/";
+    std::string usb_mount_folder = "/media/usb";
+    std::string config_file = default_ostrix_config_file;
+    std::string alignmentfilename = "qlm-align.cfg";
+    std::string warp_folder = "./warp/";
+    std::string vp_fpga_file = "vp-quickbuild.jic";
+    std::string clock_script_file = "Si5351A-Registers.txt";
+    std::string vp_crosslink_algofile = "issue2_pcb_data.iea";
+    std::string vp_crosslink_datafile = "issue2_pcb_data.ied";
+    std::string camera_fpga_file = "isp.jic";
+    std::string camera_crosslink_algo_file = "Camera_impl1_algo.iea";
+    std::string camera_crosslink_data_file = "Camera_impl1_data.ied";
+    std::string camera_uC_file = "OstrixCamera.binary";
+    std::string image_filename_leader = "/QLM_";
+    std::string system_update_splash_image = "system_updating.bmp";
+
+    // Empty unless an option or the configuration file names one.
+    std::string edid_config_file[CHANNELS];    // 2D input
+    std::string edid_3Dconfig_file[CHANNELS];  // frame-packed 3D input
+    std::string edid_SBSconfig_file[CHANNELS]; // side-by-side input
+    std::string warp_line_filename[CHANNELS];
+    std::string warp_pixel_filename[CHANNELS];
+    std::string warp_zip_filename;
+    std::string audio_init_script;
+};
+extern ControllerFiles controller_files;
+
+// Values set by options and the configuration file.
 extern uint32_t guibgcolour;  // RGB888, the colour the FPGA keys out as transparent
 extern uint32_t menubgcolour; // RGB888
 extern int cameraTestPattern; // 0 = none
@@ -151,11 +161,6 @@ extern uint16_t beep_cycles; // 0 = no start-up beep
 extern int camera_uC_update;
 extern int camera_fpga_update;
 extern int camera_crosslink_update;
-
-// Timers of the controller's loop started by the program entry.
-extern timer_t standbyTimer;
-extern timer_t zoomPollTimer;
-extern timer_t warpDebugPollTimer;
 
 // The controller core's error form: "MAIN: ERROR: " + text, in the error colour.
 void err_printf(const char* text);

@@ -192,7 +192,8 @@ void setDisplayContrast(int index) {
 void setDisplaySharpness(int index) {
     logprintf("DISPLAY Sharpness Settings\n");
     if (fpga) {
-        fpga->setSharpness(static_cast<uint8_t>(std::clamp<int32_t>(value(SETT_DISPLAY_SHARPNESS), 0, UINT8_MAX)));
+        fpga->setSharpness(
+            static_cast<uint8_t>(std::clamp<int32_t>(value(SETT_DISPLAY_SHARPNESS), 0, UINT8_MAX)));
     }
 }
 
@@ -446,7 +447,7 @@ void set3DOutputMode(int index) {
 void set3DInputMode(int index) {
     logprintf("MAIN: 3D Input Mode -> %d\n", value(SETT_3DINPUT_MODE));
     start_screen_blanking();
-    start_timeout("MAIN: UNBLANK", &unblankTimer, UNBLANK_DELAY_MS, 0);
+    start_timeout("MAIN: UNBLANK", &loop_timers.unblank, UNBLANK_DELAY_MS, 0);
     configure_hdmi_rx(LEFT, static_cast<unsigned>(value(SETT_3DINPUT_MODE)));
     configure_hdmi_rx(RIGHT, static_cast<unsigned>(value(SETT_3DINPUT_MODE)));
 }

@@ -177,7 +177,7 @@ void align_mode_key(uint32_t mode) {
         fpga->alignmentmode(mode);
     }
     if (mode == ALIGN_MODE_LEAVE) {
-        save_alignment_file(alignmentfilename);
+        save_alignment_file(controller_files.alignmentfilename);
         display_message(MESS_LEAVING_WARP_ALIGN, ALIGN_MESSAGE_SECONDS);
     }
 }

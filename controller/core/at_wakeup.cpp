@@ -51,7 +51,8 @@ bool readConfiguration() {
     if (!execute_mode.configfile) {
         return true;
     }
-    if (read_config_file(default_qlm_config_file) != 0 && read_config_file(config_file) != 0) {
+    if (read_config_file(ControllerFiles::default_qlm_config_file) != 0 &&
+        read_config_file(controller_files.config_file) != 0) {
         err_printf("No Config File found");
         return false;
     }
@@ -129,7 +130,7 @@ void configureClocks(EXECUTE_MODE mode) {
     process_mem_usage();
     clock_generator = std::make_unique<clocks>(i2c_bus.get(), I2C_BUS_CLK_CONTROLLER);
     process_mem_usage();
-    if (clock_generator->parse_clock_script(clock_script_file) != 0) {
+    if (clock_generator->parse_clock_script(controller_files.clock_script_file) != 0) {
         ostrix_errstat |= ERR_CONF_CLKS;
     }
     digitalWrite(CLK_OEB_Pin, LOW);
@@ -150,12 +151,14 @@ void createFpga(EXECUTE_MODE mode) {
     logprintf("MAIN: creating FPGA\n");
     process_mem_usage();
     // A warp verification reads the tables already in the FPGA's memory: no reset.
-    fpga = std::make_unique<ostrixFpga>(vp_fpga_file, !warp_verification_requested());
+    fpga = std::make_unique<ostrixFpga>(controller_files.vp_fpga_file, !warp_verification_requested());
     process_mem_usage();
-    fpga->setFPGAfile(vp_fpga_file);
-    fpga->setWarpFileNames(warp_line_filename[LEFT], warp_pixel_filename[LEFT], warp_line_filename[RIGHT],
-                           warp_pixel_filename[RIGHT], warp_folder);
-    fpga->setWarpZipFileName(warp_zip_filename);
+    fpga->setFPGAfile(controller_files.vp_fpga_file);
+    fpga->setWarpFileNames(controller_files.warp_line_filename[LEFT],
+                           controller_files.warp_pixel_filename[LEFT],
+                           controller_files.warp_line_filename[RIGHT],
+                           controller_files.warp_pixel_filename[RIGHT], controller_files.warp_folder);
+    fpga->setWarpZipFileName(controller_files.warp_zip_filename);
     fpga->setSaveImageOrientation(image_horizontal_invert, image_vertical_invert);
     fpga->setBacklightScaling(backlightScale[LEFT], backlightScale[RIGHT]);
     fpga->setPngCompression(png_compression_level);
@@ -255,10 +258,12 @@ void initCameraBoard(EXECUTE_MODE mode) {
     if (!mode.initialise || !USE_CAMERA_BOARD) {
         return;
     }
-    logprintf("MAIN: Init Camera Board '%s' '%s'\n", loggable(camera_crosslink_algo_file).c_str(),
-              loggable(camera_crosslink_data_file).c_str());
-    camera_board = std::make_unique<CameraBoard>(
-        camera_crosslink_algo_file.c_str(), camera_crosslink_data_file.c_str(), camera_fpga_file.c_str());
+    logprintf("MAIN: Init Camera Board '%s' '%s'\n",
+              loggable(controller_files.camera_crosslink_algo_file).c_str(),
+              loggable(controller_files.camera_crosslink_data_file).c_str());
+    camera_board = std::make_unique<CameraBoard>(controller_files.camera_crosslink_algo_file.c_str(),
+                                                 controller_files.camera_crosslink_data_file.c_str(),
+                                                 controller_files.camera_fpga_file.c_str());
     camera_board->setCameraRail([](bool on) {
         if (power_manager) {
             power_manager->VCC5V0CAM(on);
@@ -282,7 +287,7 @@ void createAudioAndLighting(EXECUTE_MODE mode) {
     }
     if (USE_AUDIO) {
         process_mem_usage();
-        audio_codec = std::make_unique<audio>(i2c_bus.get(), audio_init_script.c_str());
+        audio_codec = std::make_unique<audio>(i2c_bus.get(), controller_files.audio_init_script.c_str());
         process_mem_usage();
     }
     lighting = std::make_unique<LightingControl>(i2c_bus.get(), lighting_min_level);
@@ -338,7 +343,8 @@ bool try_init_crosslinks(EXECUTE_MODE mode) {
     }
     for (chan_t chan : {LEFT, RIGHT}) {
         video_bridge[chan] =
-            std::make_unique<crosslink>(i2c_bus.get(), chan, vp_crosslink_algofile, vp_crosslink_datafile);
+            std::make_unique<crosslink>(i2c_bus.get(), chan, controller_files.vp_crosslink_algofile,
+                                        controller_files.vp_crosslink_datafile);
         video_bridge[chan]->version();
         video_bridge[chan]->configure();
         // The start-up picture stays up until the settings are collected, unless the
@@ -355,7 +361,7 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
     if (!readConfiguration()) {
         return kExitError;
     }
-    read_alignment_file(alignmentfilename);
+    read_alignment_file(controller_files.alignmentfilename);
     wiringPiSetupGpio();
     initialiseI2c(mode);
     createPowerManager(mode);

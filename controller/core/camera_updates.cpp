@@ -40,19 +40,22 @@ void report(int result, const char* what) {
 } // namespace
 
 void run_requested_camera_updates() {
-    if (requested(camera_uC_update, camera_uC_file, "uC")) {
-        report(camera_board->update_uC(camera_uC_file.c_str()), "uC");
+    if (requested(camera_uC_update, controller_files.camera_uC_file, "uC")) {
+        report(camera_board->update_uC(controller_files.camera_uC_file.c_str()), "uC");
     }
-    if (requested(camera_fpga_update, camera_fpga_file, "FPGA")) {
-        report(camera_board->update_fpga(camera_fpga_file.c_str()), "FPGA");
+    if (requested(camera_fpga_update, controller_files.camera_fpga_file, "FPGA")) {
+        report(camera_board->update_fpga(controller_files.camera_fpga_file.c_str()), "FPGA");
         uint32_t version = 0;
         camera_board->fpga_version(&version);
         queue_gui_message(uint32_t{tEV_VERSIONINFO} | CAMFPGA_VERSION, version);
     }
     ostrix_errstat &= ~ERR_NO_CAMERA_BOARD;
-    const bool bridgeFiles = !camera_crosslink_algo_file.empty() || !camera_crosslink_data_file.empty();
+    const bool bridgeFiles = !controller_files.camera_crosslink_algo_file.empty() ||
+                             !controller_files.camera_crosslink_data_file.empty();
     if (requested(camera_crosslink_update,
-                  bridgeFiles ? camera_crosslink_algo_file + " " + camera_crosslink_data_file : "",
+                  bridgeFiles ? controller_files.camera_crosslink_algo_file + " " +
+                                    controller_files.camera_crosslink_data_file
+                              : "",
                   "Crosslink")) {
         // The update picture stays up while the camera's bridge files are written.
         splash_screen(2);

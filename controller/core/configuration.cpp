@@ -9,6 +9,7 @@
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
 #include "controller/core/ConfigFile.h"
+#include "controller/core/devices.h"
 
 const char* const DEFAULT_SHUTTER_ANGLES =
     "60,120,180,240,300,360,420,480,540,600,660,720,780,840,900,960,1020,"
@@ -122,32 +123,33 @@ void logFloatList(const char* heading, const std::vector<float>& values) {
 void readHdmiKeys(const ConfigFile& cfg) {
     std::string name;
     if (keepFilename(cfg, "HDMI", "edidfile", name)) {
-        edid_config_file[0] = edid_config_file[1] = name;
-        edid_3Dconfig_file[0] = edid_3Dconfig_file[1] = name;
+        controller_files.edid_config_file[0] = controller_files.edid_config_file[1] = name;
+        controller_files.edid_3Dconfig_file[0] = controller_files.edid_3Dconfig_file[1] = name;
     }
-    keepFilename(cfg, "HDMI", "leftedidfile", edid_config_file[0]);
+    keepFilename(cfg, "HDMI", "leftedidfile", controller_files.edid_config_file[0]);
     if (keepFilename(cfg, "HDMI", "rightedidfile", name)) {
-        edid_config_file[1] = edid_3Dconfig_file[1] = name;
+        controller_files.edid_config_file[1] = controller_files.edid_3Dconfig_file[1] = name;
     }
-    keepFilename(cfg, "HDMI", "left3Dedidfile", edid_3Dconfig_file[0]);
-    if (keepFilename(cfg, "HDMI", "leftSBSedidfile", edid_SBSconfig_file[0])) {
-        logprintf("found key leftSBSedidfile, value '%s'\n", loggable(edid_SBSconfig_file[0]).c_str());
+    keepFilename(cfg, "HDMI", "left3Dedidfile", controller_files.edid_3Dconfig_file[0]);
+    if (keepFilename(cfg, "HDMI", "leftSBSedidfile", controller_files.edid_SBSconfig_file[0])) {
+        logprintf("found key leftSBSedidfile, value '%s'\n",
+                  loggable(controller_files.edid_SBSconfig_file[0]).c_str());
     }
 }
 
 void readWarpKeys(const ConfigFile& cfg) {
     logprintf("MAIN: Reading Warp Filename\n");
-    keepFilename(cfg, "WARP", "leftpixelfile", warp_pixel_filename[0]);
-    logprintf("MAIN: warp pix left = %s\n", loggable(warp_pixel_filename[0]).c_str());
-    keepFilename(cfg, "WARP", "rightpixelfile", warp_pixel_filename[1]);
-    logprintf("MAIN: warp pix right = %s\n", loggable(warp_pixel_filename[1]).c_str());
-    keepFilename(cfg, "WARP", "leftlinefile", warp_line_filename[0]);
-    logprintf("MAIN: warp line left = %s\n", loggable(warp_line_filename[0]).c_str());
-    keepFilename(cfg, "WARP", "rightlinefile", warp_line_filename[1]);
-    logprintf("MAIN: warp line right = %s\n", loggable(warp_line_filename[1]).c_str());
-    keepFilename(cfg, "WARP", "zipfile", warp_zip_filename);
-    logprintf("MAIN: warp zip = %s\n", loggable(warp_zip_filename).c_str());
-    keepString(cfg, "WARP", "warpfolder", warp_folder);
+    keepFilename(cfg, "WARP", "leftpixelfile", controller_files.warp_pixel_filename[0]);
+    logprintf("MAIN: warp pix left = %s\n", loggable(controller_files.warp_pixel_filename[0]).c_str());
+    keepFilename(cfg, "WARP", "rightpixelfile", controller_files.warp_pixel_filename[1]);
+    logprintf("MAIN: warp pix right = %s\n", loggable(controller_files.warp_pixel_filename[1]).c_str());
+    keepFilename(cfg, "WARP", "leftlinefile", controller_files.warp_line_filename[0]);
+    logprintf("MAIN: warp line left = %s\n", loggable(controller_files.warp_line_filename[0]).c_str());
+    keepFilename(cfg, "WARP", "rightlinefile", controller_files.warp_line_filename[1]);
+    logprintf("MAIN: warp line right = %s\n", loggable(controller_files.warp_line_filename[1]).c_str());
+    keepFilename(cfg, "WARP", "zipfile", controller_files.warp_zip_filename);
+    logprintf("MAIN: warp zip = %s\n", loggable(controller_files.warp_zip_filename).c_str());
+    keepString(cfg, "WARP", "warpfolder", controller_files.warp_folder);
     const float step = cfg.get_float("WARP", "warprotationstep");
     if (step != 0) {
         warp_rotation_step = step;
@@ -157,10 +159,10 @@ void readWarpKeys(const ConfigFile& cfg) {
 }
 
 void readCameraKeys(const ConfigFile& cfg) {
-    keepFilename(cfg, "CAMERA", "algofile", camera_crosslink_algo_file);
-    keepFilename(cfg, "CAMERA", "datafile", camera_crosslink_data_file);
-    keepFilename(cfg, "CAMERA", "fpgafile", camera_fpga_file);
-    keepFilename(cfg, "CAMERA", "ucfile", camera_uC_file);
+    keepFilename(cfg, "CAMERA", "algofile", controller_files.camera_crosslink_algo_file);
+    keepFilename(cfg, "CAMERA", "datafile", controller_files.camera_crosslink_data_file);
+    keepFilename(cfg, "CAMERA", "fpgafile", controller_files.camera_fpga_file);
+    keepFilename(cfg, "CAMERA", "ucfile", controller_files.camera_uC_file);
     cameraTestPattern = cfg.get_int("CAMERA", "test_pattern");
     cameraHdrGammaIndex = cfg.get_int("CAMERA", "hdr_gamma_index");
     logprintf("MAIN: Done Reading cameraHdrGammaIndex %d\n", cameraHdrGammaIndex);
@@ -216,19 +218,19 @@ void readKeys(const ConfigFile& cfg) {
     system_minor_version = cfg.get_int("SYSTEM", "minorversion");
     readHdmiKeys(cfg);
     readWarpKeys(cfg);
-    keepFilename(cfg, "AUDIO", "initscript", audio_init_script);
+    keepFilename(cfg, "AUDIO", "initscript", controller_files.audio_init_script);
     readCameraKeys(cfg);
     lighting_min_level = static_cast<uint16_t>(cfg.get_int("LIGHTING", "minlevel"));
-    keepFilename(cfg, "FPGA", "fpgafile", vp_fpga_file);
+    keepFilename(cfg, "FPGA", "fpgafile", controller_files.vp_fpga_file);
     keepNumber(cfg, "DISPLAY", "guibackcolour", guibgcolour);
     keepNumber(cfg, "DISPLAY", "menubackcolour", menubgcolour);
     // No clock script key means no script, whatever an option had named.
-    clock_script_file = cfg.get_filename("CLOCK", "script");
+    controller_files.clock_script_file = cfg.get_filename("CLOCK", "script");
     offinstandby = flag(cfg, "PSU", "offinstandby");
     readImageKeys(cfg);
     readLensKeys(cfg);
-    keepString(cfg, "FPGA", "algofile", vp_crosslink_algofile);
-    keepString(cfg, "FPGA", "datafile", vp_crosslink_datafile);
+    keepString(cfg, "FPGA", "algofile", controller_files.vp_crosslink_algofile);
+    keepString(cfg, "FPGA", "datafile", controller_files.vp_crosslink_datafile);
     readSystemKeys(cfg);
     keepString(cfg, "CAMERA", "shutterangle", camera_shutter_angles);
     logprintf("Camera Shutter Angles '%s'\n", loggable(camera_shutter_angles).c_str());
@@ -309,7 +311,9 @@ void load_lens_aberration_correction(int lens) {
         return;
     }
     const std::string section = std::string(kLensNames[lens]) + kAberrationSuffix;
-    const std::string file = file_exists(default_qlm_config_file) ? default_qlm_config_file : config_file;
+    const std::string file = file_exists(ControllerFiles::default_qlm_config_file)
+                                 ? ControllerFiles::default_qlm_config_file
+                                 : controller_files.config_file;
     logprintf("MAIN: load_lens_aberration_correction from %s\n", section.c_str());
     logprintf("MAIN: load_lens_aberration_correction from file %s\n", loggable(file).c_str());
     if (!file_exists(file)) {

@@ -131,7 +131,7 @@ Result help(Arguments&) {
 }
 
 Result audioScript(Arguments& args) {
-    return fileOption(args, kAudioMessages, {&audio_init_script});
+    return fileOption(args, kAudioMessages, {&controller_files.audio_init_script});
 }
 
 Result beep(Arguments& args) {
@@ -147,7 +147,7 @@ Result beep(Arguments& args) {
 }
 
 Result cameraAlgo(Arguments& args) {
-    if (Result end = fileOption(args, kCameraAlgoMessages, {&camera_crosslink_algo_file})) {
+    if (Result end = fileOption(args, kCameraAlgoMessages, {&controller_files.camera_crosslink_algo_file})) {
         return end;
     }
     camera_crosslink_update = 1;
@@ -155,7 +155,7 @@ Result cameraAlgo(Arguments& args) {
 }
 
 Result cameraData(Arguments& args) {
-    if (Result end = fileOption(args, kCameraDataMessages, {&camera_crosslink_data_file})) {
+    if (Result end = fileOption(args, kCameraDataMessages, {&controller_files.camera_crosslink_data_file})) {
         return end;
     }
     camera_crosslink_update = 1;
@@ -163,7 +163,7 @@ Result cameraData(Arguments& args) {
 }
 
 Result cameraFpga(Arguments& args) {
-    if (Result end = fileOption(args, kCameraFpgaMessages, {&camera_fpga_file})) {
+    if (Result end = fileOption(args, kCameraFpgaMessages, {&controller_files.camera_fpga_file})) {
         return end;
     }
     camera_fpga_update = 1;
@@ -172,7 +172,7 @@ Result cameraFpga(Arguments& args) {
 }
 
 Result clockScript(Arguments& args) {
-    return fileOption(args, kClockMessages, {&clock_script_file});
+    return fileOption(args, kClockMessages, {&controller_files.clock_script_file});
 }
 
 // Read at once, so that options after it override the file.
@@ -182,12 +182,12 @@ Result configFile(Arguments& args) {
         err_printf("Missing Config filename - using defaults");
         return std::nullopt;
     }
-    config_file = name;
-    if (read_config_file(config_file) == 0) {
+    controller_files.config_file = name;
+    if (read_config_file(controller_files.config_file) == 0) {
         execute_mode.configfile = 0;
     } else {
         err_printf("Config file not found, reverting to default");
-        config_file = default_ostrix_config_file;
+        controller_files.config_file = ControllerFiles::default_ostrix_config_file;
     }
     return std::nullopt;
 }
@@ -204,7 +204,7 @@ Result testPattern(Arguments& args) {
 }
 
 Result cameraUc(Arguments& args) {
-    if (Result end = fileOption(args, kCameraUcMessages, {&camera_uC_file})) {
+    if (Result end = fileOption(args, kCameraUcMessages, {&controller_files.camera_uC_file})) {
         return end;
     }
     camera_uC_update = 1;
@@ -213,20 +213,23 @@ Result cameraUc(Arguments& args) {
 
 Result edidAll(Arguments& args) {
     return fileOption(args, kEdidMessages,
-                      {&edid_config_file[LEFT], &edid_config_file[RIGHT], &edid_3Dconfig_file[LEFT],
-                       &edid_3Dconfig_file[RIGHT]});
+                      {&controller_files.edid_config_file[LEFT], &controller_files.edid_config_file[RIGHT],
+                       &controller_files.edid_3Dconfig_file[LEFT],
+                       &controller_files.edid_3Dconfig_file[RIGHT]});
 }
 
 Result edidLeft(Arguments& args) {
-    return fileOption(args, kEdidLeftMessages, {&edid_config_file[LEFT]});
+    return fileOption(args, kEdidLeftMessages, {&controller_files.edid_config_file[LEFT]});
 }
 
 Result edidRight(Arguments& args) {
-    return fileOption(args, kEdidRightMessages, {&edid_config_file[RIGHT], &edid_3Dconfig_file[RIGHT]});
+    return fileOption(
+        args, kEdidRightMessages,
+        {&controller_files.edid_config_file[RIGHT], &controller_files.edid_3Dconfig_file[RIGHT]});
 }
 
 Result edid3DLeft(Arguments& args) {
-    return fileOption(args, kEdid3DLeftMessages, {&edid_3Dconfig_file[LEFT]});
+    return fileOption(args, kEdid3DLeftMessages, {&controller_files.edid_3Dconfig_file[LEFT]});
 }
 
 Result colour(Arguments& args, const char* missing, uint32_t& target) {
@@ -302,27 +305,31 @@ Result verifyWarpRight(Arguments&) {
 }
 
 Result warpLine(Arguments& args) {
-    return fileOption(args, kWarpLineMessages, {&warp_line_filename[LEFT], &warp_line_filename[RIGHT]});
+    return fileOption(
+        args, kWarpLineMessages,
+        {&controller_files.warp_line_filename[LEFT], &controller_files.warp_line_filename[RIGHT]});
 }
 Result warpLineLeft(Arguments& args) {
-    return fileOption(args, kWarpLineMessages, {&warp_line_filename[LEFT]});
+    return fileOption(args, kWarpLineMessages, {&controller_files.warp_line_filename[LEFT]});
 }
 Result warpLineRight(Arguments& args) {
-    return fileOption(args, kWarpLineMessages, {&warp_line_filename[RIGHT]});
+    return fileOption(args, kWarpLineMessages, {&controller_files.warp_line_filename[RIGHT]});
 }
 
 Result warpPixel(Arguments& args) {
-    return fileOption(args, kWarpPixelMessages, {&warp_pixel_filename[LEFT], &warp_pixel_filename[RIGHT]});
+    return fileOption(
+        args, kWarpPixelMessages,
+        {&controller_files.warp_pixel_filename[LEFT], &controller_files.warp_pixel_filename[RIGHT]});
 }
 Result warpPixelLeft(Arguments& args) {
-    return fileOption(args, kWarpPixelMessages, {&warp_pixel_filename[LEFT]});
+    return fileOption(args, kWarpPixelMessages, {&controller_files.warp_pixel_filename[LEFT]});
 }
 Result warpPixelRight(Arguments& args) {
-    return fileOption(args, kWarpPixelMessages, {&warp_pixel_filename[RIGHT]});
+    return fileOption(args, kWarpPixelMessages, {&controller_files.warp_pixel_filename[RIGHT]});
 }
 
 Result warpZip(Arguments& args) {
-    return fileOption(args, kWarpZipMessages, {&warp_zip_filename});
+    return fileOption(args, kWarpZipMessages, {&controller_files.warp_zip_filename});
 }
 
 // A plain Raspberry Pi has none of these devices; touching them would crash it.

@@ -112,8 +112,8 @@ void powerCameraOn() {
     }
     camera_board->PowerOn(true);
     execute_mode.camera_board_on = 1;
-    start_timeout("MAIN: CAM ON ", &cameraOnTimer, CAMERA_ON_MS, 0);
-    ++camera_on_loop;
+    start_timeout("MAIN: CAM ON ", &loop_timers.cameraOn, CAMERA_ON_MS, 0);
+    ++loop_state.camera_on_loop;
 }
 
 } // namespace
@@ -140,7 +140,7 @@ void shut_down() {
         power_manager->VCC(false, usbaliveinstandby);
     }
     setLed(LED_COLOUR_STANDBY);
-    start_timeout("MAIN: STBY ", &standbyTimer, STANDBY_GUARD_MS, 0);
+    start_timeout("MAIN: STBY ", &loop_timers.standbyGuard, STANDBY_GUARD_MS, 0);
 }
 
 void wake_up_power_on() {
@@ -171,7 +171,7 @@ void wake_up() {
     wake_up_audio();
     videoReset();
     enableFrontPanel();
-    start_timeout("WAKE: UNBLANK", &unblankTimer, WAKE_UNBLANK_MS, 0);
+    start_timeout("WAKE: UNBLANK", &loop_timers.unblank, WAKE_UNBLANK_MS, 0);
     splash_screen(SPLASH_OFF);
     sendImageFormat();
     execute_mode.hdmiInput = 1;
@@ -205,7 +205,7 @@ void splash_screen(int mode) {
     for (int c = LEFT; c <= RIGHT; ++c) {
         std::string image;
         if (mode == SPLASH_SYSTEM_UPDATE) {
-            image = system_update_splash_image;
+            image = controller_files.system_update_splash_image;
         } else if (mode == SPLASH_CONFIGURED) {
             image = splashImageFile[c];
         }

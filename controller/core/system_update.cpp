@@ -60,8 +60,9 @@ void emptyFolder(const std::string& folder) {
 class Installer {
 public:
     Installer()
-        : update_(platform::sysPath(update_folder)), home_(platform::sysPath(home_folder)),
-          previous_(platform::sysPath(previous_folder)) {}
+        : update_(platform::sysPath(controller_files.update_folder)),
+          home_(platform::sysPath(controller_files.home_folder)),
+          previous_(platform::sysPath(controller_files.previous_folder)) {}
 
     const std::string& updateFolder() const { return update_; }
     const std::string& previousFolder() const { return previous_; }
@@ -113,22 +114,22 @@ private:
 };
 
 bool installConfigFiles(Installer& installer) {
-    if (installer.contains(default_qlm_config_file)) {
+    if (installer.contains(ControllerFiles::default_qlm_config_file)) {
         logprintf("MAIN: New Config File found\n");
-        if (fileThere("./" + default_ostrix_config_file) &&
-            !installer.moveIfThere(default_ostrix_config_file)) {
+        if (fileThere("./" + ControllerFiles::default_ostrix_config_file) &&
+            !installer.moveIfThere(ControllerFiles::default_ostrix_config_file)) {
             return false;
         }
-        if (!installer.move(default_qlm_config_file)) {
+        if (!installer.move(ControllerFiles::default_qlm_config_file)) {
             return false;
         }
-        read_config_file(default_qlm_config_file);
-    } else if (installer.contains(default_ostrix_config_file)) {
+        read_config_file(ControllerFiles::default_qlm_config_file);
+    } else if (installer.contains(ControllerFiles::default_ostrix_config_file)) {
         logprintf("MAIN: New Config File found\n");
-        if (!installer.move(default_ostrix_config_file)) {
+        if (!installer.move(ControllerFiles::default_ostrix_config_file)) {
             return false;
         }
-        read_config_file(default_ostrix_config_file);
+        read_config_file(ControllerFiles::default_ostrix_config_file);
     }
     return true;
 }
@@ -137,7 +138,8 @@ bool installVideoBridgeImages(Installer& installer) {
     if (!USE_CROSSLINK) {
         return true;
     }
-    if (!installer.moveIfThere(vp_crosslink_algofile) || !installer.moveIfThere(vp_crosslink_datafile)) {
+    if (!installer.moveIfThere(controller_files.vp_crosslink_algofile) ||
+        !installer.moveIfThere(controller_files.vp_crosslink_datafile)) {
         return false;
     }
     // The display bridges take up their new configuration at once.
@@ -149,23 +151,24 @@ bool installCameraFiles(Installer& installer) {
     if (!USE_CAMERA_BOARD) {
         return true;
     }
-    if (installer.contains(camera_uC_file)) {
-        if (!installer.move(camera_uC_file)) {
+    if (installer.contains(controller_files.camera_uC_file)) {
+        if (!installer.move(controller_files.camera_uC_file)) {
             return false;
         }
         camera_uC_update = 1;
     }
-    logprintf("M: Camera FPGA file %s\n", camera_fpga_file.c_str());
-    if (installer.contains(camera_fpga_file)) {
-        if (!installer.move(camera_fpga_file)) {
+    logprintf("M: Camera FPGA file %s\n", controller_files.camera_fpga_file.c_str());
+    if (installer.contains(controller_files.camera_fpga_file)) {
+        if (!installer.move(controller_files.camera_fpga_file)) {
             return false;
         }
         camera_fpga_update = 1;
         camera_crosslink_update = 1;
     } else {
-        logprintf("M: Camera FPGA file %s doesn't exist\n", camera_fpga_file.c_str());
+        logprintf("M: Camera FPGA file %s doesn't exist\n", controller_files.camera_fpga_file.c_str());
     }
-    for (const std::string& name : {camera_crosslink_algo_file, camera_crosslink_data_file}) {
+    for (const std::string& name :
+         {controller_files.camera_crosslink_algo_file, controller_files.camera_crosslink_data_file}) {
         if (installer.contains(name)) {
             if (!installer.move(name)) {
                 return false;
@@ -178,24 +181,24 @@ bool installCameraFiles(Installer& installer) {
 }
 
 bool installClockScript(Installer& installer) {
-    if (!installer.contains(clock_script_file)) {
+    if (!installer.contains(controller_files.clock_script_file)) {
         return true;
     }
     logprintf("MAIN: New Clock Config Script\n");
-    if (!installer.move(clock_script_file)) {
+    if (!installer.move(controller_files.clock_script_file)) {
         return false;
     }
     if (clock_generator) {
-        clock_generator->parse_clock_script(clock_script_file);
+        clock_generator->parse_clock_script(controller_files.clock_script_file);
     }
     return true;
 }
 
 bool installDisplayFpgaImage(Installer& installer) {
-    if (!installer.contains(vp_fpga_file)) {
+    if (!installer.contains(controller_files.vp_fpga_file)) {
         return true;
     }
-    if (!installer.move(vp_fpga_file)) {
+    if (!installer.move(controller_files.vp_fpga_file)) {
         return false;
     }
     if (fpga) {
@@ -256,7 +259,7 @@ int system_update() {
         logprintf("MAIN: USB memory removed\n");
         return -1;
     }
-    const std::string archive = platform::sysPath(usb_mount_folder) + "/" + found.name;
+    const std::string archive = platform::sysPath(controller_files.usb_mount_folder) + "/" + found.name;
     logprintf("MAIN: Found update to %d.%d in file %s\n", found.major, found.minor, archive.c_str());
 
     Installer installer;
@@ -281,7 +284,8 @@ int system_update() {
 
     if (!install(installer)) {
         installer.restore();
-        for (const std::string& cfg : {default_qlm_config_file, default_ostrix_config_file}) {
+        for (const std::string& cfg :
+             {ControllerFiles::default_qlm_config_file, ControllerFiles::default_ostrix_config_file}) {
             if (installer.installedFile(cfg)) {
                 read_config_file(cfg);
             }

@@ -107,7 +107,7 @@ int mount_usb(unsigned n) {
         return -1;
     }
     const int result = platform::shell("sudo mount " + q(devicePath(static_cast<int>(n))) + " " +
-                                       q(platform::sysPath(usb_mount_folder)));
+                                       q(platform::sysPath(controller_files.usb_mount_folder)));
     logprintf("MAIN: MOUNT result=%d\n", result);
     if (result != 0) {
         unmount_usb();
@@ -139,7 +139,7 @@ int copy_log_to_usb() {
     if (detect_usb_memory() != 0) {
         return -1;
     }
-    const std::string archive = platform::sysPath(usb_mount_folder) + "/Log" +
+    const std::string archive = platform::sysPath(controller_files.usb_mount_folder) + "/Log" +
                                 date_time_string(current_local_time(), shadow_settings[SETT_DATEFORMAT]) +
                                 ".tar.gz";
     const int result = platform::shell("sudo tar -czf " + q(archive) + " " + q(logFolder()));
@@ -275,7 +275,8 @@ int find_update_files_using_glob(const std::string& base, const std::string& ext
     }
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::sysPath(usb_mount_folder), ec)) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(platform::sysPath(controller_files.usb_mount_folder), ec)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());

@@ -6,6 +6,7 @@
 
 #include "common/logfile.h"
 #include "common/timeout.h"
+#include "controller/core/devices.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 

@@ -95,5 +95,3 @@ private:
     std::vector<audio_register_entry> table;
     bool tableFromScript = false;
 };
-
-extern std::unique_ptr<audio> audio_codec;

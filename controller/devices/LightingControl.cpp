@@ -1,6 +1,7 @@
 #include "controller/devices/LightingControl.h"
 
 #include "common/logfile.h"
+#include "controller/core/devices.h"
 #include "controller/devices/i2c.h"
 #include "platform/wiringPi.h"
 

@@ -89,5 +89,3 @@ private:
     uint16_t ring_level[4] = {};
     uint16_t min_dac_level = MIN_LEVEL;
 };
-
-extern std::unique_ptr<LightingControl> lighting;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/logfile.h"
+#include "controller/core/devices.h"
 
 std::unique_ptr<clocks> clock_generator;
 

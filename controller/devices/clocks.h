@@ -48,5 +48,3 @@ private:
     i2c_register_entry SI5351_REGISTERS_SET[MAX_ENTRIES];
     int SI5351_ENTRIES = 0;
 };
-
-extern std::unique_ptr<clocks> clock_generator;

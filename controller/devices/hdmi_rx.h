@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "common/channel.h"
-#include "controller/core/OstrixPi.h"
 #include "controller/devices/i2c.h"
 
 // Register map addresses (7-bit).
@@ -73,5 +72,3 @@ private:
     // A failed read leaves the previous byte in the buffer.
     uint8_t last_read = 0;
 };
-
-extern std::unique_ptr<hdmi_rx> hdmi_receiver[CHANNELS];

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "common/channel.h"
-#include "controller/core/OstrixPi.h"
 #include "controller/devices/i2c.h"
 
 constexpr uint8_t HDMI_TX_MAIN = 0x39;
@@ -46,5 +45,3 @@ private:
     uint8_t last_read = 0;
     uint8_t monitor_edid[HDMI_TX_EDID_SIZE] = {};
 };
-
-extern std::unique_ptr<hdmi_tx> hdmi_transmitter[CHANNELS];

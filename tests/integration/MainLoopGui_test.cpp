@@ -44,7 +44,7 @@ protected:
     // The last request goes out before its answer comes back: the collection is over once
     // that answer has been handled too.
     static bool collected() {
-        return settings_collection_index > LAST_SETTING_INDEX && execute_mode.init_complete;
+        return loop_state.settings_collection_index > LAST_SETTING_INDEX && execute_mode.init_complete;
     }
 
     bool collect() {
@@ -204,7 +204,7 @@ TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {
     for (int pass = 0; pass < 20; ++pass) {
         main_loop_pass();
     }
-    EXPECT_EQ(settings_collection_index, 3);
+    EXPECT_EQ(loop_state.settings_collection_index, 3);
     EXPECT_EQ(logged("MAIN: Sent setting request to GUI"), 1u);
 
     // The GUI announces itself on start-up and the collection starts again.
@@ -217,7 +217,7 @@ TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {
 
 TEST_F(MainLoopGuiTest, ABurstIsHandledOnePassPerMessageWithoutSleeping) {
     startFrontPanel(false);
-    settings_collection_index = LAST_SETTING_INDEX + 1; // nothing left to ask for
+    loop_state.settings_collection_index = LAST_SETTING_INDEX + 1; // nothing left to ask for
     for (uint32_t key : {UKEY_P_UP, UKEY_P_DOWN, UKEY_BRIGHTNESS_LEFT_DEC, UKEY_SELECT}) {
         message_s msg{tEV_KEY | key, 0};
         ASSERT_EQ(user_controls->postToMain(&msg), 0);
@@ -238,11 +238,11 @@ TEST_F(MainLoopGuiTest, ABurstIsHandledOnePassPerMessageWithoutSleeping) {
 
 TEST_F(MainLoopGuiTest, ACommandFileMessageGoesFirstAndTheQueuedOneWaits) {
     startFrontPanel(false);
-    settings_collection_index = LAST_SETTING_INDEX + 1;
+    loop_state.settings_collection_index = LAST_SETTING_INDEX + 1;
     message_s queued{tEV_KEY | UKEY_P_DOWN, 0};
     ASSERT_EQ(user_controls->postToMain(&queued), 0);
-    typed_command = true;
-    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
+    loop_state.typed_command = true;
+    loop_state.typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
 
     EXPECT_TRUE(main_loop_pass());
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
@@ -254,12 +254,12 @@ TEST_F(MainLoopGuiTest, ACommandFileMessageGoesFirstAndTheQueuedOneWaits) {
 TEST_F(MainLoopGuiTest, IgnoredMessagesStillAdvanceTheCollection) {
     startFrontPanel(false);
     execute_mode.screenoff = 1; // every message is ignored, yet each one takes a step
-    settings_collection_index = 9;
+    loop_state.settings_collection_index = 9;
     message_s msg{tEV_ACTION | SETT_CAMERA_GAIN, 5};
     ASSERT_EQ(user_controls->postToMain(&msg), 0);
     EXPECT_TRUE(main_loop_pass());
     EXPECT_EQ(logged("MAIN: Message ignored when screens are off\n"), 1u);
-    EXPECT_EQ(settings_collection_index, 10);
+    EXPECT_EQ(loop_state.settings_collection_index, 10);
     EXPECT_EQ(shadow_settings[SETT_CAMERA_GAIN], 0);
 }
 
@@ -274,7 +274,7 @@ TEST_F(MainLoopGuiTest, LongSignalLossTimesKeepTheScreensOn) {
     const Case cases[] = {{3000000, 3000000000u}, {INT_MAX, UINT32_MAX}};
     StandInGui gui;
     startFrontPanel();
-    settings_collection_index = LAST_SETTING_INDEX + 1;
+    loop_state.settings_collection_index = LAST_SETTING_INDEX + 1;
     execute_mode.controlsEnabled = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
@@ -288,7 +288,7 @@ TEST_F(MainLoopGuiTest, LongSignalLossTimesKeepTheScreensOn) {
         }
         EXPECT_EQ(execute_mode.screenoff, 0u);
         EXPECT_EQ(logged("MAIN: turning off backlights"), 0u);
-        EXPECT_FALSE(timeout_expired(&screenoffTimer, 0, 0));
+        EXPECT_FALSE(timeout_expired(&loop_timers.screenoff, 0, 0));
     }
     signal_loss_timeout = DEFAULT_SIGNAL_LOSS_TIMEOUT_S;
 }

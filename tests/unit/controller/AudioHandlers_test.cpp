@@ -75,7 +75,7 @@ TEST_F(AudioHandlersTest, TenFailedPollsInARowStopThePolling) {
         main_loop_pass();
     }
     EXPECT_EQ(logged("MAIN: ERROR: ac->poll"), 10u);
-    EXPECT_EQ(audio_poll_error_count, 10);
+    EXPECT_EQ(loop_state.audio_poll_error_count, 10);
     // Power-on from standby clears the count: polling starts again.
     execute_mode.standby = 1;
     handle(tEV_POWER_ON);
@@ -88,7 +88,7 @@ TEST_F(AudioHandlersTest, TheEndOfTheSettingsCollectionChoosesTheOutput) {
     setting(tEV_ACTION, SETT_UI_SOUND, 0);
     setting(tEV_ACTION, SETT_HEADSET_VOLUME, 60);
     chip().plugHeadset(true);
-    settings_collection_index = LAST_SETTING_INDEX;
+    loop_state.settings_collection_index = LAST_SETTING_INDEX;
     for (int i = 0; i < 3; ++i) {
         settings_collection_step();
     }

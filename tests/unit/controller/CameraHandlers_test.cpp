@@ -163,18 +163,18 @@ TEST_F(CameraHandlersTest, ChangingOneQuadrantResendsTheWholeRing) {
 TEST_F(CameraHandlersTest, ZoomIsPolledWhileTheCameraRuns) {
     zoomencoder = true;
     model().setZoom(4);
-    delete_timeout(&zoomPollTimer); // due at once
+    delete_timeout(&loop_timers.zoomPoll); // due at once
     main_loop_pass();
-    EXPECT_EQ(last_zoom, 4);
+    EXPECT_EQ(loop_state.last_zoom, 4);
     EXPECT_TRUE(sent("ZX"));
     model().unplug();
     for (int i = 0; i < 12; ++i) {
-        delete_timeout(&zoomPollTimer);
+        delete_timeout(&loop_timers.zoomPoll);
         main_loop_pass();
     }
     EXPECT_FALSE(camera_board->is_running()); // the reconnection poll saw it go
     EXPECT_EQ(logged("MAIN: Error getting Zoom\n"), 9u);
-    EXPECT_EQ(poll_zoom_error_count, 12);
+    EXPECT_EQ(loop_state.poll_zoom_error_count, 12);
 }
 
 TEST_F(CameraHandlersTest, AReconnectedBoardGetsEverySettingAgain) {

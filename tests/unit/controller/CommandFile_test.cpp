@@ -45,10 +45,10 @@ TEST_P(CommandWordTest, WordMakesItsMessageAndTheFileGoes) {
     const WordCase wc = GetParam();
     writeCommand(wc.text);
     check_command_file();
-    EXPECT_EQ(typed_command, wc.command != 0);
+    EXPECT_EQ(loop_state.typed_command, wc.command != 0);
     if (wc.command != 0) {
-        EXPECT_EQ(typed_message.command, wc.command);
-        EXPECT_EQ(typed_message.data, wc.data);
+        EXPECT_EQ(loop_state.typed_message.command, wc.command);
+        EXPECT_EQ(loop_state.typed_message.data, wc.data);
     }
     EXPECT_EQ(logged(wc.logLine), 1u) << newLog();
     EXPECT_FALSE(fs::exists(path()));
@@ -87,7 +87,7 @@ TEST_F(CommandFileTest, AnEmptyFileStaysAndIsLookedAtAgain) {
     main_loop_pass();
     EXPECT_TRUE(fs::exists(path()));
     EXPECT_EQ(logged("MAIN: Command"), 0u);
-    EXPECT_FALSE(typed_command);
+    EXPECT_FALSE(loop_state.typed_command);
     writeCommand(" \nsplashoff");
     main_loop_pass();
     EXPECT_EQ(logged("MAIN: Command : 'splashoff'\n"), 1u);
@@ -98,7 +98,7 @@ TEST_F(CommandFileTest, AFolderOfThatNameIsNotACommand) {
     fs::create_directory(path());
     main_loop_pass();
     EXPECT_TRUE(fs::is_directory(path()));
-    EXPECT_FALSE(typed_command);
+    EXPECT_FALSE(loop_state.typed_command);
 }
 
 TEST_F(CommandFileTest, SplashWordsActAtOnceOnBothBridges) {
@@ -108,7 +108,7 @@ TEST_F(CommandFileTest, SplashWordsActAtOnceOnBothBridges) {
     power_hooks.bridge_splash = [&](int c, const std::string& image) { shown.push_back(image); };
     writeCommand("splashon\n");
     check_command_file();
-    EXPECT_FALSE(typed_command);
+    EXPECT_FALSE(loop_state.typed_command);
     writeCommand("splashoff\n");
     check_command_file();
     EXPECT_EQ(shown, (std::vector<std::string>{"left.bmp", "right.bmp", "", ""}));

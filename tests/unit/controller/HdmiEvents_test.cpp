@@ -115,7 +115,7 @@ TEST_F(HdmiEventsTest, LeftSourceDecidesModeWidthAndBlanking) {
         receiver(LEFT).setSource(HdmiSource{false});
         process(LEFT);
         EXPECT_TRUE(control(LEFT) & kBlankBit);
-        EXPECT_FALSE(armed(unblankTimer));
+        EXPECT_FALSE(armed(loop_timers.unblank));
         const size_t mark = log().size();
         receiver(LEFT).setSource(c.source);
         EXPECT_EQ(process(LEFT), 1);
@@ -123,15 +123,15 @@ TEST_F(HdmiEventsTest, LeftSourceDecidesModeWidthAndBlanking) {
         EXPECT_EQ(receiver(LEFT).reg(HdmiReceiver::IO, 0x03), c.outputBits == 48 ? 0x54 : 0x40);
         EXPECT_EQ(receiver(RIGHT).reg(HdmiReceiver::IO, 0x03), c.outputBits == 48 ? 0x54 : 0x40);
         if (c.mode == MODE3D_NOT_RECOGNISED) {
-            EXPECT_FALSE(armed(unblankTimer));
-            EXPECT_FALSE(armed(syncUpdateTimer));
+            EXPECT_FALSE(armed(loop_timers.unblank));
+            EXPECT_FALSE(armed(loop_timers.syncUpdate));
             EXPECT_TRUE(execute_mode.screensblanked);
             EXPECT_NE(added.find("ERROR: Can't determine 3D input mode"), std::string::npos);
         } else {
             EXPECT_EQ(fpgaMode3D(), static_cast<unsigned>(c.mode));
             EXPECT_EQ(execute_mode.mode3D, static_cast<unsigned>(c.mode));
-            EXPECT_TRUE(armed(unblankTimer));
-            EXPECT_TRUE(armed(syncUpdateTimer));
+            EXPECT_TRUE(armed(loop_timers.unblank));
+            EXPECT_TRUE(armed(loop_timers.syncUpdate));
         }
         if (*c.warning) {
             EXPECT_NE(added.find(c.warning), std::string::npos);
@@ -169,14 +169,14 @@ TEST_F(HdmiEventsTest, RightInputBlanksItsScreenOnlyWithTwo2DStreams) {
 }
 
 TEST_F(HdmiEventsTest, InputModeSettingReconfiguresBothReceiversBehindBlankedScreens) {
-    edid_3Dconfig_file[LEFT] = "left3d.edid";
+    controller_files.edid_3Dconfig_file[LEFT] = "left3d.edid";
     std::string custom(EDID_SIZE, '\x3D');
     testing_support::writeFile("left3d.edid", custom);
     shadow_settings[SETT_3DINPUT_MODE] = 1;
     run_setting_handler(SETT_3DINPUT_MODE);
     EXPECT_TRUE(control(LEFT) & kBlankBit);
     EXPECT_TRUE(control(RIGHT) & kBlankBit);
-    EXPECT_TRUE(armed(unblankTimer));
+    EXPECT_TRUE(armed(loop_timers.unblank));
     EXPECT_EQ(receiver(LEFT).edid()[0], 0x3D);
     EXPECT_EQ(receiver(LEFT).chipResets(), 2u);
     EXPECT_EQ(receiver(RIGHT).chipResets(), 2u);

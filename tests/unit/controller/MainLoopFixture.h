@@ -46,12 +46,12 @@ protected:
         reset_setting_state();
         reset_controller_keys();
         // The standby guard has run out: messages are acted on.
-        delete_timeout(&standbyTimer);
+        delete_timeout(&loop_timers.standbyGuard);
     }
 
     void TearDown() override {
         user_controls.reset();
-        delete_timeout(&standbyTimer);
+        delete_timeout(&loop_timers.standbyGuard);
         reset_main_loop_state();
         testing_support::SimBoardTest::TearDown();
     }

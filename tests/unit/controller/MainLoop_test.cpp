@@ -55,10 +55,10 @@ TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
 
 TEST_F(MainLoopTest, InitialisationCompletesWithTheAnswerToTheLastRequest) {
     // The request for 98, the last one, has not gone out yet.
-    settings_collection_index = 98;
+    loop_state.settings_collection_index = 98;
     setting(tEV_UPDATE, SETT_PRESET_P2, 0);
     EXPECT_EQ(execute_mode.init_complete, 0u);
-    settings_collection_index = 99;
+    loop_state.settings_collection_index = 99;
     setting(tEV_UPDATE, SETT_PRESET_P3, 0);
     EXPECT_EQ(logged("PRESET 3 option 0\nSettings initialisation complete\n"), 1u);
     EXPECT_EQ(execute_mode.init_complete, 1u);
@@ -67,7 +67,7 @@ TEST_F(MainLoopTest, InitialisationCompletesWithTheAnswerToTheLastRequest) {
 }
 
 TEST_F(MainLoopTest, StandbyGuardIgnoresEveryMessage) {
-    start_timeout("test guard", &standbyTimer, 5000, 0);
+    start_timeout("test guard", &loop_timers.standbyGuard, 5000, 0);
     execute_mode.standby = 1;
     handle(tEV_POWER_ON);
     execute_mode.standby = 0;
@@ -88,16 +88,16 @@ TEST_F(MainLoopTest, InStandbyOnlyPowerMessagesAct) {
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press"), 0u);
     EXPECT_EQ(logged("MAIN: POWER OFF COMMAND"), 0u);
 
-    audio_poll_error_count = 10;
+    loop_state.audio_poll_error_count = 10;
     handle(tEV_SAVELOG);
     EXPECT_EQ(logged("MAIN: POWER ON COMMAND\n"), 1u);
-    EXPECT_EQ(audio_poll_error_count, 0);
+    EXPECT_EQ(loop_state.audio_poll_error_count, 0);
     EXPECT_EQ(execute_mode.standby, 0u); // woken up
     execute_mode.standby = 1;
-    audio_poll_error_count = 10;
+    loop_state.audio_poll_error_count = 10;
     handle(tEV_SYSUPDATE);
     EXPECT_EQ(logged("MAIN: SYSTEM UPDATE COMMAND\n"), 1u);
-    EXPECT_EQ(audio_poll_error_count, 0);
+    EXPECT_EQ(loop_state.audio_poll_error_count, 0);
     EXPECT_EQ(execute_mode.standby, 0u);
 }
 
@@ -117,8 +117,8 @@ TEST_F(MainLoopTest, WithScreensOffAKeyOnlySwitchesThemBackOn) {
     EXPECT_EQ(execute_mode.screenoff, 0u);
     EXPECT_EQ(execute_mode.hdmiInput, 1u);
     EXPECT_EQ(backlightScale[0], 50u); // the key itself was not handled
-    EXPECT_NE(screenoffTimer, no_timeout());
-    EXPECT_FALSE(timeout_expired(&screenoffTimer, 0, 0));
+    EXPECT_NE(loop_timers.screenoff, no_timeout());
+    EXPECT_FALSE(timeout_expired(&loop_timers.screenoff, 0, 0));
 
     key(UKEY_BRIGHTNESS_LEFT_DEC);
     EXPECT_EQ(backlightScale[0], 49u);
@@ -190,11 +190,11 @@ TEST_F(MainLoopTest, BrightnessResetChangesOnlyTheScales) {
 }
 
 TEST_F(MainLoopTest, PresetLoadedLogsItsKindAndRestartsTheCollection) {
-    settings_collection_index = 200;
+    loop_state.settings_collection_index = 200;
     handle(tEV_PRESETLOADED | 2);
     EXPECT_EQ(logged("MAIN: Preset number 2 applied. Requesting all settings...\n"), 1u);
     // Without the front panel the first request cannot be queued and stays due.
-    EXPECT_EQ(settings_collection_index, 2);
+    EXPECT_EQ(loop_state.settings_collection_index, 2);
     handle(tEV_PRESETLOADED | 0xFFFF);
     EXPECT_EQ(logged("MAIN: Preset from USB applied. Requesting all settings...\n"), 1u);
     handle(tEV_PRESETLOADED);
@@ -208,18 +208,18 @@ TEST_F(MainLoopTest, PresetLoadedLogsItsKindAndRestartsTheCollection) {
 
 TEST_F(MainLoopTest, PresetLoadedIsHonouredInStandby) {
     execute_mode.standby = 1;
-    settings_collection_index = 200;
+    loop_state.settings_collection_index = 200;
     handle(tEV_PRESETLOADED | 1);
     EXPECT_EQ(logged("MAIN: Preset number 1 applied."), 1u);
-    EXPECT_EQ(settings_collection_index, 2);
+    EXPECT_EQ(loop_state.settings_collection_index, 2);
 }
 
 TEST_F(MainLoopTest, CollectionWaitsForTheStandbyGuard) {
-    settings_collection_index = 5;
-    start_timeout("test guard", &standbyTimer, 5000, 0);
+    loop_state.settings_collection_index = 5;
+    start_timeout("test guard", &loop_timers.standbyGuard, 5000, 0);
     settings_collection_step();
     EXPECT_EQ(logged("setting request"), 0u);
-    delete_timeout(&standbyTimer);
+    delete_timeout(&loop_timers.standbyGuard);
     settings_collection_step();
     EXPECT_EQ(logged("MAIN: ERROR: Failed to send setting request to GUI (5)"), 1u);
 }
@@ -260,17 +260,17 @@ TEST_F(MainLoopTest, CoreTemperatureComesFromTheThermalZone) {
 TEST_F(MainLoopTest, IdlePassWithoutFrontPanelSleepsAndPolls) {
     USE_HDMI_CHIPS = 1;
     EXPECT_FALSE(main_loop_pass());
-    EXPECT_EQ(loopcounter, 1);
+    EXPECT_EQ(loop_state.loopcounter, 1);
     execute_mode.standby = 1;
     EXPECT_FALSE(main_loop_pass());
-    EXPECT_EQ(loopcounter, 1); // no hardware polls in standby
+    EXPECT_EQ(loop_state.loopcounter, 1); // no hardware polls in standby
 }
 
 TEST_F(MainLoopTest, CommandFileMessageIsTakenFirst) {
-    typed_command = true;
-    typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
+    loop_state.typed_command = true;
+    loop_state.typed_message = message_s{tEV_KEY | UKEY_P_UP, 0};
     EXPECT_TRUE(main_loop_pass());
-    EXPECT_FALSE(typed_command);
+    EXPECT_FALSE(loop_state.typed_command);
     EXPECT_EQ(logged("MAIN: Programmable UP Key Press\n"), 1u);
     EXPECT_FALSE(main_loop_pass());
 }
@@ -283,11 +283,11 @@ TEST_F(MainLoopTest, SignalLossTurnsTheScreensOffAfterTheTimeout) {
               1u);
     EXPECT_EQ(execute_mode.screenoff, 0u);
 
-    start_timeout("test: signal-loss timeout over", &screenoffTimer, 0, 0);
+    start_timeout("test: signal-loss timeout over", &loop_timers.screenoff, 0, 0);
     main_loop_pass();
     EXPECT_EQ(execute_mode.screenoff, 1u);
     EXPECT_EQ(logged("MAIN: turning off backlights\n5891 backlight off - screenoffTimer expired\r\n"), 1u);
-    EXPECT_FALSE(timeout_expired(&systemStandbyTimer, 0, 0));
+    EXPECT_FALSE(timeout_expired(&loop_timers.systemStandby, 0, 0));
     main_loop_pass();
     EXPECT_EQ(logged("MAIN: turning off backlights"), 1u);
 }
@@ -306,18 +306,18 @@ TEST_F(MainLoopTest, UnblankTimerEndsTheBlanking) {
     EXPECT_EQ(execute_mode.screensblanked, 1u);
     main_loop_pass();
     EXPECT_EQ(execute_mode.screensblanked, 1u); // not armed: nothing to unblank
-    start_timeout("test: unblank due", &unblankTimer, 0, 0);
+    start_timeout("test: unblank due", &loop_timers.unblank, 0, 0);
     main_loop_pass();
     EXPECT_EQ(execute_mode.screensblanked, 0u);
-    EXPECT_EQ(unblankTimer, no_timeout());
+    EXPECT_EQ(loop_timers.unblank, no_timeout());
     EXPECT_EQ(logged("MAIN: Unblank timer expired, unblanking screens\r\n"), 1u);
 }
 
 TEST_F(MainLoopTest, SyncTimerMarksTheSyncDetected) {
-    start_timeout("test: sync due", &syncUpdateTimer, 0, 0);
+    start_timeout("test: sync due", &loop_timers.syncUpdate, 0, 0);
     main_loop_pass();
     EXPECT_EQ(execute_mode.sync_detected, 1u);
-    EXPECT_EQ(syncUpdateTimer, no_timeout());
+    EXPECT_EQ(loop_timers.syncUpdate, no_timeout());
     EXPECT_EQ(logged("Sync timer expired; updated FPGA.\r\n"), 1u);
 }
 

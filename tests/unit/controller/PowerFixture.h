@@ -55,7 +55,7 @@ protected:
 
     void TearDown() override {
         release_devices();
-        delete_timeout(&standbyTimer);
+        delete_timeout(&loop_timers.standbyGuard);
         reset_main_loop_state();
         reset_power_state();
         ControllerTest::TearDown();
@@ -80,7 +80,7 @@ protected:
             }
         });
         camera_board->setWaits(kQuickCamera);
-        delete_timeout(&standbyTimer);
+        delete_timeout(&loop_timers.standbyGuard);
         execute_mode.controlsEnabled = 1;
     }
 
@@ -90,8 +90,8 @@ protected:
 
     // Runs the standby guard out now instead of in 5 s.
     static void endStandbyGuard() {
-        start_timeout("test: STBY", &standbyTimer, 1, 0);
-        while (!timeout_expired(&standbyTimer, 0, 0)) {
+        start_timeout("test: STBY", &loop_timers.standbyGuard, 1, 0);
+        while (!timeout_expired(&loop_timers.standbyGuard, 0, 0)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -169,8 +169,8 @@ protected:
         // unblank time has run (a test of its own checks that).
         constexpr uint32_t kBlankVideoOut = 1u << 11;
         for (int c = 0; c < 2; ++c) {
-            out << " " << std::hex << (fpgaModel().registerValue(c, sim::fpga_regs::kControl) & ~kBlankVideoOut)
-                << std::dec;
+            out << " " << std::hex
+                << (fpgaModel().registerValue(c, sim::fpga_regs::kControl) & ~kBlankVideoOut) << std::dec;
         }
         out << "\n";
         return out.str();
@@ -191,7 +191,7 @@ protected:
         setting(SETT_HEADSET_VOLUME, 45);
         setting(SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS, 1);
         // The last answer ends the collection: controls on, codec output chosen.
-        settings_collection_index = LAST_SETTING_INDEX;
+        loop_state.settings_collection_index = LAST_SETTING_INDEX;
         settings_collection_step();
     }
 };

@@ -120,8 +120,8 @@ TEST_F(MainLoopTest, InputModeChangeBlanksUntilTheUnblankTimer) {
     shadow_settings[SETT_3DINPUT_MODE] = 1;
     run_setting_handler(SETT_3DINPUT_MODE);
     EXPECT_EQ(execute_mode.screensblanked, 1u);
-    EXPECT_NE(unblankTimer, no_timeout());
-    EXPECT_FALSE(timeout_expired(&unblankTimer, 0, 0));
+    EXPECT_NE(loop_timers.unblank, no_timeout());
+    EXPECT_FALSE(timeout_expired(&loop_timers.unblank, 0, 0));
 }
 
 TEST_F(MainLoopTest, RequestWithoutTheFrontPanelIsRetried) {

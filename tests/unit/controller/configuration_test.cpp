@@ -88,31 +88,31 @@ TEST_F(ConfigurationTest, EveryKeySetsItsValue) {
     EXPECT_EQ(system_major_version, 2);
     EXPECT_EQ(system_minor_version, 7);
     for (int c = 0; c < CHANNELS; ++c) {
-        EXPECT_EQ(edid_config_file[c], "all.edid");
-        EXPECT_EQ(edid_3Dconfig_file[c], "all.edid");
+        EXPECT_EQ(controller_files.edid_config_file[c], "all.edid");
+        EXPECT_EQ(controller_files.edid_3Dconfig_file[c], "all.edid");
     }
-    EXPECT_EQ(edid_SBSconfig_file[0], "sbs.edid");
-    EXPECT_EQ(edid_SBSconfig_file[1], "");
-    EXPECT_EQ(warp_pixel_filename[0], "lp.bin");
-    EXPECT_EQ(warp_pixel_filename[1], "rp.bin");
-    EXPECT_EQ(warp_line_filename[0], "ll.bin");
-    EXPECT_EQ(warp_line_filename[1], "rl.bin");
-    EXPECT_EQ(warp_zip_filename, "w.zip");
-    EXPECT_EQ(warp_folder, "./tables/");
+    EXPECT_EQ(controller_files.edid_SBSconfig_file[0], "sbs.edid");
+    EXPECT_EQ(controller_files.edid_SBSconfig_file[1], "");
+    EXPECT_EQ(controller_files.warp_pixel_filename[0], "lp.bin");
+    EXPECT_EQ(controller_files.warp_pixel_filename[1], "rp.bin");
+    EXPECT_EQ(controller_files.warp_line_filename[0], "ll.bin");
+    EXPECT_EQ(controller_files.warp_line_filename[1], "rl.bin");
+    EXPECT_EQ(controller_files.warp_zip_filename, "w.zip");
+    EXPECT_EQ(controller_files.warp_folder, "./tables/");
     EXPECT_FLOAT_EQ(warp_rotation_step, 0.5f);
-    EXPECT_EQ(audio_init_script, "audio.txt");
-    EXPECT_EQ(camera_crosslink_algo_file, "cam.iea");
-    EXPECT_EQ(camera_crosslink_data_file, "cam.ied");
-    EXPECT_EQ(camera_fpga_file, "cam.jic");
-    EXPECT_EQ(camera_uC_file, "cam.binary");
+    EXPECT_EQ(controller_files.audio_init_script, "audio.txt");
+    EXPECT_EQ(controller_files.camera_crosslink_algo_file, "cam.iea");
+    EXPECT_EQ(controller_files.camera_crosslink_data_file, "cam.ied");
+    EXPECT_EQ(controller_files.camera_fpga_file, "cam.jic");
+    EXPECT_EQ(controller_files.camera_uC_file, "cam.binary");
     EXPECT_EQ(cameraTestPattern, 16); // through a double: "0x10" is hexadecimal
     EXPECT_EQ(cameraHdrGammaIndex, 3);
     EXPECT_EQ(cameraHdrColourEnhancement, 2);
     EXPECT_EQ(lighting_min_level, 440);
-    EXPECT_EQ(vp_fpga_file, "vp.jic");
+    EXPECT_EQ(controller_files.vp_fpga_file, "vp.jic");
     EXPECT_EQ(guibgcolour, 0x102030u);
     EXPECT_EQ(menubgcolour, 255u);
-    EXPECT_EQ(clock_script_file, "clk.txt");
+    EXPECT_EQ(controller_files.clock_script_file, "clk.txt");
     EXPECT_TRUE(offinstandby);
     EXPECT_TRUE(image_horizontal_invert);
     EXPECT_TRUE(image_vertical_invert);
@@ -126,8 +126,8 @@ TEST_F(ConfigurationTest, EveryKeySetsItsValue) {
     EXPECT_EQ(chroma.blueoffset, 5);
     EXPECT_EQ(chroma.bluestep, 6);
     EXPECT_EQ(lens_chroma[0][LENSPOWER_X040].redstep, 0);
-    EXPECT_EQ(vp_crosslink_algofile, "vp.iea");
-    EXPECT_EQ(vp_crosslink_datafile, "vp.ied");
+    EXPECT_EQ(controller_files.vp_crosslink_algofile, "vp.iea");
+    EXPECT_EQ(controller_files.vp_crosslink_datafile, "vp.ied");
     EXPECT_TRUE(execute_mode.standbyafterpowerup);
     EXPECT_TRUE(usbaliveinstandby);
     EXPECT_TRUE(splashoffearly);
@@ -162,13 +162,13 @@ TEST_F(ConfigurationTest, MissingFileIsReported) {
 }
 
 TEST_F(ConfigurationTest, EmptyFileGivesTheMissingResults) {
-    warp_line_filename[0] = "kept.bin";
-    vp_fpga_file = "kept.jic";
+    controller_files.warp_line_filename[0] = "kept.bin";
+    controller_files.vp_fpga_file = "kept.jic";
     cameraTestPattern = 5; // as an option would have set it
     ASSERT_EQ(read(""), 0);
-    EXPECT_EQ(warp_line_filename[0], "kept.bin");
-    EXPECT_EQ(vp_fpga_file, "kept.jic");
-    EXPECT_EQ(warp_folder, "./warp/");
+    EXPECT_EQ(controller_files.warp_line_filename[0], "kept.bin");
+    EXPECT_EQ(controller_files.vp_fpga_file, "kept.jic");
+    EXPECT_EQ(controller_files.warp_folder, "./warp/");
     EXPECT_FLOAT_EQ(warp_rotation_step, 0.2f);
     EXPECT_EQ(cameraTestPattern, 0);
     EXPECT_EQ(cameraHdrGammaIndex, 0);
@@ -188,9 +188,9 @@ TEST_F(ConfigurationTest, EmptyFileGivesTheMissingResults) {
 }
 
 TEST_F(ConfigurationTest, FileWithoutClockSectionEmptiesTheClockScript) {
-    clock_script_file = "option.txt";
+    controller_files.clock_script_file = "option.txt";
     ASSERT_EQ(read("[SYSTEM]\nmajorversion = 1\n"), 0);
-    EXPECT_EQ(clock_script_file, "");
+    EXPECT_EQ(controller_files.clock_script_file, "");
 }
 
 TEST_F(ConfigurationTest, TimeoutsBelowOneSecondTakeTheirDefaults) {
@@ -235,16 +235,16 @@ TEST_F(ConfigurationTest, EdidKeysInOrder) {
     ASSERT_EQ(read("[HDMI]\nedidfile = a.edid\nleftedidfile = l.edid\nrightedidfile = r.edid\n"
                    "left3Dedidfile = l3.edid\n"),
               0);
-    EXPECT_EQ(edid_config_file[0], "l.edid");
-    EXPECT_EQ(edid_config_file[1], "r.edid");
-    EXPECT_EQ(edid_3Dconfig_file[0], "l3.edid");
-    EXPECT_EQ(edid_3Dconfig_file[1], "r.edid");
+    EXPECT_EQ(controller_files.edid_config_file[0], "l.edid");
+    EXPECT_EQ(controller_files.edid_config_file[1], "r.edid");
+    EXPECT_EQ(controller_files.edid_3Dconfig_file[0], "l3.edid");
+    EXPECT_EQ(controller_files.edid_3Dconfig_file[1], "r.edid");
 }
 
 TEST_F(ConfigurationTest, FileNameOfAMissingFileIsStillTaken) {
     ASSERT_EQ(read("[FPGA]\nfpgafile = new.jic\n[WARP]\nleftpixelfile =\n"), 0);
-    EXPECT_EQ(vp_fpga_file, "new.jic");
-    EXPECT_EQ(warp_pixel_filename[0], "");
+    EXPECT_EQ(controller_files.vp_fpga_file, "new.jic");
+    EXPECT_EQ(controller_files.warp_pixel_filename[0], "");
     EXPECT_TRUE(logged("MAIN: Read filename new.jic but file does not exist\n"));
     EXPECT_TRUE(logged("MAIN: filename is blank for [WARP].leftpixelfile\n"));
 }
@@ -277,7 +277,7 @@ TEST_F(ConfigurationTest, MalformedFilesAreReadAndLoggedSafely) {
     garbage += "[CAMERA]\nshutterangle = " + std::string(1 << 20, '9') + "\n[WARP]\nzipfile = z\033.zip";
     ASSERT_EQ(read(garbage), 0);
     EXPECT_EQ(camera_shutter_angles.size(), size_t{1} << 20);
-    EXPECT_EQ(warp_zip_filename, "z\033.zip"); // the last line has no line end
+    EXPECT_EQ(controller_files.warp_zip_filename, "z\033.zip"); // the last line has no line end
     const std::string log = logText();
     EXPECT_EQ(log.find('\033'), std::string::npos);
     EXPECT_NE(log.find("Camera Shutter Angles '" + std::string(200, '9') + "...'\n"), std::string::npos);
@@ -301,7 +301,7 @@ TEST_F(ConfigurationTest, LensAberrationPoints) {
 }
 
 TEST_F(ConfigurationTest, LensAberrationFilePrefersQlmCfg) {
-    config_file = "mine.cfg";
+    controller_files.config_file = "mine.cfg";
     load_lens_aberration_correction(LENSPOWER_X040);
     EXPECT_TRUE(logged("MAIN: load_lens_aberration_correction from LENSX040-ABERRATION\n"));
     EXPECT_TRUE(logged("MAIN: load_lens_aberration_correction from file mine.cfg\n"));
@@ -320,7 +320,7 @@ TEST_F(ConfigurationTest, SampleConfigurationHasEveryKey) {
     EXPECT_FALSE(logged("No entry for"));
     EXPECT_EQ(signal_loss_timeout, 60);
     EXPECT_EQ(guibgcolour, 0x008080u);
-    EXPECT_EQ(clock_script_file, "Si5351A-Registers.txt");
+    EXPECT_EQ(controller_files.clock_script_file, "Si5351A-Registers.txt");
     EXPECT_EQ(camera_shutter_angles, DEFAULT_SHUTTER_ANGLES);
 }
 

@@ -139,7 +139,7 @@ TEST_F(OptionsTest, ConfWithoutValueOrFileGoesOnWithTheDefaults) {
 
     EXPECT_EQ(parse({"-conf", "absent.cfg", "-R"}), std::nullopt);
     EXPECT_TRUE(logged("MAIN: ERROR: Config file not found, reverting to default"));
-    EXPECT_EQ(config_file, "ostrix.cfg");
+    EXPECT_EQ(controller_files.config_file, "ostrix.cfg");
     EXPECT_TRUE(execute_mode.configfile);
     EXPECT_FALSE(execute_mode.run); // the options after it still count
 }
@@ -150,14 +150,14 @@ TEST_F(OptionsTest, ConfIsReadAtItsPosition) {
     write("mine.cfg", "[CAMERA]\ntest_pattern = 2\n[CLOCK]\nscript = clk-file.txt\n");
     EXPECT_EQ(parse({"-ctp", "7", "-clk", "clk-option.txt", "-conf", "mine.cfg"}), std::nullopt);
     EXPECT_EQ(cameraTestPattern, 2); // the file overrides the options before it
-    EXPECT_EQ(clock_script_file, "clk-file.txt");
-    EXPECT_EQ(config_file, "mine.cfg");
+    EXPECT_EQ(controller_files.clock_script_file, "clk-file.txt");
+    EXPECT_EQ(controller_files.config_file, "mine.cfg");
     EXPECT_FALSE(execute_mode.configfile);
 
     reset_process_state();
     EXPECT_EQ(parse({"-conf", "mine.cfg", "-ctp", "7", "-clk", "clk-option.txt"}), std::nullopt);
     EXPECT_EQ(cameraTestPattern, 7); // options after it override the file
-    EXPECT_EQ(clock_script_file, "clk-option.txt");
+    EXPECT_EQ(controller_files.clock_script_file, "clk-option.txt");
 }
 
 TEST_F(OptionsTest, Pi3ModeClearsExactlyItsSwitches) {
@@ -180,17 +180,17 @@ TEST_F(OptionsTest, EdidOptionsSetTheirChannels) {
     write("c.edid", "x");
     EXPECT_EQ(parse({"-edid", "a.edid"}), std::nullopt);
     for (int c = 0; c < CHANNELS; ++c) {
-        EXPECT_EQ(edid_config_file[c], "a.edid");
-        EXPECT_EQ(edid_3Dconfig_file[c], "a.edid");
+        EXPECT_EQ(controller_files.edid_config_file[c], "a.edid");
+        EXPECT_EQ(controller_files.edid_3Dconfig_file[c], "a.edid");
     }
     EXPECT_EQ(parse({"-edidr", "b.edid", "-edidl", "c.edid"}), std::nullopt);
-    EXPECT_EQ(edid_config_file[0], "c.edid");
-    EXPECT_EQ(edid_3Dconfig_file[0], "a.edid");
-    EXPECT_EQ(edid_config_file[1], "b.edid");
-    EXPECT_EQ(edid_3Dconfig_file[1], "b.edid");
+    EXPECT_EQ(controller_files.edid_config_file[0], "c.edid");
+    EXPECT_EQ(controller_files.edid_3Dconfig_file[0], "a.edid");
+    EXPECT_EQ(controller_files.edid_config_file[1], "b.edid");
+    EXPECT_EQ(controller_files.edid_3Dconfig_file[1], "b.edid");
     EXPECT_EQ(parse({"-edid3dl", "b.edid"}), std::nullopt);
-    EXPECT_EQ(edid_3Dconfig_file[0], "b.edid");
-    EXPECT_EQ(edid_config_file[0], "c.edid");
+    EXPECT_EQ(controller_files.edid_3Dconfig_file[0], "b.edid");
+    EXPECT_EQ(controller_files.edid_config_file[0], "c.edid");
 }
 
 TEST_F(OptionsTest, WarpOptionsApplyInOrder) {
@@ -198,14 +198,14 @@ TEST_F(OptionsTest, WarpOptionsApplyInOrder) {
     write("b", "x");
     write("z.zip", "x");
     EXPECT_EQ(parse({"-wl", "a", "-wlr", "b", "-wp", "b", "-wpl", "a", "-wz", "z.zip"}), std::nullopt);
-    EXPECT_EQ(warp_line_filename[0], "a");
-    EXPECT_EQ(warp_line_filename[1], "b");
-    EXPECT_EQ(warp_pixel_filename[0], "a");
-    EXPECT_EQ(warp_pixel_filename[1], "b");
-    EXPECT_EQ(warp_zip_filename, "z.zip");
+    EXPECT_EQ(controller_files.warp_line_filename[0], "a");
+    EXPECT_EQ(controller_files.warp_line_filename[1], "b");
+    EXPECT_EQ(controller_files.warp_pixel_filename[0], "a");
+    EXPECT_EQ(controller_files.warp_pixel_filename[1], "b");
+    EXPECT_EQ(controller_files.warp_zip_filename, "z.zip");
     EXPECT_EQ(parse({"-wll", "b", "-wpr", "a"}), std::nullopt);
-    EXPECT_EQ(warp_line_filename[0], "b");
-    EXPECT_EQ(warp_pixel_filename[1], "a");
+    EXPECT_EQ(controller_files.warp_line_filename[0], "b");
+    EXPECT_EQ(controller_files.warp_pixel_filename[1], "a");
 }
 
 TEST_F(OptionsTest, CameraFilesRequestTheirUpdates) {
@@ -213,20 +213,20 @@ TEST_F(OptionsTest, CameraFilesRequestTheirUpdates) {
         write(name, "x");
     }
     EXPECT_EQ(parse({"-ca", "c.iea"}), std::nullopt);
-    EXPECT_EQ(camera_crosslink_algo_file, "c.iea");
+    EXPECT_EQ(controller_files.camera_crosslink_algo_file, "c.iea");
     EXPECT_EQ(camera_crosslink_update, 1);
     EXPECT_EQ(camera_fpga_update, 0);
 
     reset_process_state();
     EXPECT_EQ(parse({"-cd", "c.ied", "-cu", "c.bin"}), std::nullopt);
-    EXPECT_EQ(camera_crosslink_data_file, "c.ied");
-    EXPECT_EQ(camera_uC_file, "c.bin");
+    EXPECT_EQ(controller_files.camera_crosslink_data_file, "c.ied");
+    EXPECT_EQ(controller_files.camera_uC_file, "c.bin");
     EXPECT_EQ(camera_crosslink_update, 1);
     EXPECT_EQ(camera_uC_update, 1);
 
     reset_process_state();
     EXPECT_EQ(parse({"-cfpga", "c.jic"}), std::nullopt);
-    EXPECT_EQ(camera_fpga_file, "c.jic");
+    EXPECT_EQ(controller_files.camera_fpga_file, "c.jic");
     EXPECT_EQ(camera_fpga_update, 1);
     EXPECT_EQ(camera_crosslink_update, 1);
     EXPECT_EQ(camera_uC_update, 0);

@@ -30,8 +30,8 @@ TEST_F(PowerTest, PowerKeyOffThenOnWithinTheGuardIsIgnoredAndAfterItWakes) {
     EXPECT_EQ(execute_mode.standby, 1u);
     EXPECT_EQ(powerState(), "standby");
     // The guard runs for 5 s from entering standby.
-    EXPECT_GT(remainingMs(standbyTimer), 4000);
-    EXPECT_LE(remainingMs(standbyTimer), 5000);
+    EXPECT_GT(remainingMs(loop_timers.standbyGuard), 4000);
+    EXPECT_LE(remainingMs(loop_timers.standbyGuard), 5000);
     handle(tEV_POWER_ON);
     EXPECT_EQ(execute_mode.standby, 1u);
     EXPECT_EQ(logged("MAIN: Message ignored during Standby Timeout period\n"), 1u);
@@ -106,18 +106,18 @@ TEST_F(PowerTest, ScreensStayBlankedAfterWakeUpUntilTheLoopUnblanks) {
     }
     EXPECT_GE(std::chrono::steady_clock::now() - woke, std::chrono::milliseconds(WAKE_UNBLANK_MS));
     EXPECT_EQ(logged("MAIN: Unblank timer expired, unblanking screens\r\n"), 1u);
-    EXPECT_EQ(unblankTimer, no_timeout());
+    EXPECT_EQ(loop_timers.unblank, no_timeout());
 }
 
 TEST_F(PowerTest, InStandbyTheLoopNeitherPollsNorUnblanks) {
     bringUp();
     USE_HDMI_CHIPS = 1;
-    start_timeout("test", &unblankTimer, 1, 0);
+    start_timeout("test", &loop_timers.unblank, 1, 0);
     shut_down();
-    const int passes = loopcounter;
+    const int passes = loop_state.loopcounter;
     main_loop_pass();
-    EXPECT_EQ(loopcounter, passes);
-    EXPECT_NE(unblankTimer, no_timeout()); // still armed: unblanking waits for the wake-up
+    EXPECT_EQ(loop_state.loopcounter, passes);
+    EXPECT_NE(loop_timers.unblank, no_timeout()); // still armed: unblanking waits for the wake-up
     endStandbyGuard();
     setting(SETT_CAMERA_GAIN, 77); // settings wait for the wake-up too
     EXPECT_EQ(shadow_settings[SETT_CAMERA_GAIN], 0);
@@ -136,7 +136,7 @@ TEST_F(PowerTest, WakeUpRunsItsStepsInOrder) {
                                "CB: wake_up setWhiteBalance\n", "LightingControl::Power\n", "Video Reset\n",
                                "MAIN: send Image Format 1\n"}));
     EXPECT_EQ(execute_mode.camera_board_on, 1u);
-    EXPECT_GT(remainingMs(cameraOnTimer), 0);
+    EXPECT_GT(remainingMs(loop_timers.cameraOn), 0);
     EXPECT_EQ(execute_mode.hdmiInput, 1u);
     EXPECT_EQ(execute_mode.controlsEnabled, 1u);
     EXPECT_TRUE(user_controls->controlsEnabled());
@@ -173,7 +173,7 @@ TEST_F(PowerTest, CrosslinksAreConfiguredWithTheSplashOfTheMode) {
 TEST_F(PowerTest, StandbyAfterPowerUpFollowsTheSettingsCollection) {
     bringUp();
     execute_mode.standbyafterpowerup = 1;
-    settings_collection_index = LAST_SETTING_INDEX;
+    loop_state.settings_collection_index = LAST_SETTING_INDEX;
     settings_collection_step();
     EXPECT_TRUE(loggedInOrder({"MAIN: GUI settings collected\n", "MAIN: Going to Sleep\n"}));
     EXPECT_EQ(execute_mode.standby, 1u);
@@ -189,7 +189,7 @@ TEST_F(PowerTest, SignalLossEndsInStandbyWhenConfigured) {
     execute_mode.standby_on_no_signal = 1;
     execute_mode.hdmiInput = 0;
     execute_mode.screenoff = 1;
-    start_timeout("test", &systemStandbyTimer, 1, 0);
+    start_timeout("test", &loop_timers.systemStandby, 1, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!execute_mode.standby && std::chrono::steady_clock::now() < deadline) {
         main_loop_pass();
