@@ -64,9 +64,9 @@ struct LoopTimers {
     timer_t syncUpdate = no_timeout();
     timer_t unblank = no_timeout();
 
-    // Started by the program entry (and the wake-up, for the guard) and kept for the
-    // process: GUI messages are acted on only once standbyGuard has run out, and the other
-    // two pace their polls.
+    // Started by the program entry and kept for the process (the guard is started again on
+    // going to standby): GUI messages are acted on only once standbyGuard has run out, and
+    // the other two pace their polls.
     timer_t standbyGuard = no_timeout();
     timer_t zoomPoll = no_timeout();
     timer_t warpDebugPoll = no_timeout();
