@@ -264,12 +264,9 @@ TEST_F(EyepieceTest, SnapshotCommandNeedsAnEyeAndAWritableFile) {
     // --full keeps every panel pixel.
     const std::string path = home() + "/full.png";
     ASSERT_TRUE(board().execute({"snapshot", "--full", "right", path}).ok);
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    ASSERT_TRUE(png_image_begin_read_from_file(&png, path.c_str()));
-    png_image_free(&png);
-    EXPECT_EQ(png.width, uint32_t(sim::kPanelWidth));
-    EXPECT_EQ(png.height, uint32_t(sim::kPanelHeight));
+    const testing_support::RgbImage picture = testing_support::readPng(path);
+    EXPECT_EQ(picture.width, uint32_t(sim::kPanelWidth));
+    EXPECT_EQ(picture.height, uint32_t(sim::kPanelHeight));
 }
 
 } // namespace
