@@ -118,6 +118,17 @@ protected:
     sim::DisplayFpga& fpgaModel() { return *board().find<sim::DisplayFpga>(); }
     sim::FrontPanelExpander& panel() { return *board().find<sim::FrontPanelExpander>(); }
     std::string powerState() { return board().find<sim::PowerView>()->state(); }
+    // The power state once it reads `want`, or what it reads after two seconds: the state
+    // follows the front-panel LED, which the front panel's own thread writes.
+    std::string awaitPowerState(const std::string& want) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::string state = powerState();
+        while (state != want && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            state = powerState();
+        }
+        return state;
+    }
 
     std::string log() const { return testing_support::withoutLogStamps(logText()); }
     bool loggedInOrder(std::initializer_list<std::string> texts) const {

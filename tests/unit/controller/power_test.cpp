@@ -28,7 +28,7 @@ TEST_F(PowerTest, PowerKeyOffThenOnWithinTheGuardIsIgnoredAndAfterItWakes) {
     bringUp();
     handle(tEV_POWER_OFF);
     EXPECT_EQ(execute_mode.standby, 1u);
-    EXPECT_EQ(powerState(), "standby");
+    EXPECT_EQ(awaitPowerState("standby"), "standby");
     // The guard runs for 5 s from entering standby.
     EXPECT_GT(remainingMs(loop_timers.standbyGuard), 4000);
     EXPECT_LE(remainingMs(loop_timers.standbyGuard), 5000);
@@ -40,7 +40,7 @@ TEST_F(PowerTest, PowerKeyOffThenOnWithinTheGuardIsIgnoredAndAfterItWakes) {
     endStandbyGuard();
     handle(tEV_POWER_ON);
     EXPECT_EQ(execute_mode.standby, 0u);
-    EXPECT_EQ(powerState(), "operating");
+    EXPECT_EQ(awaitPowerState("operating"), "operating");
     EXPECT_TRUE(loggedInOrder({"MAIN: POWER OFF COMMAND\n", "MAIN: Going to Sleep\n",
                                "MAIN: Message ignored during Standby Timeout period\n",
                                "MAIN: POWER ON COMMAND\n", "Waking Up\n", "wake_up_power_on() completed\n"}));
@@ -74,7 +74,7 @@ TEST_P(PowerRailsTest, StandbyRailsFollowTheConfiguration) {
     EXPECT_FALSE(lights().supplyOn());
     EXPECT_FALSE(lights().lit(5));
     EXPECT_EQ(panel().ledCode(), LED_COLOUR_STANDBY);
-    EXPECT_EQ(powerState(), "standby");
+    EXPECT_EQ(awaitPowerState("standby"), "standby");
 
     wake_up();
     for (int rail = 0; rail < sim::Ltc2977::kPages; ++rail) {
@@ -83,7 +83,7 @@ TEST_P(PowerRailsTest, StandbyRailsFollowTheConfiguration) {
     EXPECT_TRUE(camera().present());
     EXPECT_TRUE(lights().lit(5));
     EXPECT_EQ(panel().ledCode(), LED_COLOUR_OPERATING);
-    EXPECT_EQ(powerState(), "operating");
+    EXPECT_EQ(awaitPowerState("operating"), "operating");
 }
 
 INSTANTIATE_TEST_SUITE_P(Configurations, PowerRailsTest,
@@ -178,7 +178,7 @@ TEST_F(PowerTest, StandbyAfterPowerUpFollowsTheSettingsCollection) {
     EXPECT_TRUE(loggedInOrder({"MAIN: GUI settings collected\n", "MAIN: Going to Sleep\n"}));
     EXPECT_EQ(execute_mode.standby, 1u);
     EXPECT_EQ(execute_mode.standbyafterpowerup, 0u);
-    EXPECT_EQ(powerState(), "standby");
+    EXPECT_EQ(awaitPowerState("standby"), "standby");
 }
 
 TEST_F(PowerTest, SignalLossEndsInStandbyWhenConfigured) {
@@ -196,7 +196,7 @@ TEST_F(PowerTest, SignalLossEndsInStandbyWhenConfigured) {
     }
     ASSERT_EQ(execute_mode.standby, 1u);
     EXPECT_EQ(execute_mode.screenoff, 0u);
-    EXPECT_EQ(powerState(), "standby");
+    EXPECT_EQ(awaitPowerState("standby"), "standby");
 }
 
 // --- resources of the process ---------------------------------------------------------------
@@ -281,15 +281,16 @@ TEST_F(PowerTest, FiftyStandbyCyclesLeakNothingAndEndWithEverySettingApplied) {
         board().trace().clear();
     }
     const Resources end = resources();
-    EXPECT_EQ(end.fds, start.fds);
-    EXPECT_EQ(end.threads, start.threads);
+    // A leak grows; a descriptor or thread the warm-up cycle still held may be gone by now.
+    EXPECT_LE(end.fds, start.fds);
+    EXPECT_LE(end.threads, start.threads);
     EXPECT_EQ(end.timers, start.timers);
     EXPECT_LT(end.heap, start.heap + kHeapSlack);
     EXPECT_EQ(deviceState(), before);
     EXPECT_EQ(codec().reg(kScriptRegister), kScriptValue);
     EXPECT_EQ(board().find<sim::ClockGenerator>()->loadedTable(),
               (std::map<uint8_t, uint8_t>{{0x10, 0x8C}, {0xB7, 0x92}}));
-    EXPECT_EQ(powerState(), "operating");
+    EXPECT_EQ(awaitPowerState("operating"), "operating");
     EXPECT_EQ(logged("MAIN: Going to Sleep\n"), size_t{kCycles + 1});
 }
 
