@@ -166,6 +166,11 @@ void handleInStandby(uint32_t kind) {
         logprintf("MAIN: SYSTEM UPDATE COMMAND\n");
         wake_up_power_on();
         system_update();
+        // An installed update ends in a reboot: the program is being stopped, and waking
+        // every device first would only hold the reboot up.
+        if (termination_requested()) {
+            break;
+        }
         loop_state.audio_poll_error_count = 0;
         wake_up();
         break;
@@ -567,6 +572,7 @@ void LoopTimers::disarm_loop_timers() {
 void reset_main_loop_state() {
     loop_state = MainLoopState{};
     loop_timers.disarm_loop_timers();
+    terminationRequested = 0;
 }
 
 // ---- overlay-store SPI test ------------------------------------------------------------

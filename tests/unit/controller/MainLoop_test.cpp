@@ -2,6 +2,8 @@
 // object): what the loop did is read from the log and the loop state.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "tests/unit/controller/MainLoopFixture.h"
 
 namespace {
@@ -99,6 +101,18 @@ TEST_F(MainLoopTest, InStandbyOnlyPowerMessagesAct) {
     EXPECT_EQ(logged("MAIN: SYSTEM UPDATE COMMAND\n"), 1u);
     EXPECT_EQ(loop_state.audio_poll_error_count, 0);
     EXPECT_EQ(execute_mode.standby, 0u);
+
+    // An update that ends with the program being stopped (the reboot) wakes nothing.
+    execute_mode.standby = 1;
+    install_termination_handlers();
+    std::raise(SIGTERM);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
+    handle(tEV_SYSUPDATE);
+    EXPECT_EQ(logged("MAIN: SYSTEM UPDATE COMMAND\n"), 2u);
+    EXPECT_EQ(execute_mode.standby, 1u);
+    reset_main_loop_state();
+    EXPECT_FALSE(termination_requested());
 }
 
 TEST_F(MainLoopTest, PowerOffActsOnlyOutsideStandby) {
