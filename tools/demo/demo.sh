@@ -636,6 +636,39 @@ if [ -x "$home/Ostrix_Gui" ]; then
     fi
 fi
 save_eyepieces end
+
+# ---- A system update, started from the front panel in standby (BTN1 and BTN3 held while
+# POWER is let go): the stick holds QLM-9.1.tar.gz with a new display FPGA image. The
+# controller installs it, programs the FPGA's configuration flash with it through
+# qflashprog and asks for a reboot, which the simulated board records; the controller then
+# waits to be stopped.
+log="$(controller_log)"
+if [ -n "$log" ]; then
+    staging="$out/update-staging" update_stick="$out/update-stick"
+    mkdir -p "$staging" "$update_stick"
+    { head -c 200 /dev/zero; printf '\xaf\xa6\xa6\xa6'; head -c 32768 /dev/zero | tr '\0' 'Z'; } >"$staging/vp-quickbuild.jic"
+    tar -czf "$update_stick/QLM-9.1.tar.gz" -C "$staging" vp-quickbuild.jic
+    command_word standby
+    if wait_power_state standby && "$sim" usb insert "$update_stick" >/dev/null; then
+        sleep 5.5 # the standby guard
+        shell_log="$root/var/log/ostrix-sim/shell.log"
+        reboots="$(count_in "$shell_log" "reboot")"
+        programmed="$(count_in "$out/OstrixPi.console" " EEPROM programming Completed Successfully")"
+        "$sim" button BTN1+BTN3+POWER press >/dev/null && sleep 0.15 &&
+            "$sim" button POWER release >/dev/null && sleep 0.15 && "$sim" button BTN1+BTN3 release >/dev/null
+        if wait_for "$log" "MAIN: Found update to 9.1" 30 &&
+            wait_for_count "$out/OstrixPi.console" " EEPROM programming Completed Successfully" $((programmed + 1)) 120 &&
+            wait_for_count "$shell_log" "reboot" $((reboots + 1)) 60 &&
+            cmp -s "$home/vp-quickbuild.jic" "$staging/vp-quickbuild.jic"; then
+            say "system update 9.1 from the front panel: vp-quickbuild.jic installed, the FPGA's flash programmed with it, reboot requested (the screens stay dark until the reboot)"
+            save_eyepieces update
+        else
+            fail "the system update did not install and program the FPGA image (see $log)"
+        fi
+    else
+        fail "no standby with the update stick in"
+    fi
+fi
 stop_all
 log="$(controller_log)"
 say "controller log: $log"
