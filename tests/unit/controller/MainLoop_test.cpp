@@ -102,15 +102,17 @@ TEST_F(MainLoopTest, InStandbyOnlyPowerMessagesAct) {
     EXPECT_EQ(loop_state.audio_poll_error_count, 0);
     EXPECT_EQ(execute_mode.standby, 0u);
 
-    // An update that ends with the program being stopped (the reboot) wakes nothing.
+    // An update that ends with the program being stopped (the reboot) does not go on to
+    // wake the devices, whose last step sends the GUI the image format.
     execute_mode.standby = 1;
+    const size_t wakeUps = logged("MAIN: send Image Format");
     install_termination_handlers();
     std::raise(SIGTERM);
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
     handle(tEV_SYSUPDATE);
     EXPECT_EQ(logged("MAIN: SYSTEM UPDATE COMMAND\n"), 2u);
-    EXPECT_EQ(execute_mode.standby, 1u);
+    EXPECT_EQ(logged("MAIN: send Image Format"), wakeUps);
     reset_main_loop_state();
     EXPECT_FALSE(termination_requested());
 }
