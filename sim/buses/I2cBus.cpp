@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/wiringPi.h"
+#include "sim/board/CommandArgs.h"
 #include "sim/board/Json.h"
 #include "sim/buses/BitBangI2cTarget.h"
 #include "sim/buses/I2cSwitch.h"
@@ -43,12 +44,6 @@ const char* faultKindName(uint8_t kind) {
         return "open";
     }
     return "?";
-}
-
-bool parseNumber(const std::string& text, long& value) {
-    char* end = nullptr;
-    value = strtol(text.c_str(), &end, 0);
-    return !text.empty() && end && *end == '\0';
 }
 
 bool parseFaultKind(const std::string& text, I2cFaultKind& kind) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "sim/board/CommandArgs.h"
 #include "sim/board/Json.h"
 
 namespace sim {
@@ -64,12 +65,6 @@ void writeFactoryImage(void* data, size_t size) {
         x = x * kLcgMultiplier + kLcgIncrement;
         bytes[i] = static_cast<uint8_t>(x >> kLcgOutputShift);
     }
-}
-
-bool parseNumber(const std::string& text, long& value) {
-    char* end = nullptr;
-    value = strtol(text.c_str(), &end, 0);
-    return !text.empty() && end && *end == '\0' && value >= 0;
 }
 
 const char* kHelp = "flash absent yes|no          no flash answers (identification reads 00)\n"
@@ -441,7 +436,7 @@ std::optional<CommandResult> ConfigFlash::command(const std::vector<std::string>
         return CommandResult{true, "flash " + what + " " + value + "\n"};
     }
     long number = 0;
-    if (!parseNumber(value, number) || (what != "erase-ms" && what != "program-us")) {
+    if (!parseNumber(value, number) || number < 0 || (what != "erase-ms" && what != "program-us")) {
         return usage;
     }
     (what == "erase-ms" ? s.eraseMs : s.programUs) = static_cast<uint32_t>(number);

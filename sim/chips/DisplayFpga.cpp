@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "sim/board/CommandArgs.h"
 #include "sim/board/Json.h"
 #include "sim/chips/FpgaTestPicture.h"
 
@@ -66,18 +67,6 @@ void putWord(unsigned char* p, uint32_t v) {
     for (int i = 0; i < kWordBytes; ++i) {
         p[i] = static_cast<unsigned char>(v >> (kByteBits * (kWordBytes - 1 - i)));
     }
-}
-
-std::string hex(uint32_t v) {
-    char b[16];
-    snprintf(b, sizeof b, "0x%08x", v);
-    return b;
-}
-
-bool parseNumber(const std::string& text, long& value) {
-    char* end = nullptr;
-    value = strtol(text.c_str(), &end, 0);
-    return !text.empty() && end && *end == '\0';
 }
 
 uint32_t channelMask(const std::string& which) {
@@ -515,27 +504,27 @@ void DisplayFpga::stallPiVideo(bool stalled) {
 std::string DisplayFpga::channelStatus(const State& s, int channel, int64_t now) const {
     const auto& ch = s.channels[channel];
     JsonObject o;
-    o.add("control", hex(ch.regs[kControl]));
+    o.add("control", hexWord(ch.regs[kControl]));
     o.add("backlight", static_cast<int>(ch.regs[kBacklight]));
-    o.add("overlay_transparent_colour", hex(ch.regs[kOverlayTransparent]));
-    o.add("overlay_background_colour", hex(ch.regs[kOverlayBackground]));
+    o.add("overlay_transparent_colour", hexWord(ch.regs[kOverlayTransparent]));
+    o.add("overlay_background_colour", hexWord(ch.regs[kOverlayBackground]));
     o.add("overlay_background_transparency", static_cast<int>(ch.regs[kOverlayTransparency]));
-    o.add("overlay_location", hex(ch.regs[kOverlayLocation]));
+    o.add("overlay_location", hexWord(ch.regs[kOverlayLocation]));
     o.add("warp_pixel_offset", static_cast<int>(static_cast<int32_t>(ch.regs[kWarpPixelOffset])));
     o.add("warp_line_offset", static_cast<int>(static_cast<int32_t>(ch.regs[kWarpLineOffset])));
-    o.add("frame_store_enable", hex(ch.regs[kFrameStoreEnable]));
+    o.add("frame_store_enable", hexWord(ch.regs[kFrameStoreEnable]));
     o.add("crosshair_enable", static_cast<int>(ch.regs[kCrosshairEnable]));
-    o.add("crosshair_colour", hex(ch.regs[kCrosshairColour]));
+    o.add("crosshair_colour", hexWord(ch.regs[kCrosshairColour]));
     o.add("sharpness", static_cast<int>(ch.regs[kSharpness]));
     addOutputStatus(s, channel, o);
-    o.add("status", hex(status(s, channel, now)));
-    o.add("ddr_write_address", hex(ch.writeAddress));
-    o.add("ddr_read_address", hex(ch.readAddress));
+    o.add("status", hexWord(status(s, channel, now)));
+    o.add("ddr_write_address", hexWord(ch.writeAddress));
+    o.add("ddr_read_address", hexWord(ch.readAddress));
     o.add("ddr_port", ch.portReads ? "read" : "write");
     o.add("ddr_words_written", static_cast<uint64_t>(ch.writes));
     JsonArray warp;
     for (int i = 0; i < kWarpStatusWords; ++i) {
-        warp.addRaw(jsonString(hex(ch.warpHeadroom[i] | (uint32_t(ch.warpFlags[i]) << kWarpFlagsShift))));
+        warp.addRaw(jsonString(hexWord(ch.warpHeadroom[i] | (uint32_t(ch.warpFlags[i]) << kWarpFlagsShift))));
     }
     o.addRaw("warp_status", warp.str());
     return o.str();
@@ -549,7 +538,7 @@ void DisplayFpga::addStatus(JsonObject& status) const {
     JsonObject o;
     o.add("configured", s.configured);
     o.add("in_reset", s.inReset);
-    o.add("version", hex(s.version));
+    o.add("version", hexWord(s.version));
     o.add("spi_transfers", static_cast<uint64_t>(s.transfers));
     o.add("pi_frame_count", static_cast<int64_t>(piFrameCount(s, now)));
     o.add("pi_video_stalled", s.piVideoStalled);
@@ -635,7 +624,7 @@ std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>
             setRegister(static_cast<int>(a), static_cast<int>(b), static_cast<uint32_t>(c));
             return CommandResult{};
         }
-        return CommandResult{true, hex(registerValue(static_cast<int>(a), static_cast<int>(b))) + "\n"};
+        return CommandResult{true, hexWord(registerValue(static_cast<int>(a), static_cast<int>(b))) + "\n"};
     }
     if (what == "ddr" && args.size() >= 4 && parseNumber(args[2], a) && parseNumber(args[3], b)) {
         constexpr long kMaxDump = 4096;
@@ -646,10 +635,10 @@ std::optional<CommandResult> DisplayFpga::command(const std::vector<std::string>
         std::string text;
         for (long i = 0; i < count; ++i) {
             auto address = static_cast<uint32_t>(b + i);
-            text += hex(address) + ":";
+            text += hexWord(address) + ":";
             for (int lane = 0; lane < DdrMemory::kLanes; ++lane) {
                 text += ' ';
-                text += hex(ddrWord(static_cast<int>(a), address, lane));
+                text += hexWord(ddrWord(static_cast<int>(a), address, lane));
             }
             text += "\n";
         }

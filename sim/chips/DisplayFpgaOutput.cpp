@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/board/CommandArgs.h"
 #include "sim/board/GuiFrame.h"
 #include "sim/board/Json.h"
 #include "sim/chips/DisplayFpga.h"
@@ -47,18 +48,6 @@ const char* kOutputHelp =
     "fpga sync left|right|both HHIGH HLOW VHIGH VLOW   measured input sync times\n"
     "fpga ddr-fault CH ADDR LANE BITS   DDR bits that read as one (CH 0 left, 1 right)\n"
     "fpga ddr-fault clear               healthy DDR again\n";
-
-std::string hex(uint32_t v) {
-    char b[16];
-    snprintf(b, sizeof b, "0x%08x", v);
-    return b;
-}
-
-bool parseNumber(const std::string& text, long& value) {
-    char* end = nullptr;
-    value = strtol(text.c_str(), &end, 0);
-    return !text.empty() && end && *end == '\0';
-}
 
 // 5- and 6-bit components spread over the full 8 bits.
 uint32_t argbOf565(uint16_t v) {
@@ -144,7 +133,7 @@ void DisplayFpga::addOutputStatus(const State& s, int channel, JsonObject& o) co
     o.add("output_3d_mode", static_cast<int>((control >> kOutput3DShift) & kMode3DMask));
     o.add("hsync_active_high", bool(control & kHSyncActiveHigh));
     o.add("vsync_active_high", bool(control & kVSyncActiveHigh));
-    o.add("overlay_scaled_background_colour", hex(ch.regs[kOverlayScaledBackground]));
+    o.add("overlay_scaled_background_colour", hexWord(ch.regs[kOverlayScaledBackground]));
     JsonObject sync;
     sync.add("hsync_high", static_cast<int>(ch.regs[kHSyncLoHi] & kSyncTimeMask));
     sync.add("hsync_low", static_cast<int>(ch.regs[kHSyncLoHi] >> kSyncLowShift));
