@@ -165,6 +165,13 @@ start_gui() {
 
 controller_log() { ls -1 "$home"/log/QLM_logfile_*.log 2>/dev/null | tail -n 1; }
 
+# The USB keypad plugged in and seen by the controller.
+keypad_plug() {
+    local connects
+    connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
+    "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10
+}
+
 # What both eyepiece panels show at a step of the session, left and right side by side
 # (demo-out/eyepiece-STEP.png), and the GUI's own picture then (demo-out/gui-STEP.png).
 save_eyepieces() {
@@ -290,7 +297,7 @@ fi
 log="$(controller_log)"
 if [ -n "$log" ]; then
     # The USB keypad: plugged in, the gain-up key typed, unplugged again.
-    if "$sim" keypad plug >/dev/null && wait_for "$log" "UC: Keypad/Kbd Connected" 10; then
+    if keypad_plug; then
         say "keypad plugged in"
     else
         fail "the controller did not see the keypad"
@@ -316,13 +323,17 @@ fi
 # whose keys the board sends once.)
 gui_console="$out/Ostrix_Gui.console"
 menu_steps=0
+# gui_key HOW CODE: one key (HOW is a command that sends it), seen taken by the GUI.
+gui_key() {
+    local seen="GUI: ProcessCommand 10000$2:0" before
+    before="$(count_in "$gui_console" "$seen")"
+    $1 >/dev/null && wait_for_count "$gui_console" "$seen" $((before + 1)) 10
+}
 # menu_key HOW KEY-CODE-HEX KEY-NAME STEP: one key (HOW is a command that sends it), taken
 # by the GUI, then a snapshot.
 menu_key() {
-    local how="$1" code="$2" name="$3" step="$4" seen before shot
-    seen="GUI: ProcessCommand 10000$code:0"
-    before="$(count_in "$gui_console" "$seen")"
-    if ! $how >/dev/null || ! wait_for_count "$gui_console" "$seen" $((before + 1)) 10; then
+    local how="$1" code="$2" name="$3" step="$4" shot
+    if ! gui_key "$how" "$code"; then
         fail "menu walk: the GUI did not get the $name key"
         return 1
     fi
@@ -342,9 +353,7 @@ log="$(controller_log)"
 if [ -n "$log" ] && [ -x "$home/Ostrix_Gui" ]; then
     gain_lines="$(count_in "$log" "CB:setGain ")"
     gain_sent="$(count_in "$gui_console" "GUI: Sent message a0000035")"
-    connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
-    "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10 ||
-        fail "menu walk: the controller did not see the keypad"
+    keypad_plug || fail "menu walk: the controller did not see the keypad"
     if menu_key front_panel_select 04 SELECT open &&
         menu_key "$sim key KEY_M" 03 DOWN camera &&
         menu_key "$sim key KEY_J" 00 RIGHT camera-gain &&
@@ -371,10 +380,7 @@ fi
 menu_walk() {
     local step="$1" key code name
     shift
-    local connects
-    connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
-    "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10 ||
-        { fail "$step: the controller did not see the keypad"; return 1; }
+    keypad_plug || { fail "$step: the controller did not see the keypad"; return 1; }
     gui_key front_panel_select 04 || { fail "$step: the menu did not open"; return 1; }
     for key in "$@"; do
         case "$key" in
@@ -387,12 +393,6 @@ menu_walk() {
         gui_key "$sim key $name" "$code" || { fail "$step: the GUI did not get the $key key"; return 1; }
     done
     "$sim" keypad unplug >/dev/null
-}
-# gui_key HOW CODE: one key (HOW is a command that sends it), seen taken by the GUI.
-gui_key() {
-    local seen="GUI: ProcessCommand 10000$2:0" before
-    before="$(count_in "$gui_console" "$seen")"
-    $1 >/dev/null && wait_for_count "$gui_console" "$seen" $((before + 1)) 10
 }
 
 # ---- The crosshair, switched on in the menu: Settings -> Crosshairs -> Size -> Short, then
@@ -437,8 +437,7 @@ if [ -n "$log" ]; then
     if wait_for "$log" "UC: Change into Alignment Mode" 10 && wait_for "$log" "MAIN: Align Mode 1" 10; then
         say "alignment mode entered from the front panel (SELECT held, UP and DOWN added, SELECT let go)"
         save_eyepieces alignment
-        connects="$(count_in "$log" "UC: Keypad/Kbd Connected")"
-        "$sim" keypad plug >/dev/null && wait_for_count "$log" "UC: Keypad/Kbd Connected" $((connects + 1)) 10
+        keypad_plug || fail "alignment: the controller did not see the keypad"
         # The warp engine moves the picture in its frame store; the panel shows it doubled
         # about the centre while digital zoom is on. The marker at the bottom moves on its
         # own, so the comparison stops above it.
@@ -488,7 +487,7 @@ if [ -n "$log" ]; then
             fail "leaving alignment mode did not save the shift and rotation (see $align_file)"
         fi
         # The chord's SELECT opened the GUI's menu; LEFT closes it again.
-        "$sim" keypad plug >/dev/null && sleep 0.5 && gui_key "$sim key KEY_L" 01
+        keypad_plug && gui_key "$sim key KEY_L" 01
         "$sim" keypad unplug >/dev/null
     else
         fail "the front panel did not enter alignment mode"
