@@ -428,6 +428,8 @@ fi
 # On the keypad, 'b' picks the right eye, 'j' shifts it one pixel and 'r' rotates it one
 # step; SELECT alone leaves alignment mode, which saves the alignment file.
 align_file="$home/qlm-align.cfg"
+# Front-panel lock-outs that have ended: the release count reached its last poll.
+lockouts_ended() { grep -c 'Buttons released count = 1$' "$log" 2>/dev/null || true; }
 align_value() { sed -n "s/^$1 *= *//p" "$align_file" | tr -d '\r'; }
 log="$(controller_log)"
 if [ -n "$log" ]; then
@@ -477,6 +479,7 @@ if [ -n "$log" ]; then
         fi
         "$sim" keypad unplug >/dev/null
         saved="$(count_in "$log" "MAIN: saving alignment data")"
+        lockouts="$(lockouts_ended)"
         front_panel_select >/dev/null
         if wait_for "$log" "UC: Change into Normal Mode" 10 &&
             wait_for_count "$log" "MAIN: saving alignment data" $((saved + 1)) 10 &&
@@ -489,6 +492,9 @@ if [ -n "$log" ]; then
         # The chord's SELECT opened the GUI's menu; LEFT closes it again.
         keypad_plug && gui_key "$sim key KEY_L" 01
         "$sim" keypad unplug >/dev/null
+        # A mode change by the buttons locks the front panel out until they have read
+        # released on 25 polls: the next press waits for that.
+        for ((i = 0; i < 50; i++)); do (($(lockouts_ended) > lockouts)) && break; sleep 0.1; done
     else
         fail "the front panel did not enter alignment mode"
     fi
