@@ -1,5 +1,5 @@
-// The main loop. Device steps are marked "[device]" with what the device's owner does
-// there; an absent device makes such a step do nothing.
+// The main loop. A step that drives a device checks its pointer first; an absent device
+// makes such a step do nothing.
 #include "controller/core/MainLoop.h"
 
 #include <cmath>

@@ -1,7 +1,6 @@
 // One handler per setting the controller acts on. Each logs its line first and then
-// drives its device; a device that does not exist (feature switched off, failed at
-// start-up, or not part of this build yet) leaves only the log line. The places where a
-// device is driven are marked "[device]" with the call the device's owner makes there.
+// drives its device; a device that does not exist (feature switched off or failed at
+// start-up) leaves only the log line.
 #include "controller/core/SettingHandlers.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The controller's device objects: one of each, created by the bring-up and kept until
-// the process ends. An empty pointer means the device is absent (switched off, not
-// answering, or not part of this build), and every user checks for it.
+// the process ends. An empty pointer means the device is absent (switched off or not
+// answering), and every user checks for it.
 //
 // Each pointer is defined beside its class (`std::unique_ptr<ostrixFpga> fpga;` in the
 // FPGA's source), so that the class is complete where the owner is destroyed.
