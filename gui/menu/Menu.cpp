@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kCurrentSettingsFile = "QLM_GUI.settings";
 constexpr const char* kUsbPartitions[] = {"/dev/sda1", "/dev/sdb1"};
-constexpr int kCloseHoldoffMs = 1000;
 // Item widths by depth in the tree; deeper items are an error of the tables.
 constexpr uint32_t kItemWidthByDepth[] = {112, 178, 146, 189};
 constexpr int kMaxDepth = 4;

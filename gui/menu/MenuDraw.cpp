@@ -15,7 +15,6 @@ namespace Ostrix {
 
 namespace {
 
-constexpr int kMenuImageWidth = 625;
 constexpr int kMenuImageHeight = 390;
 constexpr int kStatusBarHeight = 42;
 constexpr int kInfoBarWidth = 625;

@@ -28,6 +28,8 @@ constexpr MenuIndex_t kItemMinutes = 225;
 constexpr MenuIndex_t kItemDay = 230;
 constexpr MenuIndex_t kItemMonth = 231;
 constexpr MenuIndex_t kItemYear = 232;
+// The date items are edited as one range, kItemDay..kItemYear.
+static_assert(kItemDay < kItemMonth && kItemMonth < kItemYear);
 // Leaf actions.
 constexpr MenuIndex_t kItemWhiteBalance = 293;
 constexpr MenuIndex_t kItemSaveImage = 328;

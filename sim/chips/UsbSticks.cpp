@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDeviceNames[UsbSticks::kSlots] = {"/dev/sda1", "/dev/sdb1"};
 constexpr const char* kMountPoint = "/media/usb";
-// Files the `mount` stand-in and its helpers share with the model.
+// The file the `mount` stand-in and its helpers share with the model.
 constexpr const char* kFaultFile = "usb-fault";
-constexpr const char* kMountTable = "mounts";
 // What a dead mount point links to once its stick is pulled out.
 constexpr const char* kRemovedTarget = "stick-removed";
 
