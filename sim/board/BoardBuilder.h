@@ -1,6 +1,6 @@
 // Builds a simulated board and installs it as the platform backend of this program:
 //   sim::BoardBuilder(root).with("fpga.version", "31").build();
-// Each device issue adds named options here (withFpgaVersion, withoutCameraBoard, ...).
+// Each device model adds its named options here (withFpgaVersion, withoutCameraBoard, ...).
 #pragma once
 
 #include <string>
