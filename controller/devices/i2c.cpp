@@ -108,7 +108,7 @@ void i2c_handler::close_i2c() {
 
 // ---- device registry ----
 
-int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string name, std::string caller) {
+int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string name, const std::string& caller) {
     int id = device_registered(bus, slave_address);
     if (id >= 0) {
         return id;

@@ -61,7 +61,7 @@ public:
     void close_i2c();
 
     // Device registry.
-    int register_device(uint8_t bus, uint8_t slave_address, std::string name, std::string caller);
+    int register_device(uint8_t bus, uint8_t slave_address, std::string name, const std::string& caller);
     int device_registered(uint8_t bus, uint8_t slave_address);
     int registered_device_fileid(int id);
     int close_oldest();

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int PNG_BIT_DEPTH = 8;
-constexpr int RGB_BYTES = 3;
 
 void writeToFile(png_structp png, png_bytep data, png_size_t length) {
     auto* file = static_cast<FILE*>(png_get_io_ptr(png));
