@@ -4,7 +4,9 @@
 //
 // A device whose object is absent is skipped (its fault bit set where it has one) and
 // the bring-up goes on. Each device's creation joins its step below.
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/logfile.h"
 #include "controller/camera/CameraBoard.h"
@@ -333,6 +335,21 @@ void wake_up_audio() {
     }
 }
 
+// Without the GPIO lines no reset, rail, clock or FPGA step can work, and a bring-up run
+// blind would end in reprogramming the FPGA's flash: the controller stops here instead,
+// so the service manager sees the failure.
+namespace {
+bool setupGpio() {
+    if (wiringPiSetupGpio() == 0) {
+        return true;
+    }
+    const int error = errno;
+    logprintferror("MAIN: ERROR: GPIO set-up failed with errno=%d (%s): the board is not driven\n", error,
+                   strerror(error));
+    return false;
+}
+} // namespace
+
 bool try_init_crosslinks(EXECUTE_MODE mode) {
     // The bridges load through the display FPGA, which must be configured (CONF_DONE).
     if (!USE_CROSSLINK || digitalRead(CFG_CONF_DONE_Pin) != HIGH || !mode.initialise) {
@@ -362,7 +379,9 @@ std::optional<int> at_wakeup(EXECUTE_MODE mode) {
         return kExitError;
     }
     read_alignment_file(controller_files.alignmentfilename);
-    wiringPiSetupGpio();
+    if (!setupGpio()) {
+        return kExitError;
+    }
     initialiseI2c(mode);
     createPowerManager(mode);
     resetBoardAndSwitchRails();

@@ -14,11 +14,13 @@ GpioMemory::GpioMemory(const std::string& device) {
     // O_SYNC keeps register accesses uncached.
     FileDescriptor fd(::open(device.c_str(), O_RDWR | O_SYNC | O_CLOEXEC));
     if (!fd.valid()) {
+        errorNumber_ = errno;
         error_ = "cannot open " + device + ": " + std::strerror(errno);
         return;
     }
     void* block = ::mmap(nullptr, gpio::kBlockBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
     if (block == MAP_FAILED) {
+        errorNumber_ = errno;
         error_ = "cannot map " + device + ": " + std::strerror(errno);
         return;
     }

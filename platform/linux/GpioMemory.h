@@ -18,10 +18,13 @@ public:
     bool valid() const { return base_ != nullptr; }
     volatile uint32_t* base() const { return base_; }
     const std::string& error() const { return error_; }
+    // The errno of the failed open or map (0 when valid).
+    int errorNumber() const { return errorNumber_; }
 
 private:
     volatile uint32_t* base_ = nullptr;
     std::string error_;
+    int errorNumber_ = 0;
 };
 
 } // namespace platform

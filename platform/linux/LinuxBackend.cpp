@@ -78,7 +78,8 @@ private:
     std::mutex gpioSetupMutex_;
     std::unique_ptr<GpioMemory> gpioMemory_;
     std::unique_ptr<GpioRegisters> gpioOwner_;
-    // Published once the block is mapped; GPIO calls before that do nothing.
+    // Published once the block is mapped. GPIO calls before that do nothing: every program
+    // ends when the set-up fails, so none drives the board blind.
     std::atomic<GpioRegisters*> gpio_{nullptr};
 
     std::mutex spiMutex_;
@@ -93,6 +94,8 @@ int LinuxBackend::setupGpio() {
     auto memory = std::make_unique<GpioMemory>(paths_.gpioMemory);
     if (!memory->valid()) {
         fprintf(stderr, "wiringPiSetupGpio: %s; GPIO is unavailable.\n", memory->error().c_str());
+        // The caller reports why: the board cannot be driven without its lines.
+        errno = memory->errorNumber();
         return -1;
     }
     gpioOwner_ = std::make_unique<GpioRegisters>(memory->base(), pullScheme(paths_.deviceTreeCompatible));

@@ -1,5 +1,6 @@
 #include "tools/qflashprog/qflashprog.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -74,8 +75,14 @@ QFlashProg::~QFlashProg() {
     delete_timeout(&tickTimeout_);
 }
 
-void QFlashProg::initialise() {
-    wiringPiSetupGpio();
+bool QFlashProg::initialise() {
+    // Without the GPIO lines every flash command would read 00 or FF and a programming
+    // run would report nothing useful: the tool ends before it drives a line.
+    if (wiringPiSetupGpio() != 0) {
+        const int error = errno;
+        printf(" ERROR: GPIO set-up failed with errno=%d (%s)\n", error, strerror(error));
+        return false;
+    }
     digitalWrite(CFG_nCONFIG_Pin, LOW);
     pinMode(CFG_nCONFIG_Pin, OUTPUT);
     digitalWrite(CFG_nCE_Pin, HIGH);
@@ -93,6 +100,7 @@ void QFlashProg::initialise() {
     digitalWrite(CFG_ASD3_Pin, HIGH);
     digitalWrite(CFG_DCLK_Pin, LOW);
     delay(SETTLE_MS);
+    return true;
 }
 
 uint8_t QFlashProg::identify() {
@@ -334,7 +342,9 @@ int qflashprog_main(int argc, char** argv, FlashWaits waits) {
             prog.setJic(true);
         }
     }
-    prog.initialise();
+    if (!prog.initialise()) {
+        return EXIT_FAILURE_STATUS;
+    }
     const uint8_t manufacturer = prog.identify();
     if (manufacturer == NO_FLASH_LOW || manufacturer == NO_FLASH_HIGH) {
         printf(" ERROR: no flash found\n");

@@ -38,7 +38,8 @@ public:
 
     void setJic(bool jic) { jic_ = jic; }
     // Takes the lines: FPGA in configuration reset, flash lines driven.
-    void initialise();
+    // false (nothing driven) when the GPIO lines cannot be had.
+    bool initialise();
     // Reads and prints the identification; returns the manufacturer byte.
     uint8_t identify();
     // Erases the whole flash; the status wait's result (0 when it went well).

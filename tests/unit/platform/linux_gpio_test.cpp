@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -23,6 +24,18 @@ namespace gpio = platform::gpio;
 using Block = std::array<uint32_t, gpio::kBlockWords>;
 
 constexpr uint32_t kPattern = 0xA5A5A5A5;
+
+// Register offsets as the BCM2835/2837 and BCM2711 peripheral datasheets give them, spelt
+// out here so that a wrong constant in the register code fails these tests.
+namespace Datasheet {
+constexpr std::size_t kGpfsel0 = 0x00;
+constexpr std::size_t kGpset0 = 0x1C;
+constexpr std::size_t kGpclr0 = 0x28;
+constexpr std::size_t kGplev0 = 0x34;
+constexpr std::size_t kGppud = 0x94;
+constexpr std::size_t kGppudclk0 = 0x98;
+constexpr std::size_t kPupPdnCntrl0 = 0xE4;
+} // namespace Datasheet
 
 Block filled(uint32_t value) {
     Block b;
@@ -47,7 +60,7 @@ TEST(GpioRegisters, FunctionSelectChangesOnlyThePinsThreeBits) {
         regs.setFunction(c.pin, FSEL_ALT0);
 
         Block expected = filled(0xFFFFFFFF);
-        expected[word(gpio::kGpfsel0) + c.reg] = ~(7u << c.shift) | (4u << c.shift);
+        expected[word(Datasheet::kGpfsel0) + c.reg] = ~(7u << c.shift) | (4u << c.shift);
         EXPECT_EQ(block, expected) << "pin " << c.pin;
         EXPECT_EQ(regs.function(c.pin), FSEL_ALT0) << "pin " << c.pin;
     }
@@ -87,20 +100,20 @@ TEST(GpioRegisters, WritesStoreOnlyThePinBitAndReadsTakeItsBank) {
     Block expected = filled(kPattern);
 
     regs.write(35, HIGH);
-    expected[word(gpio::kGpset0) + 1] = 1u << 3;
+    expected[word(Datasheet::kGpset0) + 1] = 1u << 3;
     EXPECT_EQ(block, expected);
 
     regs.write(4, LOW);
-    expected[word(gpio::kGpclr0)] = 1u << 4;
+    expected[word(Datasheet::kGpclr0)] = 1u << 4;
     EXPECT_EQ(block, expected);
 
     // Any value other than LOW drives the pin high, as wiringPi does.
     regs.write(31, 2);
-    expected[word(gpio::kGpset0)] = 1u << 31;
+    expected[word(Datasheet::kGpset0)] = 1u << 31;
     EXPECT_EQ(block, expected);
 
-    block[word(gpio::kGplev0)] = 1u << 31;
-    block[word(gpio::kGplev0) + 1] = 1u << 21;
+    block[word(Datasheet::kGplev0)] = 1u << 31;
+    block[word(Datasheet::kGplev0) + 1] = 1u << 21;
     EXPECT_EQ(regs.read(31), HIGH);
     EXPECT_EQ(regs.read(32), LOW);
     EXPECT_EQ(regs.read(53), HIGH);
@@ -110,8 +123,8 @@ TEST(GpioRegisters, WritesStoreOnlyThePinBitAndReadsTakeItsBank) {
 TEST(GpioRegisters, PullsUseTheBcm2711Codes) {
     Block block = filled(0xFFFFFFFF);
     GpioRegisters regs(block.data());
-    const std::size_t pin17 = word(gpio::kPupPdnCntrl0) + 1; // pins 16..31, pin 17 at bit 2
-    const std::size_t pin53 = word(gpio::kPupPdnCntrl0) + 3; // pins 48..53, pin 53 at bit 10
+    const std::size_t pin17 = word(Datasheet::kPupPdnCntrl0) + 1; // pins 16..31, pin 17 at bit 2
+    const std::size_t pin53 = word(Datasheet::kPupPdnCntrl0) + 3; // pins 48..53, pin 53 at bit 10
 
     regs.setPull(17, PUD_UP);
     EXPECT_EQ(block[pin17], ~(3u << 2) | (1u << 2));
@@ -127,15 +140,15 @@ TEST(GpioRegisters, EarlierSocsClockThePullInAndClearTheControlsAfter) {
     Block block = filled(0);
     std::vector<std::pair<uint32_t, Block>> steps; // GPPUD and the whole block at each pause
     GpioRegisters regs(block.data(), gpio::PullScheme::Clocked,
-                       [&] { steps.emplace_back(block[word(gpio::kGppud)], block); });
+                       [&] { steps.emplace_back(block[word(Datasheet::kGppud)], block); });
     regs.setPull(35, PUD_UP);
 
     ASSERT_EQ(steps.size(), 2u);
     // The code is set before the clock; then the clock reaches pin 35 (bank 1, bit 3) only.
     EXPECT_EQ(steps[0].first, static_cast<uint32_t>(PUD_UP));
-    EXPECT_EQ(steps[0].second[word(gpio::kGppudclk0) + 1], 0u);
-    EXPECT_EQ(steps[1].second[word(gpio::kGppudclk0)], 0u);
-    EXPECT_EQ(steps[1].second[word(gpio::kGppudclk0) + 1], 1u << 3);
+    EXPECT_EQ(steps[0].second[word(Datasheet::kGppudclk0) + 1], 0u);
+    EXPECT_EQ(steps[1].second[word(Datasheet::kGppudclk0)], 0u);
+    EXPECT_EQ(steps[1].second[word(Datasheet::kGppudclk0) + 1], 1u << 3);
     EXPECT_EQ(steps[1].first, static_cast<uint32_t>(PUD_UP));
     // Afterwards both are cleared and the BCM2711 controls were never touched.
     EXPECT_EQ(block, filled(0));
@@ -190,10 +203,10 @@ TEST_F(LinuxBackendGpio, DrivesTheRegistersOfTheMappedBlock) {
     pi.reset();
 
     Block expected{};
-    expected[word(gpio::kGpfsel0)] = 4u << 6;
-    expected[word(gpio::kGpfsel0) + 1] = 1u << 21;
-    expected[word(gpio::kGpset0)] = 1u << 17;
-    expected[word(gpio::kPupPdnCntrl0)] = 1u << 6;
+    expected[word(Datasheet::kGpfsel0)] = 4u << 6;
+    expected[word(Datasheet::kGpfsel0) + 1] = 1u << 21;
+    expected[word(Datasheet::kGpset0)] = 1u << 17;
+    expected[word(Datasheet::kPupPdnCntrl0)] = 1u << 6;
     EXPECT_EQ(fileBlock(), expected);
 }
 
@@ -211,6 +224,8 @@ TEST_F(LinuxBackendGpio, WithoutGpioMemorySetupFailsAndLaterCallsAreHarmless) {
     auto pi = backend(dir_.path() + "/no-gpiomem");
     testing::internal::CaptureStderr();
     EXPECT_EQ(pi->setupGpio(), -1);
+    // The reason reaches the caller, which logs it before it ends.
+    EXPECT_EQ(errno, ENOENT);
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_NE(message.find("no-gpiomem"), std::string::npos) << message;
 
