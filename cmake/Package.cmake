@@ -4,7 +4,7 @@
 # postinst fills with links to the installed files (a board's own files there are kept).
 include(GNUInstallDirs)
 
-set(OSTRIX_PACKAGE_PROGRAMS OstrixPi Ostrix_Gui qflashprog spiload)
+set(OSTRIX_PACKAGE_PROGRAMS OstrixPi Ostrix_Gui qflashprog spiload ostrix-check)
 foreach(program IN LISTS OSTRIX_PACKAGE_PROGRAMS)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -19,6 +19,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/ostrix.cfg DESTINATION /etc/ostrix)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/systemd/ostrixpi.service
               ${CMAKE_SOURCE_DIR}/resources/systemd/ostrix-gui.service
     DESTINATION /lib/systemd/system)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/resources/systemd/wait-for-devices DESTINATION share/ostrix)
+# /dev/i2c-1 exists only with the i2c-dev driver loaded; systemd loads it at every boot.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/modules-load.conf DESTINATION /usr/lib/modules-load.d
+    RENAME ostrix.conf)
 
 # Debian wants the copyright and a compressed changelog beside every package.
 set(OSTRIX_DEB_DIR ${CMAKE_BINARY_DIR}/debian-package)
