@@ -3,6 +3,9 @@
 # systemd units. The units start the programs from /home/pi/Ostrix, which the package's
 # postinst fills with links to the installed files (a board's own files there are kept).
 include(GNUInstallDirs)
+# Packing takes the programs as built: it does not build every target of the folder first
+# (./ostrix package and the package test build what the package holds).
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(OSTRIX_PACKAGE_PROGRAMS OstrixPi Ostrix_Gui qflashprog spiload ostrix-check)
 foreach(program IN LISTS OSTRIX_PACKAGE_PROGRAMS)
