@@ -56,7 +56,7 @@ TEST_F(BoardStartupTest, ControllerWithoutGpioLogsAndExitsBeforeAnyDeviceStep) {
     EXPECT_NE(log_.find("MAIN: ERROR: GPIO set-up failed with errno="), std::string::npos) << log_;
     // Nothing of the bring-up that drives the board has started.
     for (const char* step : {"Initialising I2C", "System Reset", "Configure Clocks", "LCD LED Driver",
-                             "F: ", "Copy Warp", "HDMI", "at_wakeup complete"}) {
+                             "F: ", "Copy Warp", "Configure HDMI", "at_wakeup complete"}) {
         EXPECT_EQ(log_.find(step), std::string::npos) << step << " in\n" << log_;
     }
 }

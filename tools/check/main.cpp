@@ -1,0 +1,5 @@
+#include "tools/check/BoardCheck.h"
+
+int main() {
+    return boardcheck::run(stdout);
+}
