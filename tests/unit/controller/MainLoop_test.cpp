@@ -46,6 +46,16 @@ TEST_F(MainLoopTest, NegativeValuesAreStoredSigned) {
     EXPECT_EQ(logged("MAIN: HDR Ratio -3\n"), 1u);
 }
 
+// Capture and log-archive names read the date format from the controller's copy: the
+// collection asks for it, and its answer is only stored.
+TEST_F(MainLoopTest, TheDateFormatIsCollectedAndOnlyStored) {
+    EXPECT_TRUE(implemented_settings[SETT_DATEFORMAT]);
+    markLog();
+    setting(tEV_UPDATE, SETT_DATEFORMAT, 2);
+    EXPECT_EQ(shadow_settings[SETT_DATEFORMAT], 2);
+    EXPECT_EQ(loggedSinceMark("Unimplemented Setting"), 0u) << newLog();
+}
+
 TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
     const int32_t before = shadow_settings[LAST_SETTING_INDEX];
     handle(tEV_ACTION | 0x00FFFFFF, 99);
