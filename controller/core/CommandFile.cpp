@@ -94,6 +94,22 @@ void deleteCommandFile(const std::string& path) {
     std::filesystem::remove(path, ignored);
 }
 
+// Moves the file aside before its word is acted on, so that a word written while a slow
+// command (the splash switch takes about a second) runs lands in a new file and is read
+// by a later pass instead of being deleted unread. Returns the name to delete.
+std::string takeCommandFile(const std::string& path) {
+    const std::string taken = path + ".taken";
+    std::error_code failed;
+    std::filesystem::rename(path, taken, failed);
+    if (!failed) {
+        return taken;
+    }
+    if (platform::shell("sudo mv " + platform::shellQuote(path) + " " + platform::shellQuote(taken)) == 0) {
+        return taken;
+    }
+    return path;
+}
+
 } // namespace
 
 std::string command_file_path() {
@@ -168,8 +184,9 @@ void check_command_file() {
     if (entry.action == CommandAction::None) {
         return; // an empty file stays and is looked at again
     }
+    file.close();
+    const std::string taken = takeCommandFile(path);
     logprintf("MAIN: Command : '%s'\n", loggable(entry.word).c_str());
     act_on_command(entry);
-    deleteCommandFile(path);
-    file.close();
+    deleteCommandFile(taken);
 }

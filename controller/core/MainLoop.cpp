@@ -15,6 +15,7 @@
 #include "controller/core/HdmiEvents.h"
 #include "controller/core/OstrixPi.h"
 #include "controller/core/SettingHandlers.h"
+#include "controller/core/camera_updates.h"
 #include "controller/core/configuration.h"
 #include "controller/core/devices.h"
 #include "controller/core/power.h"
@@ -160,6 +161,14 @@ void applySetting(const message_s& msg) {
     }
 }
 
+// A collection asked for in standby, or cut short by it, runs once the system is awake.
+void collectDeferredSettings() {
+    if (loop_state.collection_at_wakeup) {
+        loop_state.collection_at_wakeup = false;
+        start_settings_collection();
+    }
+}
+
 void handleInStandby(uint32_t kind) {
     switch (kind) {
     case tEV_SYSUPDATE:
@@ -173,6 +182,7 @@ void handleInStandby(uint32_t kind) {
         }
         loop_state.audio_poll_error_count = 0;
         wake_up();
+        collectDeferredSettings();
         break;
     case tEV_SAVELOG:
     case tEV_POWER_ON:
@@ -185,6 +195,7 @@ void handleInStandby(uint32_t kind) {
         if (fpga) {
             fpga->version();
         }
+        collectDeferredSettings();
         break;
     default:
         break;
@@ -353,6 +364,12 @@ void pollHardware() {
         display_message(MESS_PREPARING_CAMERA_BOARD, CAMERA_PREPARING_SECONDS);
         if (!DEBUG_POWER_CYCLE_CAMERA_BOARD) {
             camera_board->updateSettings();
+            set_up_camera_board();
+            // The GUI's mirroring wins over the configured one, as at start-up.
+            if (execute_mode.init_complete) {
+                run_setting_handler(SETT_CAMERA_MIRROR_HORIZ);
+                run_setting_handler(SETT_CAMERA_MIRROR_VERTICAL);
+            }
             display_message(MESS_NONE, 0);
         }
     }
@@ -442,6 +459,13 @@ void start_screen_blanking() {
 void handle_message(const message_s& msg) {
     logprintf("MAIN: got message %08x:%08x\n", msg.command, msg.data);
     const uint32_t kind = eventCode(msg.command);
+    if (execute_mode.standby && kind == tEV_PRESETLOADED) {
+        // Nothing may light up or reach the unpowered camera in standby; the GUI that
+        // asked is still there at the wake-up.
+        logprintf("MAIN: Settings collection deferred to wake-up\n");
+        loop_state.collection_at_wakeup = true;
+        return;
+    }
     if (execute_mode.screenoff && !execute_mode.standby && kind != tEV_POWER_OFF) {
         logprintf("MAIN: Message ignored when screens are off\n");
         if (kind == tEV_KEY) {
@@ -463,7 +487,8 @@ void start_settings_collection() {
 }
 
 void settings_collection_step() {
-    if (loop_state.settings_collection_index > LAST_SETTING_INDEX || !standbyGuardExpired()) {
+    if (loop_state.settings_collection_index > LAST_SETTING_INDEX || execute_mode.standby ||
+        !standbyGuardExpired()) {
         return;
     }
     if (implemented_settings[loop_state.settings_collection_index]) {
@@ -590,12 +615,16 @@ int overlay_spi_test_pass() {
     logprintf("M: AAAA\n");
     colour.set16(OVERLAY_TEST_PATTERN_A);
     int errors = fpga->checkOverlayStore(colour);
+    if (termination_requested()) {
+        return errors;
+    }
     logprintf("M: 5555\n");
     colour.set16(OVERLAY_TEST_PATTERN_B);
     return errors + fpga->checkOverlayStore(colour);
 }
 
-// For service use: it holds the controller until the run flag is cleared.
+// For service use: it holds the controller until the run flag is cleared or a
+// termination signal asks the program to end (a service stop).
 void overlay_spi_test() {
     if (user_controls) {
         user_controls->user_control_led(LED_BUSY);
@@ -603,7 +632,7 @@ void overlay_spi_test() {
     if (fpga) {
         fpga->enablePiVideo(false);
     }
-    while (fpga && execute_mode.run) {
+    while (fpga && execute_mode.run && !termination_requested()) {
         overlay_spi_test_pass();
     }
 }

@@ -47,6 +47,9 @@ struct MainLoopState {
 
     // The next setting to ask the GUI for; above LAST_SETTING_INDEX once all are collected.
     int settings_collection_index = 0;
+    // A GUI that announced itself while the system was in standby: its settings are
+    // collected at the next wake-up, as the collection's finish lights the front panel.
+    bool collection_at_wakeup = false;
 };
 extern MainLoopState loop_state;
 

@@ -46,7 +46,7 @@ constexpr std::array<bool, SETT_MAX_SETTING> makeImplementedSettings() {
     std::array<bool, SETT_MAX_SETTING> table{};
     constexpr int singles[] = {SETT_LENSPOWER,        SETT_DIGITALZOOM,        SETT_UI_SOUND,
                                SETT_UI_CROSSHAIRSIZE, SETT_UI_CROSSHAIRCOLOUR, SETT_UI_MENUPOSITION,
-                               SETT_UI_TRANSPARENCY};
+                               SETT_DATEFORMAT,       SETT_UI_TRANSPARENCY};
     for (int index : singles) {
         table[index] = true;
     }
@@ -486,6 +486,10 @@ void logOnly(int index) {
               index == SETT_IMPORT_SETTINGS ? "MAIN: Import all settings\n" : "MAIN: Export all settings\n");
 }
 
+// The date format is only read where names are made (captures, log archives): its value
+// is stored and nothing else happens.
+void storeOnly(int) {}
+
 using Handler = void (*)(int index);
 
 struct HandlerEntry {
@@ -502,6 +506,7 @@ const HandlerEntry handlerEntries[] = {
     {SETT_UI_CROSSHAIRSIZE, setCrosshairSize},
     {SETT_UI_CROSSHAIRCOLOUR, setCrosshairColour},
     {SETT_UI_MENUPOSITION, setMenuPosition},
+    {SETT_DATEFORMAT, storeOnly},
     {SETT_UI_TRANSPARENCY, setTransparency},
     {SETT_DISPLAY_BRIGHTNESS, setDisplayBrightness},
     {SETT_DISPLAY_CONTRAST, setDisplayContrast},

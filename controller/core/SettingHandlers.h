@@ -20,8 +20,9 @@ extern bool setting_changed;
 
 // The settings the controller asks the GUI for after start-up and after a preset load:
 // white balance (58) is a command and never asked for, 92 and 99..123 are not needed.
+// The date format (15) is asked for so that names follow it after a restart.
 extern const std::array<bool, SETT_MAX_SETTING> implemented_settings;
-constexpr int IMPLEMENTED_SETTING_COUNT = 54;
+constexpr int IMPLEMENTED_SETTING_COUNT = 55;
 
 // Crosshair colours (RGB888) by SETT_UI_CROSSHAIRCOLOUR value.
 constexpr int CURSOR_COLOUR_COUNT = 8;

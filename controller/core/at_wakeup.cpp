@@ -227,6 +227,15 @@ void configureHdmi(EXECUTE_MODE mode) {
 // read afterwards are the new ones.
 void setUpCameraBoard() {
     run_requested_camera_updates();
+    set_up_camera_board();
+}
+
+} // namespace
+
+void set_up_camera_board() {
+    if (!camera_board) {
+        return;
+    }
     camera_board->invertHorizontalOutput(image_horizontal_invert);
     camera_board->invertVerticalOutput(image_vertical_invert);
     if (user_controls) {
@@ -253,7 +262,10 @@ void setUpCameraBoard() {
     camera_board->setShutterAngles(camera_shutter_angles);
     camera_board->setShutterPosition(static_cast<uint32_t>(shadow_settings[SETT_CAMERA_SHUTTER_POSITION]));
     camera_board->setShutterAutobrightness(shadow_settings[SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS] != 0);
+    ostrix_errstat &= ~ERR_NO_CAMERA_BOARD;
 }
+
+namespace {
 
 // The camera board, once its rail is on.
 void initCameraBoard(EXECUTE_MODE mode) {

@@ -121,6 +121,11 @@ void powerCameraOn() {
 void shut_down() {
     logprintf("MAIN: Going to Sleep\n");
     execute_mode.standby = 1;
+    // A collection still asking stops here (no answer is acted on in standby) and starts
+    // again at the wake-up.
+    if (loop_state.settings_collection_index <= LAST_SETTING_INDEX) {
+        loop_state.collection_at_wakeup = true;
+    }
     execute_mode.screenoff = 0;
     if (user_controls) {
         user_controls->user_control_led(LED_COLOUR_BUSY);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "controller/core/configuration.h"
+#include "controller/core/power.h"
 #include "tests/unit/controller/MainLoopFixture.h"
 #include "tests/unit/link/StandInGui.h"
 
@@ -196,6 +197,58 @@ TEST_F(MainLoopGuiTest, PresetLoadedRestartsTheCollection) {
     // The values did not change, so no handler ran a second time.
     EXPECT_EQ(logged("CAMERA Gain Settings\n"), 1u);
     EXPECT_EQ(logged("Settings initialisation complete\n"), 1u);
+}
+
+// The GUI's unit restarts it while the microscope sleeps: its announcement (preset 0) must
+// not light the front panel, pass keys on or reach the unpowered camera; its settings are
+// collected once the system wakes.
+TEST_F(MainLoopGuiTest, AGuiRestartInStandbyIsCollectedAtTheWakeUp) {
+    StandInGui gui;
+    startFrontPanel();
+    ASSERT_TRUE(collect());
+    const size_t oneCollection = loop_testing::expected_collection().size();
+    ASSERT_TRUE(gui.waitForRequests(oneCollection));
+    shut_down();
+    delete_timeout(&loop_timers.standbyGuard); // the guard has run out
+    markLog();
+
+    gui.send(tEV_PRESETLOADED | 0);
+    ASSERT_TRUE(runUntilLogged(gotMessage(tEV_PRESETLOADED, 0)));
+    for (int pass = 0; pass < 50; ++pass) {
+        main_loop_pass();
+    }
+    EXPECT_EQ(user_controls->ledColourCode(), LED_COLOUR_STANDBY);
+    EXPECT_FALSE(user_controls->controlsEnabled());
+    EXPECT_FALSE(execute_mode.controlsEnabled);
+    EXPECT_EQ(gui.requests().size(), oneCollection);
+    EXPECT_EQ(loggedSinceMark("MAIN: GUI settings collected\n"), 0u);
+    EXPECT_EQ(loggedSinceMark("forceWhiteBalanceSettings"), 0u);
+    EXPECT_EQ(execute_mode.standby, 1u);
+
+    gui.send(tEV_POWER_ON);
+    ASSERT_TRUE(runUntil([&] { return logged("MAIN: GUI settings collected\n") == 2; }));
+    ASSERT_TRUE(gui.waitForRequests(2 * oneCollection));
+    EXPECT_EQ(user_controls->ledColourCode(), LED_COLOUR_OPERATING);
+    EXPECT_TRUE(user_controls->controlsEnabled());
+}
+
+// Standby cuts a collection short (its answers are not acted on there): it starts again at
+// the wake-up instead of waiting for an answer that never comes.
+TEST_F(MainLoopGuiTest, ACollectionCutShortByStandbyRunsAtTheWakeUp) {
+    StandInGui gui;
+    startFrontPanel();
+    start_settings_collection();
+    shut_down();
+    delete_timeout(&loop_timers.standbyGuard);
+    for (int pass = 0; pass < 50; ++pass) {
+        main_loop_pass();
+    }
+    EXPECT_EQ(gui.requests().size(), 1u);
+    EXPECT_EQ(user_controls->ledColourCode(), LED_COLOUR_STANDBY);
+
+    gui.send(tEV_POWER_ON);
+    ASSERT_TRUE(runUntil(collected));
+    EXPECT_EQ(user_controls->ledColourCode(), LED_COLOUR_OPERATING);
 }
 
 TEST_F(MainLoopGuiTest, CollectionWaitsWhileTheGuiIsAway) {

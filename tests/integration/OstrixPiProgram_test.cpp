@@ -10,6 +10,7 @@
 
 #include "tests/support/OstrixPiProcess.h"
 #include "tests/support/TempRoot.h"
+#include "tests/unit/link/StandInGui.h"
 
 namespace {
 
@@ -111,6 +112,17 @@ TEST_F(OstrixPiProgramTest, TerminationSignalEndsTheLoopCleanly) {
     auto program = start({});
     ASSERT_TRUE(program->waitForLog("Entering endless loop...\n")) << output();
     EXPECT_EQ(program->stop(), 0);
+    EXPECT_TRUE(printed("Application terminated\n"));
+}
+
+// The overlay-store test of "-tspi" runs until it is stopped: a service stop must end it
+// as it ends the loop.
+TEST_F(OstrixPiProgramTest, TerminationSignalEndsTheOverlayStoreTest) {
+    writeFile(work() + "/ostrix.cfg", "[SYSTEM]\nmajorversion = 4\n");
+    StandInGui gui; // answers the settings collection, after which the test starts
+    auto program = start({"-tspi"});
+    ASSERT_TRUE(program->waitForLog("M: AAAA\n")) << output();
+    EXPECT_EQ(program->stop(std::chrono::seconds(20)), 0);
     EXPECT_TRUE(printed("Application terminated\n"));
 }
 

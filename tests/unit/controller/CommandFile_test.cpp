@@ -52,7 +52,8 @@ TEST_P(CommandWordTest, WordMakesItsMessageAndTheFileGoes) {
     }
     EXPECT_EQ(logged(wc.logLine), 1u) << newLog();
     EXPECT_FALSE(fs::exists(path()));
-    EXPECT_NE(shellLog().find("sudo rm " + path() + "\n"), std::string::npos) << shellLog();
+    EXPECT_FALSE(fs::exists(path() + ".taken"));
+    EXPECT_NE(shellLog().find("sudo rm " + path() + ".taken\n"), std::string::npos) << shellLog();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,6 +113,28 @@ TEST_F(CommandFileTest, SplashWordsActAtOnceOnBothBridges) {
     writeCommand("splashoff\n");
     check_command_file();
     EXPECT_EQ(shown, (std::vector<std::string>{"left.bmp", "right.bmp", "", ""}));
+}
+
+// "splashon" takes about a second on the board: a word written meanwhile lands in a new
+// file and is acted on, not deleted unread with the old one.
+TEST_F(CommandFileTest, AWordWrittenWhileSplashOnRunsIsActedOn) {
+    int shown = 0;
+    power_hooks.bridge_splash = [&](int, const std::string&) {
+        if (shown++ == 0) {
+            writeCommand("standby\n");
+        }
+    };
+    writeCommand("splashon\n");
+    check_command_file();
+    EXPECT_EQ(logged("MAIN: Command : 'splashon'\n"), 1u);
+    ASSERT_TRUE(fs::exists(path()));
+    EXPECT_EQ(testing_support::readFile(path()), "standby\n");
+
+    main_loop_pass(); // reads the new file
+    main_loop_pass(); // handles its message
+    EXPECT_EQ(logged("MAIN: Command : 'standby'\n"), 1u);
+    EXPECT_EQ(execute_mode.standby, 1u);
+    EXPECT_FALSE(fs::exists(path()));
 }
 
 TEST_F(CommandFileTest, UpdateOutsideStandbyDoesNothing) {

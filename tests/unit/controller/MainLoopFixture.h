@@ -23,7 +23,7 @@ namespace loop_testing {
 
 // The settings the controller asks the GUI for, in the order it asks.
 inline std::vector<int> expected_collection() {
-    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 19};
+    std::vector<int> indices = {2, 5, 9, 10, 11, 12, 15, 19};
     for (int i = 50; i <= 57; ++i) {
         indices.push_back(i);
     }

@@ -46,6 +46,16 @@ TEST_F(MainLoopTest, NegativeValuesAreStoredSigned) {
     EXPECT_EQ(logged("MAIN: HDR Ratio -3\n"), 1u);
 }
 
+// Capture and log-archive names read the date format from the controller's copy: the
+// collection asks for it, and its answer is only stored.
+TEST_F(MainLoopTest, TheDateFormatIsCollectedAndOnlyStored) {
+    EXPECT_TRUE(implemented_settings[SETT_DATEFORMAT]);
+    markLog();
+    setting(tEV_UPDATE, SETT_DATEFORMAT, 2);
+    EXPECT_EQ(shadow_settings[SETT_DATEFORMAT], 2);
+    EXPECT_EQ(loggedSinceMark("Unimplemented Setting"), 0u) << newLog();
+}
+
 TEST_F(MainLoopTest, AnIndexOutsideTheTableIsNotStored) {
     const int32_t before = shadow_settings[LAST_SETTING_INDEX];
     handle(tEV_ACTION | 0x00FFFFFF, 99);
@@ -222,12 +232,16 @@ TEST_F(MainLoopTest, PresetLoadedLogsItsKindAndRestartsTheCollection) {
     EXPECT_EQ(logged("MAIN: Factory reset forceWhiteBalanceSettings\n"), 1u);
 }
 
-TEST_F(MainLoopTest, PresetLoadedIsHonouredInStandby) {
+// A preset loaded in standby is remembered, not collected there: the collection's
+// finish would light the front panel and reach the unpowered camera.
+TEST_F(MainLoopTest, PresetLoadedInStandbyIsCollectedAtTheWakeUp) {
     execute_mode.standby = 1;
     loop_state.settings_collection_index = 200;
     handle(tEV_PRESETLOADED | 1);
-    EXPECT_EQ(logged("MAIN: Preset number 1 applied."), 1u);
-    EXPECT_EQ(loop_state.settings_collection_index, 2);
+    EXPECT_EQ(logged("MAIN: Settings collection deferred to wake-up\n"), 1u);
+    EXPECT_EQ(logged("MAIN: Preset number 1 applied."), 0u);
+    EXPECT_EQ(loop_state.settings_collection_index, 200);
+    EXPECT_TRUE(loop_state.collection_at_wakeup);
 }
 
 TEST_F(MainLoopTest, CollectionWaitsForTheStandbyGuard) {

@@ -16,7 +16,7 @@ TEST(ImplementedSettings, TableHoldsExactlyTheCollectedSettings) {
         }
     }
     EXPECT_EQ(implemented, loop_testing::expected_collection());
-    EXPECT_EQ(implemented.size(), 54u);
+    EXPECT_EQ(implemented.size(), 55u);
 }
 
 TEST(ImplementedSettings, SearchSkipsCommandsAndStopsPastTheTable) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "controller/camera/CameraBoard.h"
+#include "controller/core/MainLoop.h"
 #include "controller/core/devices.h"
 #include "controller/core/pin_nums.h"
 #include "controller/devices/LTC2977.h"
@@ -13,6 +14,7 @@
 #include "sim/chips/ClockGenerator.h"
 #include "sim/chips/LightingModels.h"
 #include "tests/unit/controller/ControllerTest.h"
+#include "tests/unit/link/StandInGui.h"
 
 namespace {
 
@@ -244,6 +246,59 @@ TEST_F(AtWakeupTest, CameraBoardAndLightingAreSetUpFromConfigurationAndOptions) 
     EXPECT_EQ(board().find<sim::Ltc2625>()->code(0), 440);
     EXPECT_EQ(board().find<sim::LightingExpander>()->enables(), 0x21);
     EXPECT_EQ(level(32), HIGH);
+}
+
+// A camera board that was not there at start-up (late, re-plugged or restarting after an
+// update) is found by the main loop and ends in the state a board present at start-up
+// has: configured mirroring, test pattern, HDR start values and shutter angles, its
+// versions at the GUI, and no camera fault recorded.
+class AtWakeupLateCameraTest : public AtWakeupTest {
+protected:
+    void configure(sim::BoardBuilder& builder) override { builder.withCameraBootMs(0); }
+};
+
+TEST_F(AtWakeupLateCameraTest, ACameraBoardPluggedInLaterIsSetUpAsAtStartUp) {
+    USE_CAMERA_BOARD = 1;
+    write("ostrix.cfg", "[CAMERA]\ntest_pattern = 3\nhdr_gamma_index = 2\nhdr_colour_correction = -1\n"
+                        "shutterangle = 10,20,30\n[IMAGE]\nhorizinvert = 1\n");
+    sim::CameraBoardModel& model = *board().find<sim::CameraBoardModel>();
+    model.unplug();
+    StandInGui gui;
+    ASSERT_EQ(wakeUp(), std::nullopt);
+    ASSERT_NE(camera_board, nullptr);
+    EXPECT_NE(ostrix_errstat & ERR_NO_CAMERA_BOARD, 0u);
+    camera_board->setWaits(CameraBoard::Waits{0, 2000, 0});
+    reset_main_loop_state();
+
+    model.plug();
+    ASSERT_TRUE(model.waitForLink(true));
+    for (int pass = 0; pass < 200 && !logged("CB:Camera Board new connection"); ++pass) {
+        main_loop_pass();
+    }
+    ASSERT_TRUE(logged("CB:Camera Board new connection"));
+    const sim::CameraSettings camera = model.settings();
+    EXPECT_EQ(camera.horizontalMirror, 1);
+    EXPECT_EQ(camera.testPattern[0], 3);
+    EXPECT_EQ(camera.testPattern[1], 3);
+    EXPECT_EQ(camera.hdrGammaIndex, 2u);
+    EXPECT_EQ(camera.shutterAngles[0], 10u);
+    EXPECT_EQ(camera.shutterAngles[2], 30u);
+    EXPECT_EQ(ostrix_errstat & ERR_NO_CAMERA_BOARD, 0u);
+    // The GUI gets the three camera versions, which it never had from this board.
+    const auto versionsAtGui = [&] {
+        int seen = 0;
+        for (const message_s& m : gui.received()) {
+            for (uint32_t version : {CAM_VERSION, CAMFPGA_VERSION, CAMXL_VERSION}) {
+                seen += m.command == (uint32_t{tEV_VERSIONINFO} | version) ? 1 : 0;
+            }
+        }
+        return seen == 3;
+    };
+    for (int wait = 0; wait < 200 && !versionsAtGui(); ++wait) {
+        delay(25);
+    }
+    EXPECT_TRUE(versionsAtGui());
+    reset_main_loop_state();
 }
 
 } // namespace
