@@ -245,21 +245,37 @@ TEST_F(GuiWindow, WaitForOkHoldsOtherMessagesAndAcceptsOnlySelect) {
 // arrives while the white-balance prompt waits for the user is answered once it ends.
 TEST_F(GuiWindow, ASettingsRequestDuringTheWhiteBalancePromptIsAnsweredAfterIt) {
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 3);
+    // The menu reaches the prompt through the program's one window.
+    window = window_.get();
+    struct Forget {
+        ~Forget() { window = nullptr; }
+    } forget;
     Peer controller;
     // Camera -> Camera White Balance, chosen with SELECT.
     for (uint32_t key : {UKEY_SELECT, UKEY_DOWN, UKEY_RIGHT, UKEY_DOWN, UKEY_DOWN, UKEY_DOWN, UKEY_DOWN,
                          UKEY_DOWN, UKEY_SELECT}) {
         controller.send(0x01000000u + key, 0);
     }
-    ASSERT_TRUE(runUntil([&] { return window_->display().currentMessage() == MESS_AUTO_WB; }));
-    controller.send(0x40000036, 7); // exposure pushed meanwhile
-    controller.send(0xE0000035, 0); // camera gain asked for meanwhile
-    ASSERT_TRUE(runUntil([&] { return window_->heldMessages() == 2; }));
-    EXPECT_FALSE(controller.poll().has_value());
-
-    controller.send(0x01000004, 0); // the user confirms
+    // The prompt runs the event loop while it waits: what the controller sends meanwhile
+    // goes from a timer, each step once the prompt has taken the one before.
+    bool asked = false;
+    bool answeredBeforeConfirm = false;
+    QTimer controllerSide;
+    QObject::connect(&controllerSide, &QTimer::timeout, [&] {
+        if (!asked && window_->display().currentMessage() == MESS_AUTO_WB) {
+            controller.send(0x40000036, 7); // exposure pushed meanwhile
+            controller.send(0xE0000035, 0); // camera gain asked for meanwhile
+            asked = true;
+        } else if (asked && window_->heldMessages() == 2) {
+            answeredBeforeConfirm = controller.poll().has_value();
+            controller.send(0x01000004, 0); // the user confirms
+            controllerSide.stop();
+        }
+    });
+    controllerSide.start(5);
     EXPECT_EQ(replyTo(controller), wire(0xD000003A, 0));
     EXPECT_EQ(replyTo(controller), wire(0xC0000035, 3));
+    EXPECT_FALSE(answeredBeforeConfirm);
     EXPECT_EQ(ostrixControlSettings.GetValue(SETT_CAMERA_EXPOSURE_TIME), 7u);
     EXPECT_EQ(window_->display().currentMessage(), 0u);
 }
