@@ -39,6 +39,13 @@ const QColor kKeyColour(0, 128, 128, 255);
 constexpr uint32_t kMessageNumberMask = 0xFFFF;
 constexpr uint32_t kImageCaptureRequest = uint32_t(tEV_KEY) + uint32_t(UKEY_P_IMAGECAPTURE);
 constexpr int kBytesPerPixel = 4;
+// More than a whole settings collection (one push or request per setting) fits.
+constexpr size_t kMaxHeldMessages = 512;
+
+// Messages that only carry the latest state: a newer one replaces a held one.
+bool isStateUpdate(uint32_t command) {
+    return command == tEV_ZOOMVAL || command == tEV_ZOOMINFO;
+}
 
 } // namespace
 
@@ -140,7 +147,7 @@ void TestWindow::checkForMessages() {
         return;
     }
     CommsMessage_t msg{};
-    while (mComms.GetMessage(&msg) != 0) {
+    while (nextMessage(msg)) {
         const uint32_t word0 = msg.packet.command;
         const uint32_t word1 = msg.packet.data;
         if (word0 != tEV_ZOOMVAL) {
@@ -166,6 +173,34 @@ void TestWindow::checkForMessages() {
     }
 }
 
+bool TestWindow::nextMessage(CommsMessage_t& msg) {
+    if (!mHeldMessages.empty()) {
+        msg = mHeldMessages.front();
+        mHeldMessages.pop_front();
+        return true;
+    }
+    return mComms.GetMessage(&msg) != 0;
+}
+
+void TestWindow::holdMessage(const CommsMessage_t& msg) {
+    const uint32_t command = msg.packet.command;
+    if (isStateUpdate(command)) {
+        for (CommsMessage_t& held : mHeldMessages) {
+            if (held.packet.command == command) {
+                held = msg;
+                return;
+            }
+        }
+    }
+    if (mHeldMessages.size() >= kMaxHeldMessages) {
+        if (mDroppedHeldMessages++ == 0) {
+            guiPrint("GUI: %zu messages held during the prompt, dropping further ones", mHeldMessages.size());
+        }
+        return;
+    }
+    mHeldMessages.push_back(msg);
+}
+
 void TestWindow::startMessageTimer(uint32_t word0, int messageTime) {
     const bool shutdown = (word0 & kMessageNumberMask) == MESS_NO_INPUT_DETECTED;
     QTimer& timer = shutdown ? mShutdownMessageTimer : mMessageTimer;
@@ -189,6 +224,14 @@ void TestWindow::clearMessageDisplay() {
     guiPrint("GUI: clearMessageDisplay - message timer triggered, last message %u",
              mDisplay.currentMessage());
     --mMessageTimerCount;
+    if (mDisplay.currentMessage() == MESS_NO_INPUT_DETECTED) {
+        // The no-input countdown has replaced this timer's message and runs on its own
+        // timer: neither its seconds nor its end are this timer's business.
+        guiPrint("GUI: message timer leaves the no-input countdown alone");
+        mMessageTimer.stop();
+        mMessageTimerCount = 0;
+        return;
+    }
     if (mMessageTimerCount > 0 && mDisplay.currentMessage() != MESS_NONE) {
         guiPrint("GUI: redraw message");
         mMessageTimer.start(kMessageTickMs);
@@ -255,28 +298,40 @@ bool TestWindow::waitOnePeriod() {
 
 bool TestWindow::waitForOK() {
     BlockingWait wait(mInBlockingWait);
+    mDroppedHeldMessages = 0;
+    const bool confirmed = waitForAnswer();
+    if (mDroppedHeldMessages != 0) {
+        guiPrint("GUI: %zu messages dropped during the prompt", mDroppedHeldMessages);
+    }
+    if (!mHeldMessages.empty()) {
+        guiPrint("GUI: %zu messages held during the prompt are handled now", mHeldMessages.size());
+    }
+    return confirmed;
+}
+
+bool TestWindow::waitForAnswer() {
     CommsMessage_t msg{};
     for (;;) {
         update();
-        // Anything but a key is dropped unprocessed while the user is asked to confirm;
-        // an exit (standby) is an answer too.
-        if (mComms.GetMessage(&msg) != 0) {
+        // The controller does not wait for answers while it collects the settings: what
+        // is not the user's answer is kept, not lost. An exit (standby) is an answer too.
+        while (mComms.GetMessage(&msg) != 0) {
             const uint32_t event = eventCode(msg.packet.command);
             if (event == tEV_KEY) {
-                break;
+                guiPrint("GUI:waitForOK Received: %x : %u", msg.packet.command, msg.packet.data);
+                return eventParameter(msg.packet.command) == UKEY_SELECT;
             }
             if (event == tEV_EXIT) {
                 guiPrint("GUI:waitForOK ended by exit");
                 return false;
             }
+            holdMessage(msg);
         }
         if (!waitOnePeriod()) {
             guiPrint("GUI:waitForOK ended: quitting");
             return false;
         }
     }
-    guiPrint("GUI:waitForOK Received: %x : %u", msg.packet.command, msg.packet.data);
-    return eventParameter(msg.packet.command) == UKEY_SELECT;
 }
 
 uint32_t TestWindow::waitForKeypress() {

@@ -5,7 +5,9 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 #include "gui/app/CommsClient.h"
@@ -29,8 +31,9 @@ public:
     // Repaints and processes pending events.
     void showImage();
 
-    // Blocks until a key arrives (other messages are dropped); true for SELECT. An exit
-    // message or the application quitting ends it with false.
+    // Blocks until a key arrives; true for SELECT. An exit message or the application
+    // quitting ends it with false. The controller's other messages are held meanwhile and
+    // handled, in their order, by the next poll.
     bool waitForOK();
     // Blocks until a key or an exit message arrives; its low 24 bits (0 when the
     // application quits meanwhile, as for an exit message).
@@ -47,6 +50,7 @@ public:
     const QTimer& messageTimer() const { return mMessageTimer; }
     const QTimer& shutdownMessageTimer() const { return mShutdownMessageTimer; }
     int messageTimerCount() const { return mMessageTimerCount; }
+    size_t heldMessages() const { return mHeldMessages.size(); }
     int shutdownMessageTimerCount() const { return mShutdownMessageTimerCount; }
 
 private slots:
@@ -61,6 +65,10 @@ private:
     // for a message shown for `messageTime` ms.
     void startMessageTimer(uint32_t word0, int messageTime);
     void repaintNow();
+    // The next message to handle: one held during a prompt, else one from the link.
+    bool nextMessage(CommsMessage_t& msg);
+    // Keeps a message that arrived during a prompt for the poll after it.
+    void holdMessage(const CommsMessage_t& msg);
 
     // Marks a blocking wait: the polling timer leaves the link to it meanwhile. A wait
     // started inside another one hands the link back to the outer wait, not to the poll.
@@ -75,6 +83,9 @@ private:
         bool& flag_;
         bool previous_;
     };
+
+    // The prompt's loop: the user's answer, holding every other message.
+    bool waitForAnswer();
 
     // Keeps Qt's events going for one poll period of a blocking wait; false when the
     // application has been asked to quit (before or during the period).
@@ -91,6 +102,10 @@ private:
     int mShutdownMessageTimerCount = 0;
     RenderArea* mRenderArea = nullptr;
     bool mInBlockingWait = false;
+    // Messages that arrived while the user was asked to confirm; bounded, as the link is
+    // fed from outside.
+    std::deque<CommsMessage_t> mHeldMessages;
+    size_t mDroppedHeldMessages = 0;
     // Set on the simulated board: where each rendered frame goes.
     std::unique_ptr<Ostrix::FrameHandoff> mFrameHandoff;
 };

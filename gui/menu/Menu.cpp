@@ -1,6 +1,7 @@
 #include "gui/menu/Menu.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sys/stat.h>
 
 #include "common/messages.h"
@@ -24,6 +25,16 @@ constexpr uint32_t kItemWidthByDepth[] = {112, 178, 146, 189};
 constexpr int kMaxDepth = 4;
 // The bit stat() sets for folders and block devices.
 constexpr mode_t kFolderOrDeviceBit = 0x4000;
+
+// The Date folder shows its day, month and year items in the order SETT_DATEFORMAT
+// chooses: 0 DDMMYY, 1 MMDDYY, 2 YYMMDD.
+constexpr MenuIndex_t kDateFolder = 226;
+constexpr MenuIndex_t kDateValueOrders[][3] = {{230, 231, 232}, {231, 230, 232}, {232, 231, 230}};
+
+bool isDateValue(MenuIndex_t item) {
+    return std::find(std::begin(kDateValueOrders[0]), std::end(kDateValueOrders[0]), item) !=
+           std::end(kDateValueOrders[0]);
+}
 
 ImageRef pictureOf(const ImageFile& image, const PictureRect& r) {
     return image.getRef(r.x0, r.y0, r.x1, r.y1);
@@ -199,7 +210,28 @@ const MenuItem* Menu::Item(MenuIndex_t index) const {
 const std::vector<MenuIndex_t>& Menu::Children(MenuIndex_t parent) const {
     static const std::vector<MenuIndex_t> none;
     const auto it = mChildren.find(parent);
-    return it == mChildren.end() ? none : it->second;
+    if (it == mChildren.end()) {
+        return none;
+    }
+    return parent == kDateFolder ? dateChildren(it->second) : it->second;
+}
+
+const std::vector<MenuIndex_t>& Menu::dateChildren(const std::vector<MenuIndex_t>& inTreeOrder) const {
+    // The date values keep the places the tree gives them and are filled in the chosen order.
+    const uint16_t format = ostrixControlSettings.GetValue(SETT_DATEFORMAT);
+    const MenuIndex_t* order = kDateValueOrders[format < std::size(kDateValueOrders) ? format : 0];
+    if (std::count_if(inTreeOrder.begin(), inTreeOrder.end(), isDateValue) !=
+        std::ssize(kDateValueOrders[0])) {
+        return inTreeOrder;
+    }
+    mDateChildren = inTreeOrder;
+    size_t next = 0;
+    for (MenuIndex_t& item : mDateChildren) {
+        if (isDateValue(item)) {
+            item = order[next++];
+        }
+    }
+    return mDateChildren;
 }
 
 uint16_t Menu::GetSettingValue(SettingsIndex_t index) const {

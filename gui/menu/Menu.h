@@ -130,6 +130,7 @@ private:
     void setSystemClock(MenuIndex_t index);
     void CheckDateInput();
     int depthOf(MenuIndex_t index) const;
+    const std::vector<MenuIndex_t>& dateChildren(const std::vector<MenuIndex_t>& inTreeOrder) const;
     void CalculateScrollIndex(size_t level);
     void moveSelection(size_t level, size_t position);
 
@@ -144,7 +145,9 @@ private:
     uint32_t crossColour() const;
 
     // Messages.
-    std::string messageText(uint32_t number, uint32_t value, int& time) const;
+    // The message's text in the user's language with its placeholders filled; the
+    // saving animation and the countdown are shown only while the menu is closed.
+    std::string messageText(uint32_t number, uint32_t value, int& time, bool& onlyWithMenuClosed) const;
     void layoutMessage(const std::string& text, int round);
     std::string splitMessage(const std::string& text) const;
 
@@ -153,6 +156,8 @@ private:
 
     std::map<MenuIndex_t, std::vector<MenuIndex_t>> mChildren;
     std::map<MenuIndex_t, MenuIndex_t> mParent;
+    // The Date folder's children in the order of the date format, rebuilt on each look-up.
+    mutable std::vector<MenuIndex_t> mDateChildren;
     std::map<MenuIndex_t, MenuItem> mButtonMap;
     MenuIndex_t mCurrentSelection = kNoItem;
     std::vector<MenuIndex_t> mPath;

@@ -1,6 +1,10 @@
 #include "gui/menu/MenuItem.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "gui/settings/OstrixControlSettings.h"
 
 namespace Ostrix {
 
@@ -23,20 +27,51 @@ constexpr uint32_t kValueTextGap = 6;
 constexpr int64_t kNumberTextAbove = 5;
 constexpr uint32_t kBarTextDown = 2;
 
+// Centred on (cx, cy). What lies left of or above the screen is cut off, as the frame
+// buffer cuts the right and bottom: a highlight box at the screen's edge stays visible.
 void drawCentred(VFB& vfb, const ImageRef& picture, int64_t cx, int64_t cy) {
     if (!picture.valid()) {
         return;
     }
     const int64_t x = cx - int64_t(picture.mWidth) / 2;
     const int64_t y = cy - int64_t(picture.mHeight) / 2;
-    if (x >= 0 && y >= 0) {
-        vfb.CopyImage(uint32_t(x), uint32_t(y), picture, false);
+    const int64_t cutLeft = std::max<int64_t>(0, -x);
+    const int64_t cutTop = std::max<int64_t>(0, -y);
+    if (cutLeft >= int64_t(picture.mWidth) || cutTop >= int64_t(picture.mHeight)) {
+        return;
     }
+    const ImageRef visible(picture.mSrc, picture.mX + uint32_t(cutLeft), picture.mY + uint32_t(cutTop),
+                           picture.mWidth - uint32_t(cutLeft), picture.mHeight - uint32_t(cutTop));
+    vfb.CopyImage(uint32_t(x + cutLeft), uint32_t(y + cutTop), visible, false);
 }
 
 // Aperture names by SETT_*_APERTURE.
-constexpr const char* kApertures[] = {"CLOSE", "F14", "F11",  "F9.6", "F8", "F6.8", "F5.6",
-                                      "F4.8",  "F4",  "F2.8", "F2.4", "F2", "F1.6"};
+constexpr const char* kApertures[] = {"CLOSE", "F14", "F11",  "F9.6", "F8",   "F6.8", "F5.6",
+                                      "F4.8",  "F4",  "F3.4", "F2.8", "F2.4", "F2",   "F1.6"};
+// Exposure times 1/x by SETT_MANUALEXPOSURE_TIME, at the camera's 50 Hz and 60 Hz rates.
+constexpr uint16_t kExposure50Hz[] = {1,   2,   3,   6,   12,   25,   50,   75,   100,  120,  150,
+                                      215, 300, 425, 600, 1000, 1250, 1750, 2500, 3500, 6000, 10000};
+constexpr uint16_t kExposure60Hz[] = {1,   2,   4,   8,   15,   30,   60,   90,   100,  125,  180,
+                                      250, 350, 500, 725, 1000, 1500, 2000, 3000, 4000, 6000, 10000};
+static_assert(std::size(kExposure50Hz) == std::size(kExposure60Hz));
+constexpr const char* kInfinite = "Inf";
+// The calibration length is kept in tenths of a millimetre or hundredths of an inch.
+constexpr double kTenthsPerMillimetre = 10.0;
+constexpr double kHundredthsPerInch = 100.0;
+
+std::string exposureName(uint16_t value) {
+    const bool at50Hz = ostrixControlSettings.GetValue(SETT_CAMERAFREQ_50HZ) != 0;
+    const uint16_t* times = at50Hz ? kExposure50Hz : kExposure60Hz;
+    return value < std::size(kExposure50Hz) ? "1/" + std::to_string(times[value]) : kInfinite;
+}
+
+std::string lengthName(uint16_t value) {
+    const bool mm = ostrixControlSettings.GetValue(SETT_MEASUREMENTUNITS_MM) != 0;
+    char text[32];
+    snprintf(text, sizeof text, mm ? "%.1f mm" : "%.2f in",
+             value / (mm ? kTenthsPerMillimetre : kHundredthsPerInch));
+    return text;
+}
 
 } // namespace
 
@@ -53,7 +88,11 @@ std::string GetBarString(SettingsIndex_t setting, uint16_t value) {
     switch (setting) {
     case SETT_APERTUREPRIORITY_APERTURE:
     case SETT_MANUALEXPOSURE_APERTURE:
-        return value < sizeof kApertures / sizeof kApertures[0] ? kApertures[value] : "Inf";
+        return value < std::size(kApertures) ? kApertures[value] : kInfinite;
+    case SETT_MANUALEXPOSURE_TIME:
+        return exposureName(value);
+    case SETT_CAL_SETCALSCALE:
+        return lengthName(value);
     default:
         return std::to_string(value);
     }

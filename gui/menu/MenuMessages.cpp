@@ -160,7 +160,8 @@ void replaceFirst(std::string& text, const std::string& placeholder, const std::
 
 } // namespace
 
-std::string Menu::messageText(uint32_t number, uint32_t value, int& time) const {
+std::string Menu::messageText(uint32_t number, uint32_t value, int& time, bool& onlyWithMenuClosed) const {
+    onlyWithMenuClosed = false;
     const int language = ostrixControlSettings.GetValue(SETT_UI_LANGUAGE);
     const LanguageTables& tables = LanguageTables::instance();
     if (language < 0 || language >= NUM_LANGUAGES) {
@@ -172,8 +173,10 @@ std::string Menu::messageText(uint32_t number, uint32_t value, int& time) const 
     time = int(std::min<uint32_t>(value, INT32_MAX));
     if (number <= kLastAnimatedMessage && text.find(kDotsPlaceholder) != std::string::npos) {
         replaceFirst(text, kDotsPlaceholder, kDotPatterns[(value / kMillisecondsPerSecond) % 4]);
+        onlyWithMenuClosed = true;
     } else if (number > kLastAnimatedMessage && text.find(kSecondsPlaceholder) != std::string::npos) {
         replaceFirst(text, kSecondsPlaceholder, std::to_string(value / kMillisecondsPerSecond));
+        onlyWithMenuClosed = true;
         guiPrint("Handled Special string with %%%%%%");
     } else if (text.find(kNumberPlaceholder) != std::string::npos) {
         replaceFirst(text, kNumberPlaceholder, std::to_string(value));
@@ -194,9 +197,18 @@ bool Menu::SetMessage(uint32_t number, uint32_t value, bool& showMessage, int& m
     mMessageNumber = number;
     messageTime = 0;
     int time = 0;
-    const std::string text = messageText(number, value, time);
+    bool onlyWithMenuClosed = false;
+    const std::string text = messageText(number, value, time, onlyWithMenuClosed);
     guiPrint("GUI: SetMessage '%s' for %dms", text.c_str(), time);
-    SetMessage(text);
+    if (onlyWithMenuClosed && mMenuOpen) {
+        // The saving animation and the no-input countdown would hide the menu the user
+        // is working in: they stay current and timed, and a later redraw of theirs with
+        // the menu closed shows them.
+        mMessage = OverlayText("", 0, 0);
+        mMessageBox = Box{0, 0, 0, 0};
+    } else {
+        SetMessage(text);
+    }
     showMessage = true;
     messageTime = time == 0 ? kDefaultMessageTimeMs : time;
     return true;

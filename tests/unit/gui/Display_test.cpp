@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include "common/messages.h"
@@ -121,6 +123,45 @@ TEST_F(DisplayCommands, MessagesAreShownWithTheirTimeAndIndexZeroClears) {
     r = command(0x90000000, 0);
     EXPECT_FALSE(r.show);
     EXPECT_EQ(display_->currentMessage(), 0u);
+}
+
+size_t messageBoxPixels(Display& display) {
+    VFB vfb(800, 480, 800);
+    display.Update(vfb);
+    return size_t(std::count(vfb.data(), vfb.data() + 800 * 480, Menu::kMessageFill));
+}
+
+// The saving animation and the no-input countdown would cover the menu the user works in:
+// they wait for it to close. Other messages are shown over it.
+TEST_F(DisplayCommands, SavingAndCountdownMessagesAreNotDrawnOverAnOpenMenu) {
+    struct Case {
+        uint32_t word0;
+        uint32_t time;
+        bool overMenu;
+    };
+    const Case cases[] = {
+        {0x90000002, 6000, false},  // Saving image...
+        {0x90000037, 10000, false}, // No Input Detected...
+        {0x90000001, 3000, true},   // No USB drive detected
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.word0);
+        display_->menu().CloseMenu(false);
+        display_->clearMessageDisplay();
+        const size_t closed = messageBoxPixels(*display_);
+        key(UKEY_SELECT);
+        ASSERT_TRUE(display_->MenuOpen());
+        const size_t menuOnly = messageBoxPixels(*display_);
+        const Result r = command(c.word0, c.time);
+        EXPECT_TRUE(r.show); // its timer runs all the same
+        EXPECT_EQ(display_->currentMessage(), c.word0 & 0xFFFF);
+        EXPECT_EQ(messageBoxPixels(*display_) > menuOnly, c.overMenu);
+
+        // With the menu closed its next redraw shows it.
+        display_->menu().CloseMenu(false);
+        display_->refreshMessage(2000);
+        EXPECT_GT(messageBoxPixels(*display_), closed + 1000);
+    }
 }
 
 } // namespace

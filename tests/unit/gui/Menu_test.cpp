@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -125,6 +126,44 @@ TEST_F(MenuTest, DayIsCutToTheMonthAndFebruaryHas29DaysInLeapYears) {
         key(UKEY_LEFT);
         EXPECT_EQ(value(SETT_DATE_MONTH), 2);
         EXPECT_EQ(value(SETT_DATE_DAY), c.expected) << "year " << c.year;
+    }
+}
+
+// The Date folder: three format choices, then the day, month and year in the chosen order.
+TEST_F(MenuTest, TheDateFormatOrdersTheDateColumn) {
+    struct Case {
+        int formatDowns;
+        uint16_t format;
+        std::vector<MenuIndex_t> column;
+    };
+    const Case cases[] = {
+        {1, 1, {227, 228, 229, 231, 230, 232}},  // MM/DD/YY: Month, Day, Year
+        {1, 2, {227, 228, 229, 232, 231, 230}},  // YY/MM/DD: Year, Month, Day
+        {-2, 0, {227, 228, 229, 230, 231, 232}}, // DD/MM/YY: Day, Month, Year
+    };
+    walk({5, 4}); // Settings -> Date
+    key(UKEY_RIGHT);
+    ASSERT_EQ(menu_->CurrentSelection(), 227u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        for (int i = 0; i < std::abs(c.formatDowns); ++i) {
+            key(c.formatDowns > 0 ? UKEY_DOWN : UKEY_UP);
+        }
+        const Reply chosen = key(UKEY_SELECT);
+        EXPECT_EQ(chosen.reply0, 0xD0000000u + SETT_DATEFORMAT);
+        EXPECT_EQ(chosen.reply1, c.format);
+        EXPECT_EQ(value(SETT_DATEFORMAT), c.format);
+        EXPECT_EQ(menu_->Children(226), c.column);
+        // DOWN walks the column as it is shown, and back up to the choice.
+        const MenuIndex_t choice = menu_->CurrentSelection();
+        const size_t at = size_t(std::find(c.column.begin(), c.column.end(), choice) - c.column.begin());
+        for (size_t row = at + 1; row < c.column.size(); ++row) {
+            key(UKEY_DOWN);
+            EXPECT_EQ(menu_->CurrentSelection(), c.column[row]);
+        }
+        while (menu_->CurrentSelection() != choice) {
+            key(UKEY_UP);
+        }
     }
 }
 
@@ -255,6 +294,111 @@ TEST_F(MenuTest, BarFillGrowsWithTheValue) {
             filled += vfb.pixel(x, y) == 0xFF141414u;
         }
         EXPECT_EQ(filled, c.columns) << c.value;
+    }
+}
+
+// The colour the highlight box of `style` shows most: its commonest opaque pixel.
+uint32_t highlightColour(uint32_t style) {
+    ImageFilePNG sheet;
+    EXPECT_TRUE(sheet.load(OSTRIX_SOURCE_DIR "/resources/Ostrix GUI Icons.png"));
+    const PictureRect& r = kBoxBlue[style];
+    std::map<uint32_t, size_t> counts;
+    for (uint32_t y = r.y0; y < r.y1; ++y) {
+        for (uint32_t x = r.x0; x < r.x1; ++x) {
+            const uint32_t p = sheet.pixel(x, y);
+            if ((p >> 24) == 0xFF && p != Menu::kMessageFill) {
+                ++counts[p];
+            }
+        }
+    }
+    EXPECT_FALSE(counts.empty());
+    return std::max_element(counts.begin(), counts.end(),
+                            [](const auto& a, const auto& b) { return a.second < b.second; })
+        ->first;
+}
+
+// The first item of a submenu lies on the screen's edge when the menu does: its highlight
+// box is cut there, never lost.
+TEST_F(MenuTest, TheHighlightBoxIsClippedAtEveryScreenEdge) {
+    struct Case {
+        uint16_t position;
+        uint16_t info;
+        bool atTopEdge;
+    };
+    const Case cases[] = {{1, 0, true},  {1, 1, false}, {2, 0, true},  {2, 1, false},
+                          {3, 0, false}, {3, 1, false}, {4, 0, false}, {4, 1, false}};
+    ostrixControlSettings.SetValue(SETT_UI_STATUSBARPOSITION, 0);
+    walk({0, 0}); // Display -> Brightness
+    ASSERT_EQ(menu_->CurrentSelection(), 275u);
+    const MenuItem* brightness = menu_->Item(275);
+    const uint32_t colour = highlightColour(brightness->mBoxStyle);
+    // The second column: 178 wide, next to the first one of 112.
+    constexpr int kFirstColumn = 112;
+    constexpr int kSecondColumn = 178;
+    std::map<std::pair<uint16_t, uint16_t>, size_t> boxPixels;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "position " << c.position << " info " << c.info);
+        ostrixControlSettings.SetValue(SETT_UI_MENUPOSITION, c.position);
+        ostrixControlSettings.SetValue(SETT_UI_INFORMATIONTEXT, c.info);
+        VFB vfb(800, 480, 800);
+        menu_->DrawOverlayInfo(vfb);
+        const bool right = c.position == 2 || c.position == 4;
+        const int left = right ? 800 - kFirstColumn - kSecondColumn : kFirstColumn;
+        const int top = menu_->MenuOrigin().y;
+        size_t box = 0;
+        size_t onTopRow = 0;
+        for (int y = std::max(0, top - 10); y < top + int(brightness->mHeight); ++y) {
+            for (int x = left; x < left + kSecondColumn; ++x) {
+                const bool highlight = vfb.pixel(uint32_t(x), uint32_t(y)) == colour;
+                box += highlight;
+                onTopRow += highlight && y == 0;
+            }
+        }
+        EXPECT_GT(box, 100u);
+        EXPECT_EQ(onTopRow > 0, c.atTopEdge);
+        boxPixels[std::make_pair(c.position, c.info)] = box;
+    }
+    // At the top edge only the part inside the screen is drawn.
+    for (const Case& c : cases) {
+        if (c.atTopEdge) {
+            EXPECT_LT(boxPixels[std::make_pair(c.position, uint16_t(0))],
+                      boxPixels[std::make_pair(c.position, uint16_t(1))])
+                << c.position;
+        }
+    }
+}
+
+TEST_F(MenuTest, ValueTextsNameAperturesExposureTimesAndLengths) {
+    struct Case {
+        SettingsIndex_t setting;
+        uint16_t value;
+        uint16_t at50Hz;
+        uint16_t mm;
+        std::string text;
+    };
+    const Case cases[] = {
+        {SETT_MANUALEXPOSURE_APERTURE, 0, 1, 1, "CLOSE"},
+        {SETT_MANUALEXPOSURE_APERTURE, 8, 1, 1, "F4"},
+        {SETT_APERTUREPRIORITY_APERTURE, 9, 1, 1, "F3.4"},
+        {SETT_APERTUREPRIORITY_APERTURE, 10, 1, 1, "F2.8"},
+        {SETT_MANUALEXPOSURE_APERTURE, 13, 1, 1, "F1.6"},
+        {SETT_MANUALEXPOSURE_APERTURE, 14, 1, 1, "Inf"},
+        {SETT_MANUALEXPOSURE_TIME, 0, 1, 1, "1/1"},
+        {SETT_MANUALEXPOSURE_TIME, 2, 1, 1, "1/3"},
+        {SETT_MANUALEXPOSURE_TIME, 2, 0, 1, "1/4"},
+        {SETT_MANUALEXPOSURE_TIME, 11, 1, 1, "1/215"},
+        {SETT_MANUALEXPOSURE_TIME, 14, 0, 1, "1/725"},
+        {SETT_MANUALEXPOSURE_TIME, 21, 1, 1, "1/10000"},
+        {SETT_MANUALEXPOSURE_TIME, 21, 0, 1, "1/10000"},
+        {SETT_MANUALEXPOSURE_TIME, 22, 0, 1, "Inf"},
+        {SETT_CAL_SETCALSCALE, 125, 1, 1, "12.5 mm"},
+        {SETT_CAL_SETCALSCALE, 125, 1, 0, "1.25 in"},
+        {SETT_CAMERA_GAIN, 7, 1, 1, "7"},
+    };
+    for (const Case& c : cases) {
+        ostrixControlSettings.SetValue(SETT_CAMERAFREQ_50HZ, c.at50Hz);
+        ostrixControlSettings.SetValue(SETT_MEASUREMENTUNITS_MM, c.mm);
+        EXPECT_EQ(GetBarString(c.setting, c.value), c.text) << c.setting << "=" << c.value;
     }
 }
 

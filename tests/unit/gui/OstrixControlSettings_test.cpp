@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,22 +21,168 @@ std::string stdoutOf(const std::function<void()>& action) {
     return testing::internal::GetCapturedStdout();
 }
 
+// The microscope's factory settings, written out row by row: {index, factory, min, max,
+// step}. Rows that the factory list leaves out (screen-dependent ranges, command codes) are
+// all zero.
+struct FactoryRow {
+    SettingsIndex_t index;
+    uint16_t factory;
+    uint16_t min;
+    uint16_t max;
+    uint16_t step;
+};
+// clang-format off
+constexpr FactoryRow kFactoryRows[] = {
+        {SETT_EXPO, 0, 0, 2, 1},
+        {SETT_FOCUS, 1, 0, 1, 1},
+        {SETT_LENSPOWER, 0, 0, 3, 1},
+        {SETT_MULTIPLIER, 0, 0, 1, 1},
+        {SETT_MEASUREMENTUNITS_MM, 1, 0, 1, 1},
+        {SETT_DIGITALZOOM, 1, 0, 1, 1},
+        {SETT_BLACKANDWHITEMODE, 0, 0, 1, 1},
+        {SETT_WIDEDYNAMICRANGE, 0, 0, 1, 1},
+        {SETT_UI_LANGUAGE, 0, 0, 9, 1},
+        {SETT_UI_SOUND, 1, 0, 1, 1},
+        {SETT_UI_CROSSHAIRSIZE, 0, 0, 2, 1},
+        {SETT_UI_CROSSHAIRCOLOUR, 1, 0, 7, 1},
+        {SETT_UI_MENUPOSITION, 1, 1, 4, 1},
+        {SETT_UI_STATUSBARPOSITION, 0, 0, 1, 1},
+        {SETT_UI_INFORMATIONTEXT, 1, 0, 1, 1},
+        {SETT_DATEFORMAT, 0, 0, 2, 1},
+        {SETT_CAMERAFREQ_50HZ, 1, 0, 1, 1},
+        {SETT_SETSCREENSIZE, 24, 6, 100, 1},
+        {SETT_AUTOWHITEBALANCE, 0, 0, 3, 0},
+        {SETT_UI_TRANSPARENCY, 0, 0, 100, 4},
+        {SETT_CAL_SETCALSCALE, 10, 1, 500, 1},
+        {SETT_AEBRIGHTNESS, 14, 0, 27, 1},
+        {SETT_APERTUREPRIORITY_APERTURE, 5, 0, 13, 1},
+        {SETT_MANUALEXPOSURE_APERTURE, 5, 0, 13, 1},
+        {SETT_MANUALEXPOSURE_GAIN, 4, 1, 15, 1},
+        {SETT_MANUALEXPOSURE_TIME, 6, 0, 21, 1},
+        {SETT_MANUALFOCUS_FOCUS, 100, 0, 100, 1},
+        {SETT_SETGRIDSIZE_X, 40, 10, 480, 2},
+        {SETT_SETGRIDSIZE_Y, 0, 0, 0, 0},
+        {SETT_SETGRIDPOSITION_X, 0, 0, 480, 2},
+        {SETT_SETGRIDPOSITION_Y, 0, 0, 0, 0},
+        {SETT_ZOOM_POSITION, 0, 0, 31424, 1},
+        {SETT_SUBSTAGE_LED_LEVEL, 0, 0, 100, 1},
+        {SETT_INTERNAL_LED_LEVEL, 60, 0, 100, 1},
+        {SETT_EXTERNAL_LED_LEVEL, 0, 0, 100, 1},
+        {SETT_CAL_LEFTBAR, 0, 0, 0, 0},
+        {SETT_CAL_RIGHTBAR, 0, 0, 0, 0},
+        {SETT_MEAS_CURSOR1_X, 0, 0, 0, 0},
+        {SETT_MEAS_CURSOR1_Y, 0, 0, 0, 0},
+        {SETT_MEAS_CURSOR2_X, 0, 0, 0, 0},
+        {SETT_MEAS_CURSOR2_Y, 0, 0, 0, 0},
+        {SETT_ZOOM_SPEED, 7, 0, 7, 1},
+        {SETT_IMAGEFREEZE, 0, 0, 1, 1},
+        {SETT_KEYPAD_LOCK, 0, 0, 0, 0},
+        {SETT_MEAS_TYPE, 2, 0, 2, 1},
+        {SETT_APERTUREPRIORITY_BRIGHTNESS, 7, 0, 14, 1},
+        {SETT_IRMODE, 0, 0, 1, 1},
+        {SETT_OVERLAY, 1, 0, 1, 1},
+        {SETT_CAL_LOCK, 0, 0, 1, 1},
+        {SETT_FRONT_PANEL_LOCK, 0, 0, 1, 1},
+        {SETT_DISPLAY_BRIGHTNESS, 50, 0, 100, 1},
+        {SETT_DISPLAY_CONTRAST, 50, 0, 100, 1},
+        {SETT_DISPLAY_SHARPNESS, 0, 0, 5, 1},
+        {SETT_CAMERA_GAIN, 5, 0, 10, 1},
+        {SETT_CAMERA_EXPOSURE_TIME, 5, 0, 10, 1},
+        {SETT_CAMERA_BLACK_LEVEL, 5, 0, 10, 1},
+        {SETT_CAMERA_SHARPNESS, 0, 0, 5, 1},
+        {SETT_CAMERA_CONTRAST, 50, 0, 100, 1},
+        {SETT_CAMERA_WHITE_BALANCE, 5, 0, 10, 1},
+        {SETT_LIGHT_RING, 0, 0, 25, 1},
+        {SETT_LIGHT_SUBSTAGE, 0, 0, 25, 1},
+        {SETT_LIGHT_AUX, 0, 0, 25, 1},
+        {SETT_LIGHT_QUADRANT_TOP, 1, 0, 1, 1},
+        {SETT_LIGHT_QUADRANT_LEFT, 1, 0, 1, 1},
+        {SETT_LIGHT_QUADRANT_BOTTOM, 1, 0, 1, 1},
+        {SETT_LIGHT_QUADRANT_RIGHT, 1, 0, 1, 1},
+        {SETT_SPEAKER_VOLUME, 0, 0, 100, 1},
+        {SETT_HEADSET_VOLUME, 0, 0, 100, 1},
+        {SETT_IMAGE_SAVE_OPTION, 0, 0, 3, 1},
+        {SETT_PRESET_P1_SHORT, 0, 0, 7, 1},
+        {SETT_PRESET_P2_SHORT, 0, 0, 7, 1},
+        {SETT_PRESET_P3_SHORT, 0, 0, 7, 1},
+        {SETT_CAMERA_MIRROR_HORIZ, 0, 0, 1, 1},
+        {SETT_CAMERA_MIRROR_VERTICAL, 0, 0, 1, 1},
+        {SETT_IMAGE_SOURCE, 0, 0, 0, 0},
+        {SETT_STANDBY_ON_NO_SIGNAL, 1, 0, 1, 1},
+        {SETT_AWB_RED_LO, 256, 0, 65535, 1},
+        {SETT_AWB_RED_HI, 0, 0, 65535, 1},
+        {SETT_AWB_GREEN_LO, 256, 0, 65535, 1},
+        {SETT_AWB_GREEN_HI, 0, 0, 65535, 1},
+        {SETT_AWB_BLUE_LO, 256, 0, 65535, 1},
+        {SETT_AWB_BLUE_HI, 0, 0, 65535, 1},
+        {SETT_AWB_VALID, 1, 0, 1, 1},
+        {SETT_3DOUTPUT_MODE, 0, 0, 1, 1},
+        {SETT_CAMERA_COLOUR_GAIN_RED, 5, 0, 10, 1},
+        {SETT_CAMERA_COLOUR_GAIN_GREEN, 5, 0, 10, 1},
+        {SETT_CAMERA_COLOUR_GAIN_BLUE, 5, 0, 10, 1},
+        {SETT_CAMERA_CHROMA_CORRECT, 0, 0, 1, 1},
+        {SETT_CAMERA_SHUTTER_AUTOBRIGHTNESS, 0, 0, 0, 0},
+        {SETT_CAMERA_SHUTTER_POSITION, 0, 0, 0, 0},
+        {SETT_3DINPUT_MODE, 0, 0, 2, 1},
+        {SETT_COLOUR_CORRECTION_PROFILE, 0, 0, 1, 1},
+        {SETT_DISPLAY_MAGNIFICATION, 0, 0, 1, 1},
+        {SETT_HDR_RATIO, 1, 1, 16, 1},
+        {SETT_HDR_EXPOSURE, 1, 1, 26, 1},
+        {SETT_HDR_MODE, 0, 0, 1, 1},
+        {SETT_PRESET_P1, 0, 0, 10, 1},
+        {SETT_PRESET_P2, 0, 0, 10, 1},
+        {SETT_PRESET_P3, 0, 0, 10, 1},
+        {SETT_TIME_HOURS, 0, 0, 23, 1},
+        {SETT_TIME_MINUTES, 0, 0, 59, 1},
+        {SETT_DATE_DAY, 1, 1, 31, 1},
+        {SETT_DATE_MONTH, 1, 1, 12, 1},
+        {SETT_DATE_YEAR, 17, 0, 99, 1},
+        {SETT_FACTORY_DEFAULTS, 0, 0, 0, 0},
+        {SETT_OVERVIEW_MODE, 1, 0, 1, 1},
+        {SETT_BEEP, 0, 0, 0, 0},
+        {SETT_GUI_UPDATE, 0, 0, 0, 0},
+        {SETT_ZOOM_IN, 0, 0, 0, 0},
+        {SETT_ZOOM_OUT, 0, 0, 0, 0},
+        {SETT_ZOOM_STOP, 0, 0, 0, 0},
+        {SETT_FOCUS_IN, 0, 0, 0, 0},
+        {SETT_FOCUS_OUT, 0, 0, 0, 0},
+        {SETT_FOCUS_STOP, 0, 0, 0, 0},
+        {SETT_APPLY_PRESET, 0, 0, 9, 1},
+        {SETT_STORE_PRESET, 0, 0, 9, 1},
+        {SETT_IMPORT_SETTINGS, 0, 0, 0, 0},
+        {SETT_EXPORT_SETTINGS, 0, 0, 0, 0},
+        {SETT_KEYPAD_FREEZE, 0, 0, 1, 1},
+        {SETT_IMPORT_OVERLAY, 0, 0, 0, 0},
+        {SETT_CLEAR_OVERLAY, 0, 0, 0, 0},
+        {SETT_CAMERA_REFERENCE_FRAME, 0, 0, 0, 0},
+        {SETT_ZOOM_ENCODER, 127, 0, 255, 1},
+        {SETT_ZOOM_VALUE, 0, 0, 65535, 1},
+};
+// clang-format on
+
 TEST(SettingsFactoryTable, EveryListedSettingStartsAtItsDefaultWithinItsRange) {
+    ASSERT_EQ(std::size(kFactoryRows), size_t(SETT_MAX_SETTING));
     OstrixControlSettings settings;
     int listed = 0;
     for (int i = 0; i < SETT_MAX_SETTING; ++i) {
+        const FactoryRow& expected = kFactoryRows[i];
+        ASSERT_EQ(expected.index, i);
         const auto index = static_cast<SettingsIndex_t>(i);
         const auto row = OstrixControlSettings::GetFactorySetting(index);
         const auto s = settings.GetSetting(index);
-        EXPECT_EQ(s.value, row.factory) << "index " << i;
-        EXPECT_EQ(s.factory, row.factory) << "index " << i;
-        EXPECT_EQ(s.min, row.min) << "index " << i;
-        EXPECT_EQ(s.max, row.max) << "index " << i;
-        EXPECT_EQ(s.step, row.step) << "index " << i;
-        if (row.max != 0) {
+        EXPECT_EQ(row.factory, expected.factory) << "index " << i;
+        EXPECT_EQ(row.min, expected.min) << "index " << i;
+        EXPECT_EQ(row.max, expected.max) << "index " << i;
+        EXPECT_EQ(row.step, expected.step) << "index " << i;
+        EXPECT_EQ(s.value, expected.factory) << "index " << i;
+        EXPECT_EQ(s.factory, expected.factory) << "index " << i;
+        EXPECT_EQ(s.min, expected.min) << "index " << i;
+        EXPECT_EQ(s.max, expected.max) << "index " << i;
+        EXPECT_EQ(s.step, expected.step) << "index " << i;
+        if (expected.max != 0) {
             ++listed;
-            EXPECT_LE(row.min, row.factory) << "index " << i;
-            EXPECT_LE(row.factory, row.max) << "index " << i;
+            EXPECT_LE(expected.min, expected.factory) << "index " << i;
+            EXPECT_LE(expected.factory, expected.max) << "index " << i;
         }
     }
     EXPECT_EQ(listed, 98);

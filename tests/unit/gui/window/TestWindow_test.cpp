@@ -177,6 +177,39 @@ TEST_F(GuiWindow, TheNoInputCountdownHasItsOwnTimerAndYieldsToAnotherMessage) {
     EXPECT_TRUE(window_->messageTimer().isActive());
 }
 
+// The warning that the screens are about to go dark, shown while another message's timer
+// still runs: the two timers fire in turn, a second apart, as they would on the board.
+TEST_F(GuiWindow, TheNoInputCountdownKeepsItsOwnTimeWhileAnotherMessagesTimerRuns) {
+    for (int firstMs : {7500, 3000}) {
+        SCOPED_TRACE(firstMs);
+        Peer controller;
+        controller.send(0x90000001, uint32_t(firstMs)); // No USB drive detected
+        ASSERT_TRUE(runUntil([&] { return window_->messageTimer().isActive(); }));
+        controller.send(0x90000037, 10000);
+        ASSERT_TRUE(runUntil([&] { return window_->shutdownMessageTimerCount() == 10; }));
+        EXPECT_EQ(window_->display().messageTime(), 10000);
+
+        int shown = window_->display().messageTime();
+        for (int second = 1; second <= 10; ++second) {
+            if (window_->messageTimer().isActive()) {
+                tick("clearMessageDisplay");
+                // The other timer neither redraws nor ends the countdown.
+                ASSERT_EQ(window_->display().currentMessage(), 55u) << second;
+                EXPECT_EQ(window_->display().messageTime(), shown) << second;
+            }
+            tick("clearShutdownMessageDisplay");
+            if (second < 10) {
+                ASSERT_EQ(window_->display().currentMessage(), 55u) << second;
+                EXPECT_EQ(window_->display().messageTime(), shown - 1000) << second;
+                shown = window_->display().messageTime();
+            }
+        }
+        EXPECT_EQ(window_->display().currentMessage(), 0u);
+        EXPECT_FALSE(window_->messageTimer().isActive());
+        EXPECT_FALSE(window_->shutdownMessageTimer().isActive());
+    }
+}
+
 TEST_F(GuiWindow, TheCountdownClearsWhenItRunsOut) {
     Peer controller;
     controller.send(0x90000037, 4000); // under 5 s: one tick of 4000 ms
@@ -187,21 +220,101 @@ TEST_F(GuiWindow, TheCountdownClearsWhenItRunsOut) {
     EXPECT_FALSE(window_->shutdownMessageTimer().isActive());
 }
 
-TEST_F(GuiWindow, WaitForOkDropsOtherMessagesAndAcceptsOnlySelect) {
+TEST_F(GuiWindow, WaitForOkHoldsOtherMessagesAndAcceptsOnlySelect) {
     ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 8);
     Peer controller;
-    controller.send(0x40000035, 2); // lost while waiting
-    controller.send(0xE0000035, 0); // lost: no answer
+    controller.send(0x40000035, 2); // held while waiting
+    controller.send(0xE0000035, 0); // answered after the prompt
     controller.send(0x01000000, 0); // RIGHT
     EXPECT_FALSE(window_->waitForOK());
     EXPECT_EQ(ostrixControlSettings.GetValue(SETT_CAMERA_GAIN), 8u);
     EXPECT_FALSE(controller.poll().has_value());
+    EXPECT_EQ(window_->heldMessages(), 2u);
+    // The poll handles them in their order: the new value, then the request for it.
+    EXPECT_EQ(replyTo(controller), wire(0xC0000035, 2));
+    EXPECT_EQ(window_->heldMessages(), 0u);
 
     controller.send(0x01000004, 0); // SELECT
     EXPECT_TRUE(window_->waitForOK());
 
     controller.send(0x30000000, 0); // EXIT: the microscope goes to standby
     EXPECT_FALSE(window_->waitForOK());
+}
+
+// The controller collects the settings without waiting for answers: a request that
+// arrives while the white-balance prompt waits for the user is answered once it ends.
+TEST_F(GuiWindow, ASettingsRequestDuringTheWhiteBalancePromptIsAnsweredAfterIt) {
+    ostrixControlSettings.SetValue(SETT_CAMERA_GAIN, 3);
+    // The menu reaches the prompt through the program's one window.
+    window = window_.get();
+    struct Forget {
+        ~Forget() { window = nullptr; }
+    } forget;
+    Peer controller;
+    // Camera -> Camera White Balance, chosen with SELECT.
+    for (uint32_t key : {UKEY_SELECT, UKEY_DOWN, UKEY_RIGHT, UKEY_DOWN, UKEY_DOWN, UKEY_DOWN, UKEY_DOWN,
+                         UKEY_DOWN, UKEY_SELECT}) {
+        controller.send(0x01000000u + key, 0);
+    }
+    // The prompt runs the event loop while it waits: what the controller sends meanwhile
+    // goes from a timer, each step once the prompt has taken the one before.
+    bool asked = false;
+    bool answeredBeforeConfirm = false;
+    QTimer controllerSide;
+    QObject::connect(&controllerSide, &QTimer::timeout, [&] {
+        if (!asked && window_->display().currentMessage() == MESS_AUTO_WB) {
+            controller.send(0x40000036, 7); // exposure pushed meanwhile
+            controller.send(0xE0000035, 0); // camera gain asked for meanwhile
+            asked = true;
+        } else if (asked && window_->heldMessages() == 2) {
+            answeredBeforeConfirm = controller.poll().has_value();
+            controller.send(0x01000004, 0); // the user confirms
+            controllerSide.stop();
+        }
+    });
+    controllerSide.start(5);
+    EXPECT_EQ(replyTo(controller), wire(0xD000003A, 0));
+    EXPECT_EQ(replyTo(controller), wire(0xC0000035, 3));
+    EXPECT_FALSE(answeredBeforeConfirm);
+    EXPECT_EQ(ostrixControlSettings.GetValue(SETT_CAMERA_EXPOSURE_TIME), 7u);
+    EXPECT_EQ(window_->display().currentMessage(), 0u);
+}
+
+TEST_F(GuiWindow, MessagesHeldDuringAPromptAreBoundedAndZoomKeepsOnlyTheLatest) {
+    constexpr size_t kHeldAtMost = 512;
+    constexpr size_t kPushes = 600;
+    constexpr size_t kBatch = 50;
+    Peer controller;
+    // Fed in batches, each once the prompt has taken the one before, so that no datagram
+    // is lost in the socket's buffer.
+    size_t pushed = 0;
+    bool zoomed = false;
+    QTimer feeder;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        const size_t expected = !zoomed ? 0 : std::min(1 + pushed, kHeldAtMost);
+        if (window_->heldMessages() != expected) {
+            return;
+        }
+        if (!zoomed) {
+            for (uint32_t zoom = 1; zoom <= kBatch; ++zoom) {
+                controller.send(0x62000000, zoom);
+            }
+            zoomed = true;
+        } else if (pushed < kPushes) {
+            for (size_t i = 0; i < kBatch; ++i, ++pushed) {
+                controller.send(0x40000035, uint32_t(pushed % 10));
+            }
+        } else {
+            controller.send(0x01000004, 0); // SELECT ends the prompt
+            feeder.stop();
+        }
+    });
+    feeder.start(5);
+    EXPECT_TRUE(window_->waitForOK());
+    EXPECT_EQ(pushed, kPushes);
+    EXPECT_EQ(window_->heldMessages(), kHeldAtMost);
+    ASSERT_TRUE(runUntil([&] { return window_->heldMessages() == 0; }));
+    EXPECT_EQ(ostrixControlSettings.GetValue(SETT_ZOOM_VALUE), kBatch);
 }
 
 TEST_F(GuiWindow, WaitForKeypressEndsAtAKeyOrAnExit) {
