@@ -11,7 +11,7 @@
 namespace {
 
 using testing_support::OstrixPiProcess;
-constexpr size_t kImplementedSettings = 54;
+constexpr size_t kImplementedSettings = 55;
 constexpr const char* kCollected = "MAIN: GUI settings collected";
 constexpr const char* kRequest = "MAIN: Sent setting request to GUI (";
 
