@@ -236,6 +236,9 @@ int CameraBoard::StartMessage(bool prints) {
         logprintferror("CB: ERROR: Failed to open Camera Port in StartMessage()");
         return 0;
     }
+    // A reply that came after its command was given up on is still waiting in the port:
+    // it would pass for this command's answer, so it goes before the command is sent.
+    tcflush(myfd, TCIFLUSH);
     const char start = MESSAGE_START;
     return writeBytes(&start, 1) == 1 ? 1 : 0;
 }

@@ -25,6 +25,9 @@ std::unique_ptr<platform::Backend> makeSimFromEnvironment(std::string& problem) 
         return nullptr;
     }
     auto board = std::make_unique<Board>(root, BoardConfig::load(Board::configPath(root)));
+    // A program runs for days: its trace keeps what a failure report shows, not every
+    // byte a capture moves.
+    board->trace().setLimits(Trace::kProgramByteBudget, Trace::kProgramPayload);
     board->startControlServer();
     return std::make_unique<SimBackend>(std::move(board));
 }

@@ -1,5 +1,6 @@
 #include "sim/board/Trace.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -14,7 +15,7 @@ size_t index(TraceKind kind) {
     return static_cast<size_t>(kind);
 }
 
-std::string hexBytes(const std::vector<uint8_t>& bytes) {
+std::string hexBytes(const std::vector<uint8_t>& bytes, size_t length) {
     constexpr size_t kShown = 24;
     std::string s;
     char b[4];
@@ -22,10 +23,24 @@ std::string hexBytes(const std::vector<uint8_t>& bytes) {
         snprintf(b, sizeof b, "%02x ", bytes[i]);
         s += b;
     }
-    if (bytes.size() > kShown) {
-        s += "... (" + std::to_string(bytes.size()) + " bytes)";
+    length = std::max(length, bytes.size());
+    if (length > kShown) {
+        s += "... (" + std::to_string(length) + " bytes)";
     }
     return s;
+}
+
+// What an entry costs in memory: the entry itself and what its members hold on the heap.
+size_t footprint(const TraceEntry& e) {
+    return sizeof(TraceEntry) + e.out.capacity() + e.in.capacity() + e.text.capacity();
+}
+
+void keepFirst(std::vector<uint8_t>& bytes, size_t& length, size_t kept) {
+    length = std::max(length, bytes.size());
+    if (kept != Trace::kAllPayload && bytes.size() > kept) {
+        bytes.resize(kept);
+        bytes.shrink_to_fit();
+    }
 }
 
 } // namespace
@@ -59,10 +74,10 @@ std::string formatEntry(const TraceEntry& e) {
         line += a;
     }
     if (!e.out.empty()) {
-        line += " out: " + hexBytes(e.out);
+        line += " out: " + hexBytes(e.out, e.outLength);
     }
     if (!e.in.empty()) {
-        line += " in: " + hexBytes(e.in);
+        line += " in: " + hexBytes(e.in, e.inLength);
     }
     if (!e.text.empty()) {
         line += " " + e.text;
@@ -70,7 +85,31 @@ std::string formatEntry(const TraceEntry& e) {
     return line;
 }
 
-Trace::Trace(size_t capacity) : capacity_(capacity) {}
+Trace::Trace(size_t capacity, size_t byteBudget) : capacity_(capacity), byteBudget_(byteBudget) {}
+
+void Trace::setLimits(size_t byteBudget, size_t payloadKept) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    byteBudget_ = byteBudget;
+    payloadKept_ = payloadKept;
+    while (!entries_.empty() && bytes_ > byteBudget_) {
+        dropOldest();
+    }
+}
+
+size_t Trace::bytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
+}
+
+size_t Trace::size() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_.size();
+}
+
+void Trace::dropOldest() {
+    bytes_ -= footprint(entries_.front());
+    entries_.pop_front();
+}
 
 void Trace::record(TraceEntry entry) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -81,9 +120,13 @@ void Trace::record(TraceEntry entry) {
     entry.time = std::chrono::duration<double>(Clock::now() - traceEpoch).count();
     busTotals_[index(entry.kind)] += entry.busSeconds;
     counts_[index(entry.kind)]++;
+    keepFirst(entry.out, entry.outLength, payloadKept_);
+    keepFirst(entry.in, entry.inLength, payloadKept_);
+    bytes_ += footprint(entry);
     entries_.push_back(std::move(entry));
-    if (entries_.size() > capacity_) {
-        entries_.pop_front();
+    // The newest entry stays even when it alone is over the budget.
+    while (entries_.size() > 1 && (entries_.size() > capacity_ || bytes_ > byteBudget_)) {
+        dropOldest();
     }
 }
 
@@ -138,6 +181,7 @@ double Trace::busSeconds(TraceKind kind) const {
 void Trace::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
+    bytes_ = 0;
     for (size_t i = 0; i < kTraceKinds; ++i) {
         busTotals_[i] = 0;
         counts_[i] = 0;

@@ -32,10 +32,10 @@ struct FaultName {
     const char* name;
 };
 constexpr FaultName kFaultNames[] = {
-    {CameraFault::None, "none"},       {CameraFault::Silence, "silence"},   {CameraFault::Bad, "bad"},
-    {CameraFault::Empty, "empty"},     {CameraFault::Cut, "cut"},           {CameraFault::Long, "long"},
-    {CameraFault::Garbage, "garbage"}, {CameraFault::Babble, "babble"},     {CameraFault::Nack, "nack"},
-    {CameraFault::Stall, "stall"},     {CameraFault::Checksum, "checksum"},
+    {CameraFault::None, "none"},       {CameraFault::Silence, "silence"}, {CameraFault::Bad, "bad"},
+    {CameraFault::Empty, "empty"},     {CameraFault::Cut, "cut"},         {CameraFault::Long, "long"},
+    {CameraFault::Garbage, "garbage"}, {CameraFault::Babble, "babble"},   {CameraFault::Late, "late"},
+    {CameraFault::Nack, "nack"},       {CameraFault::Stall, "stall"},     {CameraFault::Checksum, "checksum"},
 };
 
 const char* kHelp = "camera plug|unplug             connects or disconnects the camera board\n"
@@ -281,6 +281,27 @@ bool CameraBoardModel::bootLoaderByte(uint8_t byte, std::string& reply) {
         s.bootLoader = 0;
         s.settings = CameraSettings{};
         s.bootStartNs = nowNs();
+    }
+    return true;
+}
+
+bool CameraBoardModel::bootLoaderByte(uint8_t byte, std::string& reply, const SerialFraming& host) {
+    if (host == kBootLoaderFraming) {
+        return bootLoaderByte(byte, reply);
+    }
+    if (!inBootLoader()) {
+        return false;
+    }
+    std::string answer;
+    for (const ReceivedChar& c : reframe(byte, host, kBootLoaderFraming)) {
+        if (!c.parityError && !c.framingError) {
+            bootLoaderByte(c.value, answer);
+        }
+    }
+    for (char a : answer) {
+        for (const ReceivedChar& c : reframe(static_cast<uint8_t>(a), kBootLoaderFraming, host)) {
+            reply.push_back(c.framingError ? '\0' : static_cast<char>(c.value));
+        }
     }
     return true;
 }

@@ -17,6 +17,7 @@
 
 #include "sim/board/Board.h"
 #include "sim/board/SharedMemory.h"
+#include "sim/camera/SerialFraming.h"
 
 namespace sim {
 
@@ -34,6 +35,7 @@ enum class CameraFault : uint8_t {
     Long,    // the reply text is padded to an over-long line
     Garbage, // noise bytes before the "#"
     Babble,  // noise without "#" until the next command
+    Late,    // the right reply, but only after the controller has given up waiting
     // Faults of the flash updates, counted in block writes (page writes, FPGA blocks and
     // boot-loader WRITE_MEM blocks) or, for Checksum, in checksum answers and read-backs.
     Nack,     // the block write is refused ("BAD" or NACK) and not written
@@ -195,6 +197,12 @@ public:
     // One byte for the boot loader when it owns the link (its answer is appended to
     // `reply`); false when the firmware has the link and the byte is a command byte.
     bool bootLoaderByte(uint8_t byte, std::string& reply);
+    // True once after `handle` gave a reply that must go out late (the Late fault).
+    bool takeLateReply() { return lateReply_.exchange(false); }
+    // The same for a byte the controller's port framed as `host`: the loader's UART
+    // decodes it as 8E1 and drops a character with a parity or framing error, and its
+    // answer reaches the controller as the port decodes it (a framing error reads as 0).
+    bool bootLoaderByte(uint8_t byte, std::string& reply, const SerialFraming& host);
     void setLink(bool up, const std::string& path);
     void setHost(bool hosting);
     // The serial settings a program gives the port: true when `fd` is the link's port. A
@@ -230,6 +238,7 @@ private:
     std::string product_;
     uint8_t ucMajor_, ucMinor_, fpgaVersion_, xlVersion_;
     mutable std::mutex payloadMutex_;
+    std::atomic<bool> lateReply_{false};
     std::vector<uint8_t> lastPayload_;
     std::unique_ptr<CameraFlashes> flashes_;
     std::unique_ptr<CameraBootLoader> bootLoader_;

@@ -18,12 +18,14 @@ constexpr uint8_t kReadCorruptBit = 0x01;
 constexpr double kBitsPerByte = 11.0;
 constexpr double kBaud = 115200.0;
 
-const uint8_t kSupported[] = {kGet, kGetId, kReadMemory, kGo, kWriteMemory, kExtendedErase};
+const uint8_t kSupported[] = {kGet, kGetVersion, kGetId, kReadMemory, kGo, kWriteMemory, kExtendedErase};
 
 const char* commandName(uint8_t c) {
     switch (c) {
     case kGet:
         return "GET";
+    case kGetVersion:
+        return "GET_VERSION";
     case kGetId:
         return "GET_ID";
     case kReadMemory:
@@ -175,6 +177,15 @@ void CameraBootLoader::complement(uint8_t byte, std::string& reply) {
         }
         answer(kAck, reply);
         finish("GET");
+        break;
+    case kGetVersion:
+        // The loader's version and its two option bytes, with no length byte before
+        // them: unlike the other two "get" commands, this answer has a fixed size.
+        answer(kProtocolVersion, reply);
+        answer(kOptionByte, reply);
+        answer(kOptionByte, reply);
+        answer(kAck, reply);
+        finish("GET_VERSION");
         break;
     case kGetId:
         answer(1, reply);

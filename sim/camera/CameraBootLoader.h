@@ -27,6 +27,7 @@ constexpr uint8_t kGo = 0x21;
 constexpr uint8_t kWriteMemory = 0x31;
 constexpr uint8_t kExtendedErase = 0x44;
 constexpr uint8_t kProtocolVersion = 0x31;
+constexpr uint8_t kOptionByte = 0x00;   // GET_VERSION's two option bytes, always zero
 constexpr uint16_t kProductId = 0x0448; // STM32F07x
 constexpr uint16_t kMassErase = 0xFFFF;
 constexpr uint16_t kFirstSpecialErase = 0xFFF0;

@@ -39,21 +39,60 @@ std::vector<std::string> words(const std::string& text) {
     return out;
 }
 
-// One hexadecimal field of either case, 1 to 8 digits, nothing else.
-bool hexField(const std::string& s, uint32_t& value) {
-    if (s.empty() || s.size() > kMaxHexDigits) {
+// The hexadecimal fields of each command as the controller prints them: the field's
+// width, and whether its letters are upper case ("%02X") or lower case ("%02x"). A value
+// wider than the field comes in full, so a longer field is fine when it has no leading
+// zero. The firmware's parser reads its fields this strictly, so a field of another width
+// or case is refused as the real board refuses it.
+struct FieldFormat {
+    const char* op;     // "F?" stands for the flash commands of either channel
+    const char* fields; // per field: width digit and 'X' or 'x'
+};
+constexpr FieldFormat kFieldFormats[] = {
+    {"CG", "2X"},    {"CE", "2X"},     {"CB", "2X"},     {"CS", "2X"},        {"CC", "2X"},
+    {"CH", "2X"},    {"CV", "2X"},     {"UI", "2x"},     {"UHE", "1x"},       {"UHC", "1x"},
+    {"GA", "2x"},    {"GL", "8x8x8x"}, {"GN", "8x8x8x"}, {"CDM", "2x"},       {"CDR", "2x"},
+    {"CDE", "8x"},   {"CDG", "2x"},    {"CDC", "2x"},    {"GG", "8x8x8x"},    {"GM", "8x8x8x8x8x8x8x8x8x"},
+    {"UHW", "2x4x"}, {"CRLW", "4x2x"}, {"CRRW", "4x2x"}, {"CWS", "2X8X8X8X"}, {"F?ES", "6x"},
+    {"F?W", "6X"},   {"F?C", "6X6X"},  {"GW", "6X"},
+};
+
+const char* fieldFormat(const std::string& op) {
+    std::string key = op;
+    if (key.size() >= 3 && key[0] == 'F') {
+        key[1] = '?';
+    }
+    for (const auto& f : kFieldFormats) {
+        if (key == f.op) {
+            return f.fields;
+        }
+    }
+    return nullptr;
+}
+
+int hexDigit(char c, char letterCase) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (letterCase != 'x' && c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (letterCase != 'X' && c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// One hexadecimal field of at least `width` digits (no leading zero when longer) in the
+// given case ('X', 'x', or 0 for either).
+bool hexField(const std::string& s, size_t width, char letterCase, uint32_t& value) {
+    if (s.size() < std::max<size_t>(width, 1) || s.size() > kMaxHexDigits ||
+        (s.size() > width && width > 0 && s[0] == '0')) {
         return false;
     }
     uint32_t v = 0;
     for (char c : s) {
-        int d = -1;
-        if (c >= '0' && c <= '9') {
-            d = c - '0';
-        } else if (c >= 'A' && c <= 'F') {
-            d = c - 'A' + 10;
-        } else if (c >= 'a' && c <= 'f') {
-            d = c - 'a' + 10;
-        }
+        int d = hexDigit(c, letterCase);
         if (d < 0) {
             return false;
         }
@@ -63,13 +102,20 @@ bool hexField(const std::string& s, uint32_t& value) {
     return true;
 }
 
-// Arguments 1..n of the command as hexadecimal values; false unless exactly n are given.
+// Arguments 1..n of the command as hexadecimal values in the command's field format;
+// false unless exactly n are given.
 bool hexArgs(const std::vector<std::string>& w, size_t n, uint32_t* values) {
     if (w.size() != n + 1) {
         return false;
     }
+    const char* format = fieldFormat(w[0]);
+    if (format && std::strlen(format) != 2 * n) {
+        return false;
+    }
     for (size_t i = 0; i < n; ++i) {
-        if (!hexField(w[i + 1], values[i])) {
+        const size_t width = format ? static_cast<size_t>(format[2 * i] - '0') : 0;
+        const char letterCase = format ? format[2 * i + 1] : 0;
+        if (!hexField(w[i + 1], width, letterCase, values[i])) {
             return false;
         }
     }
@@ -176,6 +222,9 @@ std::string CameraBoardModel::pageWrite(CameraBoardState& s, const CameraCommand
         if (channel < 0 || channel == c) {
             ok = programPage(*flashes_, c, address, data) && ok;
         }
+    }
+    if (channel < 0 && ok) {
+        flashes_->noteImageBlock(address, data.size());
     }
     return ok ? kOk : kBad;
 }
@@ -406,6 +455,9 @@ std::string CameraBoardModel::handle(const CameraCommand& cmd, const std::string
         // Until the next command arrives.
         babbleUntilNs = std::numeric_limits<int64_t>::max();
         return {};
+    case CameraFault::Late:
+        lateReply_ = true;
+        return "#" + text + "\n";
     default:
         return "#" + text + "\n";
     }

@@ -219,8 +219,14 @@ bool CameraFlashes::eraseSector(int channel, uint32_t address) {
     return f.ok() && f.erase(address, kChannelSectorSize);
 }
 
+void CameraFlashes::noteImageBlock(uint32_t address, size_t length) {
+    auto lock = state_.lock();
+    state_->imageEnd = std::max<uint32_t>(state_->imageEnd, address + static_cast<uint32_t>(length));
+}
+
 void CameraFlashes::eraseImageArea() {
     auto lock = state_.lock();
+    state_->imageEnd = 0;
     for (const std::string& path : paths_) {
         FlashFile f(path);
         if (f.ok()) {
@@ -257,8 +263,10 @@ uint32_t CameraFlashes::imageChecksum() const {
     auto lock = state_.lock();
     FlashFile f(paths_[0]);
     uint32_t sum = 0;
+    // An image from before the end was kept counts to the end of the image area.
+    const uint32_t end = state_->imageEnd ? state_->imageEnd : kBridgeAreaBase;
     std::vector<uint8_t> chunk(kChunk);
-    for (uint32_t at = 0; f.ok() && at < kBridgeAreaBase; at += kChunk) {
+    for (uint32_t at = 0; f.ok() && at < end; at += kChunk) {
         if (!f.read(at, chunk.data(), kChunk)) {
             break;
         }
@@ -267,7 +275,7 @@ uint32_t CameraFlashes::imageChecksum() const {
             if (std::all_of(b, b + kChannelPageSize, [](uint8_t v) { return v == kErasedByte; })) {
                 continue;
             }
-            for (size_t i = 0; i < kChannelPageSize; ++i) {
+            for (size_t i = 0; i < kChannelPageSize && at + block + i < end; ++i) {
                 sum += b[i];
             }
         }

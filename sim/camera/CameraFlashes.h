@@ -31,13 +31,16 @@ constexpr uint8_t kErasedByte = 0xFF;
 
 struct CameraFlashState {
     static constexpr uint32_t kMagic = 0x4F43464C; // "OCFL"
-    static constexpr uint32_t kVersion = 1;
+    static constexpr uint32_t kVersion = 2;
     RegionHeader header;
     uint8_t initialised = 0;
     uint8_t ucMajor = 0, ucMinor = 0, fpgaVersion = 0, xlVersion = 0;
     // Written since the part last started from its flash: the next start takes a new version.
     uint8_t ucWritten = 0, fpgaWritten = 0, bridgeWritten = 0;
     uint8_t uc[kUcFlashSize] = {};
+    // The end of the image the last "GW" blocks wrote: a short last block leaves the rest
+    // of its page erased, and that erased tail was never part of the image.
+    uint32_t imageEnd = 0;
 };
 
 struct CameraVersions {
@@ -71,8 +74,11 @@ public:
     void eraseImageArea();
     // The 32-bit byte sum of a range; false when it leaves the flash.
     bool checksum(int channel, uint32_t start, uint32_t count, uint32_t& sum) const;
-    // The byte sum of the image area's 256-byte blocks that are not erased: what the
-    // controller adds up while it sends the image, since it skips erased blocks.
+    // One block of a new image written at `address` (a "GW").
+    void noteImageBlock(uint32_t address, size_t length);
+    // The byte sum of the image area's 256-byte blocks that are not erased, up to the end
+    // of the image written: what the controller adds up while it sends the image, since
+    // it skips erased blocks and a short last block has only its own bytes.
     uint32_t imageChecksum() const;
     // The FPGAs (and the bridge) restart from their flash: new contents take new versions.
     void restartFromFlash();

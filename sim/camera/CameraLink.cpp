@@ -23,6 +23,8 @@ namespace sim {
 namespace {
 
 constexpr int kPollMs = 10;
+// A late reply comes after the short queries' timeouts (0.1 s and 1 s) have passed.
+constexpr long kDefaultLateMs = 1500;
 constexpr int kLockRetryMs = 100;
 constexpr int kWriteRetries = 100; // 1 ms apart: a reader that does not read loses the reply
 constexpr size_t kReadChunk = 4096;
@@ -32,6 +34,8 @@ constexpr char kBabble[] = "~~~~~~~~~~~~~~~~";
 // 8 data bits, parity, start and stop bit at the link's 115200 baud.
 constexpr double kBitsPerByte = 11.0;
 constexpr double kBaud = 115200.0;
+
+constexpr int64_t kNsPerMs = 1000000;
 
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -84,7 +88,9 @@ void shutDownLinksAtExit() {
 
 CameraLink::CameraLink(Board& board, CameraBoardModel& model)
     : board_(board), model_(model), lockPath_(board.volatilePath(kLockFile)),
-      linkPath_(board.path(kByIdFolder) + model.linkName()), owner_(getpid()), thread_([this] { run(); }) {
+      linkPath_(board.path(kByIdFolder) + model.linkName()),
+      lateMs_(static_cast<int>(board.config().getInt("camera.late_ms", kDefaultLateMs))), owner_(getpid()),
+      thread_([this] { run(); }) {
     static const bool registered = std::atexit(shutDownLinksAtExit) == 0;
     (void)registered;
     std::lock_guard<std::mutex> lock(liveLinksMutex());
@@ -206,6 +212,19 @@ void CameraLink::closePty() {
     board_.trace().note(TraceKind::Serial, -1, "camera link down");
 }
 
+// The framing the controller gave its port: data and stop bits as the pseudo-terminal
+// keeps them, the parity as the board model keeps it.
+SerialFraming CameraLink::hostFraming() const {
+    termios t{};
+    SerialFraming framing;
+    if (tcgetattr(slave_, &t) == 0) {
+        framing = SerialFraming::fromTermios(t);
+    }
+    const std::string parity = model_.parity();
+    framing.parity = parity == "even" ? Parity::Even : parity == "odd" ? Parity::Odd : Parity::None;
+    return framing;
+}
+
 // The line settings the controller gave the port. A pseudo-terminal always runs 8 data
 // bits without parity whatever it is told; the parity comes from the board model.
 std::string CameraLink::describeLine() const {
@@ -268,6 +287,11 @@ void CameraLink::serve(int waitMs) {
             babbleUntilNs_ = 0;
         }
     }
+    if (!lateReply_.empty() && nowNs() >= lateAtNs_) {
+        reply(lateReply_);
+        board_.trace().note(TraceKind::Serial, -1, "late reply sent");
+        lateReply_.clear();
+    }
     if (ready <= 0 || !(p.revents & POLLIN)) {
         return;
     }
@@ -278,22 +302,15 @@ void CameraLink::serve(int waitMs) {
     }
     // Byte by byte: "UB" hands the link to the boot loader mid-stream, and GO hands it back.
     std::string bootReply;
-    bool flushed = false;
+    const SerialFraming framing = hostFraming();
     for (ssize_t i = 0; i < n; ++i) {
-        if (model_.bootLoaderByte(buf[i], bootReply)) {
+        if (model_.bootLoaderByte(buf[i], bootReply, framing)) {
             continue;
         }
         reply(bootReply);
         bootReply.clear();
         std::vector<CameraCommand> commands;
         parser_.feed(buf + i, 1, commands);
-        if (!commands.empty() && !flushed) {
-            // What the controller has not read by the time it sends a new command belongs
-            // to one it gave up on; the board's USB stack drops it rather than let it
-            // answer the new one.
-            tcflush(slave_, TCIFLUSH);
-            flushed = true;
-        }
         for (const auto& cmd : commands) {
             serveCommand(cmd);
         }
@@ -304,6 +321,11 @@ void CameraLink::serve(int waitMs) {
 void CameraLink::serveCommand(const CameraCommand& cmd) {
     std::string line = describeLine();
     std::string bytes = model_.handle(cmd, line, babbleUntilNs_);
+    if (model_.takeLateReply()) {
+        lateReply_ = bytes;
+        lateAtNs_ = nowNs() + static_cast<int64_t>(lateMs_) * kNsPerMs;
+        bytes.clear();
+    }
     // Recorded before the reply goes out: once the controller has its reply, the
     // trace already shows the exchange.
     TraceEntry e;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "sim/camera/CameraProtocol.h"
+#include "sim/camera/SerialFraming.h"
 
 namespace sim {
 
@@ -35,6 +36,7 @@ private:
     void reply(const std::string& bytes);
     void serveCommand(const CameraCommand& cmd);
     std::string describeLine() const;
+    SerialFraming hostFraming() const;
 
     Board& board_;
     CameraBoardModel& model_;
@@ -45,6 +47,9 @@ private:
     int slave_ = -1; // held open so the tty keeps its settings between the controller's opens
     CameraLineParser parser_;
     int64_t babbleUntilNs_ = 0;
+    std::string lateReply_; // a reply held back by the Late fault, due at lateAtNs_
+    int64_t lateAtNs_ = 0;
+    const int lateMs_;
     const int owner_; // the process whose thread serves the link
     std::atomic<bool> stop_{false};
     std::thread thread_;

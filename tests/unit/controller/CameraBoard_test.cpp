@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 #include "CameraFixture.h"
@@ -12,6 +14,9 @@ using camera_testing::CameraTest;
 using sim::CameraFault;
 
 namespace {
+
+constexpr int kPollMs = 20;
+constexpr int kLateReplyPolls = 500; // 10 s: the late reply is due after 1.5 s
 
 std::string bytes(std::initializer_list<int> values) {
     std::string s;
@@ -247,6 +252,31 @@ TEST_F(CameraTest, ABoardThatBabblesWithoutAReplyCannotHoldTheController) {
     EXPECT_EQ(camera().getXLVersion(&xl), -1);
     EXPECT_NE(log().find("CB: ERROR: getXLVersion() failed!"), std::string::npos);
     EXPECT_EQ(camera().setGain(6), CMD_OK);
+}
+
+// The board answers the zoom query after the controller stopped waiting for it; that line
+// must not pass for the answer of the next command.
+TEST_F(CameraTest, AReplyAfterTheControllerGaveUpIsNotTheNextCommandsAnswer) {
+    model().setZoom(37);
+    model().setFault(CameraFault::Late, 1);
+    uint32_t zoom = 0;
+    EXPECT_EQ(camera().getZoom(&zoom), CMD_FAILED);
+    auto lateReplySent = [this] {
+        for (const auto& e : board().trace().entries(sim::TraceKind::Serial)) {
+            if (e.text == "late reply sent") {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < kLateReplyPolls && !lateReplySent(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    ASSERT_TRUE(lateReplySent());
+    uint8_t major = 0, minor = 0;
+    EXPECT_EQ(camera().getVersion(&major, &minor), 0);
+    EXPECT_EQ(major, 2);
+    EXPECT_EQ(minor, 7);
 }
 
 TEST_F(CameraTest, OkRepliesAreCountedAndReportedByTheThousand) {

@@ -215,12 +215,12 @@ TEST(CameraHostTest, AnotherProgramTakesTheLinkOverWhenTheFirstEnds) {
 // ---- Framing and replies -------------------------------------------------------------------
 
 TEST_F(CameraModelTest, BytesBeforeTheStartAreIgnoredAndEachLineIsAnswered) {
-    EXPECT_EQ(exchange("noise\n$CG 1f\n$CE 3\n"), "#OK\n#OK\n");
+    EXPECT_EQ(exchange("noise\n$CG 1F\n$CE 03\n"), "#OK\n#OK\n");
     sim::CameraSettings s = model().settings();
     EXPECT_EQ(s.gain, 0x1Fu);
     EXPECT_EQ(s.exposureTime, 3u);
     std::vector<std::string> recent = model().recentCommands();
-    EXPECT_EQ(recent, (std::vector<std::string>{"CG 1f", "CE 3"}));
+    EXPECT_EQ(recent, (std::vector<std::string>{"CG 1F", "CE 03"}));
 }
 
 TEST_F(CameraModelTest, PayloadItemsMayCarryTheLineEnd) {

@@ -73,13 +73,15 @@ TEST_F(BootLoaderTest, TheFirmwareAnswersUntilItHandsTheLinkOver) {
     std::string reply;
     EXPECT_FALSE(model().bootLoaderByte(0x7F, reply));
     enterBootLoader();
-    // GET lists the commands, GET_ID the product.
+    // GET lists the commands, GET_ID the product; GET_VERSION has no length byte: the
+    // version and two option bytes.
     EXPECT_EQ(send(bytes({kGet, 0xFF})),
-              ack + bytes({6, kProtocolVersion, 0x00, 0x02, 0x11, 0x21, 0x31, 0x44}) + ack);
+              ack + bytes({7, kProtocolVersion, 0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x44}) + ack);
     EXPECT_EQ(send(bytes({kGetId, 0xFD})), ack + bytes({1, 0x04, 0x48}) + ack);
+    EXPECT_EQ(send(bytes({kGetVersion, 0xFE})), ack + bytes({kProtocolVersion, 0x00, 0x00}) + ack);
     // A wrong complement, or a command the loader lacks.
     EXPECT_EQ(send(bytes({kGet, 0xFE})), nack);
-    EXPECT_EQ(send(bytes({kGetVersion, 0xFE})), nack);
+    EXPECT_EQ(send(bytes({0x63, 0x9C})), nack) << "write protection is not offered";
 }
 
 TEST_F(BootLoaderTest, WritesNeedTheirChecksumAndOnlyClearBits) {
@@ -160,5 +162,44 @@ TEST_F(BootLoaderTest, FlashFaultsAreCountedInBlockWritesAndChecksums) {
     EXPECT_EQ(line("UV"), "#UV 02 07\n");
     EXPECT_NE(board().statusJson().find("\"boot_loader\":false"), std::string::npos);
 }
+
+// The checksum "GC" reports is what the controller adds up as it sends the image: the
+// blocks it sent, a short last block without the erased rest of its page.
+TEST_F(BootLoaderTest, ImageChecksumLeavesOutTheErasedTailOfAShortLastBlock) {
+    int64_t babble = 0;
+    EXPECT_EQ(line("GP"), "#OK\n");
+    sim::CameraCommand block;
+    block.text = "GW 000000";
+    block.payload.assign(256, 0x10);
+    EXPECT_EQ(model().handle(block, "115200 even", babble), "#OK\n");
+    block.text = "GW 000200"; // the block between was all 0xFF and skipped
+    block.payload.assign(3, 0x01);
+    EXPECT_EQ(model().handle(block, "115200 even", babble), "#OK\n");
+    EXPECT_EQ(line("GC"), "#GC 00001003\n"); // 256 x 0x10 + 3 x 0x01
+}
+
+// The firmware reads each hexadecimal field in the width and case the controller prints.
+struct FieldCase {
+    const char* line;
+    bool accepted;
+};
+
+class CameraFieldFormat : public BootLoaderTest, public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(CameraFieldFormat, FieldsOfAnotherWidthOrCaseAreRefused) {
+    EXPECT_EQ(line(GetParam().line), GetParam().accepted ? "#OK\n" : "#BAD\n") << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Camera, CameraFieldFormat,
+                         ::testing::Values(FieldCase{"CG 1A", true}, FieldCase{"CG 1a", false},
+                                           FieldCase{"CG A", false}, FieldCase{"CG 123", true},
+                                           FieldCase{"CG 0123", false}, FieldCase{"UI 1a", true},
+                                           FieldCase{"UI 1A", false}, FieldCase{"UHE 1", true},
+                                           FieldCase{"UHE 01", false}, FieldCase{"CDE 0000001e", true},
+                                           FieldCase{"CDE 1e", false}, FieldCase{"CDE 0000001E", false},
+                                           FieldCase{"UHW 01 00b4", true}, FieldCase{"UHW 01 b4", false},
+                                           FieldCase{"CRLW 308c 02", true}, FieldCase{"CRLW 308C 02", false},
+                                           FieldCase{"FRES f80000", true}, FieldCase{"FRES F80000", false},
+                                           FieldCase{"FRES 0f80000", false}));
 
 } // namespace
