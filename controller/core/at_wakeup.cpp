@@ -104,7 +104,9 @@ void initUserControls(EXECUTE_MODE mode) {
         return;
     }
     logprintf("MAIN: Init User Controls\n");
+    process_mem_usage();
     user_controls = std::make_unique<UserControls>();
+    process_mem_usage();
     if (!user_controls->isConnected()) {
         ostrix_errstat |= ERR_NO_USER_CONTROLS;
     }
@@ -220,7 +222,9 @@ void configureHdmi(EXECUTE_MODE mode) {
     logprintf("MAIN: Configure HDMI Receivers\r\n");
     // Receivers on GPIO 6 and 7, configured for the current 3D input mode; then the
     // transmitters. The FPGA's video reset is pulsed again after this.
+    process_mem_usage();
     bring_up_hdmi();
+    process_mem_usage();
 }
 
 // For a camera board that answered: requested updates first, so the versions and settings
@@ -275,9 +279,11 @@ void initCameraBoard(EXECUTE_MODE mode) {
     logprintf("MAIN: Init Camera Board '%s' '%s'\n",
               loggable(controller_files.camera_crosslink_algo_file).c_str(),
               loggable(controller_files.camera_crosslink_data_file).c_str());
+    process_mem_usage();
     camera_board = std::make_unique<CameraBoard>(controller_files.camera_crosslink_algo_file.c_str(),
                                                  controller_files.camera_crosslink_data_file.c_str(),
                                                  controller_files.camera_fpga_file.c_str());
+    process_mem_usage();
     camera_board->setCameraRail([](bool on) {
         if (power_manager) {
             power_manager->VCC5V0CAM(on);
@@ -304,7 +310,9 @@ void createAudioAndLighting(EXECUTE_MODE mode) {
         audio_codec = std::make_unique<audio>(i2c_bus.get(), controller_files.audio_init_script.c_str());
         process_mem_usage();
     }
+    process_mem_usage();
     lighting = std::make_unique<LightingControl>(i2c_bus.get(), lighting_min_level);
+    process_mem_usage();
     for (uint8_t channel = 0; channel < LIGHTING_CHANNELS; ++channel) {
         lighting->channel_level(channel, lighting_level[channel]);
     }
@@ -371,9 +379,11 @@ bool try_init_crosslinks(EXECUTE_MODE mode) {
         return true;
     }
     for (chan_t chan : {LEFT, RIGHT}) {
+        process_mem_usage();
         video_bridge[chan] =
             std::make_unique<crosslink>(i2c_bus.get(), chan, controller_files.vp_crosslink_algofile,
                                         controller_files.vp_crosslink_datafile);
+        process_mem_usage();
         video_bridge[chan]->version();
         video_bridge[chan]->configure();
         // The start-up picture stays up until the settings are collected, unless the

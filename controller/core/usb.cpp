@@ -40,6 +40,7 @@ constexpr int NO_DRIVE_MESSAGE_SECONDS = 4;
 constexpr int STICK_WAIT_MS = 3000;
 constexpr int STICK_POLL_MS = 50;
 constexpr size_t CHECKSUM_CHUNK = 64 * 1024;
+constexpr int TAR_FILE_CHANGED = 1; // GNU tar: some files differ (changed while read)
 // A version number has at most this many digits, so that it fits an int.
 constexpr size_t VERSION_DIGITS_MAX = 9;
 // Installed files are copied to this name beside their destination and then renamed.
@@ -142,8 +143,15 @@ int copy_log_to_usb() {
     const std::string archive = platform::sysPath(controller_files.usb_mount_folder) + "/Log" +
                                 date_time_string(current_local_time(), shadow_settings[SETT_DATEFORMAT]) +
                                 ".tar.gz";
-    const int result = platform::shell("sudo tar -czf " + q(archive) + " " + q(logFolder()));
+    int result = platform::shell("sudo tar -czf " + q(archive) + " " + q(logFolder()));
     logprintf("MAIN: LOG->USB result=%d\n", result);
+    // The front-panel thread keeps logging while the log is archived, so tar may report a
+    // file that changed as it read it: the archive still holds every file, which reading
+    // it back proves.
+    if (result == TAR_FILE_CHANGED && platform::shell("tar -tzf " + q(archive) + " >/dev/null") == 0) {
+        logprintf("MAIN: the log grew while it was archived; the archive is complete\n");
+        result = 0;
+    }
     if (result != 0) {
         err_printf("Copy of the log to Memory Stick failed");
     }

@@ -3,6 +3,7 @@
 #include "common/logfile.h"
 #include "common/timeout.h"
 #include "controller/core/devices.h"
+#include "controller/devices/PMBus.h"
 #include "controller/devices/i2c.h"
 
 std::unique_ptr<ltc2977_handler> power_manager;
@@ -124,7 +125,10 @@ uint16_t ltc2977_handler::ReadStatus(uint8_t page) {
 
 void ltc2977_handler::wait_power_good(uint8_t page) {
     start_timeout("PSU: ", &timerid, kPowerGoodTimeoutMs, 0);
-    uint16_t status = kNotRead;
+    // The first read is logged as any other; the polls that follow are not, so a rail
+    // that never comes good costs two lines, not one per poll for a second.
+    uint16_t status = ReadStatus(page);
+    PMBus::QuietReads quiet;
     while ((status & STATUS_WORD_PWR_NOT_GOOD) && !timeout_expired(&timerid, 0, 0)) {
         status = ReadStatus(page);
     }

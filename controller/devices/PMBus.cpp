@@ -19,6 +19,14 @@ constexpr uint8_t kReadBit = 0x01;
 constexpr uint8_t ACK = 1;
 constexpr uint8_t NACK = 0;
 
+thread_local int quietDepth = 0;
+
+void note(const char* text) {
+    if (quietDepth == 0) {
+        logprintf("%s", text);
+    }
+}
+
 void release(int pin) {
     pinMode(pin, INPUT);
 }
@@ -99,7 +107,7 @@ uint8_t PMBUS_txbyte(uint8_t c) {
         PMBUS_Delay();
         if (digitalRead(VB_SDA_Pin) != bit) {
             release_both();
-            logprintf("PMB: PMBus contention\n");
+            note("PMB: PMBus contention\n");
             return 0;
         }
         pull_low(VB_SCL_Pin);
@@ -173,29 +181,37 @@ uint8_t PMBUS_readByte(uint8_t addr, uint8_t command, uint8_t* data) {
 
 // Reports the step that failed; always ends with a stop.
 uint8_t PMBUS_readWord(uint8_t addr, uint8_t command, uint16_t* data) {
-    logprintf("PMBus_readWord\n");
+    note("PMBus_readWord\n");
     uint8_t low = 0, high = 0, result = 0;
     if (!PMBUS_start()) {
-        logprintf("PMB: PMBus Start failed\n");
+        note("PMB: PMBus Start failed\n");
     } else if (!PMBUS_txbyte(write_address(addr))) {
-        logprintf("PMB: PMBus Send Slave Address + Write failed\n");
+        note("PMB: PMBus Send Slave Address + Write failed\n");
     } else if (PMBUS_Delay(), !PMBUS_txbyte(command)) { // a pause before the command byte
-        logprintf("PMB: PMBus Send Command failed\n");
+        note("PMB: PMBus Send Command failed\n");
     } else if (!PMBUS_restart()) {
-        logprintf("PMB: PMBus Start failed\n");
+        note("PMB: PMBus Start failed\n");
     } else if (!PMBUS_txbyte(read_address(addr))) {
-        logprintf("PMB: PMBus Send Slave Address + Read failed\n");
+        note("PMB: PMBus Send Slave Address + Read failed\n");
     } else if (!PMBUS_rxbyte(&low, ACK)) {
-        logprintf("PMB: PMBus Ack first byte failed\n");
+        note("PMB: PMBus Ack first byte failed\n");
     } else {
         result = PMBUS_rxbyte(&high, NACK);
         if (!result) {
-            logprintf("PMB: PMBus NACK failed\n");
+            note("PMB: PMBus NACK failed\n");
         }
         *data = static_cast<uint16_t>(low + 256 * high);
     }
     PMBUS_stop();
     return result;
+}
+
+QuietReads::QuietReads() {
+    ++quietDepth;
+}
+
+QuietReads::~QuietReads() {
+    --quietDepth;
 }
 
 } // namespace PMBus

@@ -15,6 +15,16 @@ uint8_t PMBUS_readByte(uint8_t addr, uint8_t command, uint8_t* data);
 // The word as PMBus sends it, low byte first.
 uint8_t PMBUS_readWord(uint8_t addr, uint8_t command, uint16_t* data);
 
+// While one is alive on a thread, that thread's word reads log nothing: a wait that
+// polls a status word for a second would otherwise log every read and its failure.
+class QuietReads {
+public:
+    QuietReads();
+    ~QuietReads();
+    QuietReads(const QuietReads&) = delete;
+    QuietReads& operator=(const QuietReads&) = delete;
+};
+
 // The conditions and bytes the transfers are made of.
 uint8_t PMBUS_start();
 uint8_t PMBUS_restart();

@@ -108,6 +108,7 @@ EdidFileResult read_edid_file(const char* filename, uint8_t (&table)[EDID_SIZE])
 hdmi_rx::hdmi_rx(channel ch, int interrupt_pin)
     : my_channel(ch), my_i2c_bus(HDMI_I2C_BUS[ch == RIGHT ? RIGHT : LEFT]), my_interrupt_pin(interrupt_pin),
       lastVideo3D(0) {
+    stuckInterrupt.rename(std::string("RX: ERROR: ") + name() + " INT1 stays asserted after clearing");
     pinMode(my_interrupt_pin, INPUT);
     if (!i2c_bus) {
         return;
@@ -319,36 +320,46 @@ unsigned hdmi_rx::get_deep_color_mode() {
 int hdmi_rx::check_interrupts(uint32_t* video3D, bool& newTMDSfrq, bool& vlock_changed, bool& vlocked) {
     *video3D = lastVideo3D;
     if (digitalRead(my_interrupt_pin) == LOW) {
-        logprintf("RX: check_interrupts %s: Interrupt\n", name());
+        // While the line is stuck the service runs as always but logs nothing; the stuck
+        // line itself is reported once and summarised.
+        const bool quiet = stuckInterrupt.active();
+        auto note = [quiet](auto... args) {
+            if (!quiet) {
+                logprintf(args...);
+            }
+        };
+        note("RX: check_interrupts %s: Interrupt\n", name());
         const uint8_t level = read(ADV7619_IO, IO_LEVEL_STATUS_3);
-        logprintf("RX: check_interrupts %5s: LVL STATUS3 %02x\n", name(), level);
+        note("RX: check_interrupts %5s: LVL STATUS3 %02x\n", name(), level);
         write(ADV7619_IO, IO_LEVEL_CLEAR_3, level);
         const bool changed3D = level & VIDEO_3D_BIT;
         vlock_changed = level & VERTICAL_LOCK_BIT;
         if (changed3D || vlock_changed) {
             const uint8_t raw = read(ADV7619_IO, IO_RAW_STATUS_3);
-            logprintf("RX: check_interrupts %5s: LVL RAW3 %02x\n", name(), raw);
+            note("RX: check_interrupts %5s: LVL RAW3 %02x\n", name(), raw);
             *video3D = (raw & VIDEO_3D_BIT) >> VIDEO_3D_SHIFT;
             vlocked = raw & VERTICAL_LOCK_BIT;
             if (changed3D) {
-                logprintf("RX: check_interrupts %5s: 3D Status Change (%d)\n", name(),
-                          static_cast<int>(*video3D));
+                note("RX: check_interrupts %5s: 3D Status Change (%d)\n", name(), static_cast<int>(*video3D));
             }
             if (vlock_changed) {
-                logprintf("RX: check_interrupts %5s: VSync filter lock changed (%d)\n", name(),
-                          vlocked ? 1 : 0);
+                note("RX: check_interrupts %5s: VSync filter lock changed (%d)\n", name(), vlocked ? 1 : 0);
             }
         }
         const uint8_t edge = read(ADV7619_IO, IO_EDGE_STATUS_3);
-        logprintf("RX: check_interrupts %5s: EDG STATUS3 %02x\n", name(), edge);
+        note("RX: check_interrupts %5s: EDG STATUS3 %02x\n", name(), edge);
         write(ADV7619_IO, IO_EDGE_CLEAR_3, edge);
         newTMDSfrq = edge & TMDS_CHANGE_BIT;
         if (newTMDSfrq) {
-            logprintf("RX: check_interrupts %5s: TMDS frequency change\n", name());
+            note("RX: check_interrupts %5s: TMDS frequency change\n", name());
         }
         delay(INTERRUPT_CLEAR_SETTLE_MS);
         if (digitalRead(my_interrupt_pin) == LOW) {
-            logprintf("RX: check_interrupts %5s: Interrupt is still asserted after clearing\n", name());
+            if (stuckInterrupt.failed()) {
+                logprintf("RX: check_interrupts %5s: Interrupt is still asserted after clearing\n", name());
+            }
+        } else {
+            stuckInterrupt.cleared();
         }
     }
     if (*video3D == lastVideo3D) {

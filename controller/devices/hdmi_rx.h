@@ -67,6 +67,9 @@ private:
     uint8_t my_i2c_bus;
     int my_interrupt_pin;
     uint32_t lastVideo3D;
+    // An INT1 line that stays asserted after clearing (a dead or unpowered chip) would log
+    // the whole interrupt service on every pass of the main loop.
+    RepeatedFault stuckInterrupt{"RX: ERROR: INT1 stays asserted after clearing"};
     int hdmi_fd = -1, repeater_fd = -1, edid_fd = -1, io_fd = -1, cec_fd = -1, infoframe_fd = -1,
         dpll_fd = -1, cp_fd = -1;
     // A failed read leaves the previous byte in the buffer.

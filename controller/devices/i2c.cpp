@@ -35,6 +35,18 @@ constexpr int kWordMask = 0xFFFF;
 constexpr int kAddresses = 128;
 constexpr int kAddressesPerLine = 16;
 
+// Keys of the summarised failures: one fault per descriptor, unknown device or bus.
+constexpr uint64_t kDescriptorKey = 1ULL << 40;
+constexpr uint64_t kUnknownDeviceKey = 2ULL << 40;
+constexpr uint64_t kSelectKey = 3ULL << 40;
+constexpr uint64_t kBusFailedKey = 4ULL << 40;
+constexpr uint64_t kOpenFailedKey = 5ULL << 40;
+constexpr int kBusShift = 8;
+constexpr int kCallerShift = 32;
+constexpr int kTextShift = 16;
+constexpr uint64_t kTextMask = 0xFFFFFF;
+constexpr size_t kFaultNameSize = 160;
+
 // Caller ids of the raw steps, as logged.
 constexpr int CALLER_REGISTER = 255;
 constexpr int CALLER_REOPEN = 0;
@@ -95,6 +107,7 @@ int i2c_handler::initialise_i2c() {
     if (switch_fd >= 0) {
         close_file(&switch_fd);
     }
+    close_oldest();
     switch_fd = I2CSetup(CALLER_REOPEN, I2C_SFT_STATUSWITCH_ADDRESS);
     return switch_fd < 0 ? -1 : 0;
 }
@@ -109,18 +122,25 @@ void i2c_handler::close_i2c() {
 // ---- device registry ----
 
 int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string name, const std::string& caller) {
-    int id = device_registered(bus, slave_address);
+    std::lock_guard<std::mutex> held(listlock);
+    int id = find_device_locked(bus, slave_address);
     if (id >= 0) {
         return id;
     }
     I2C_DEVICE_T device{};
-    device.fd = I2CSetup(CALLER_REGISTER, slave_address);
+    close_oldest_locked();
+    bool reported = true;
+    device.fd = I2CSetup(CALLER_REGISTER, slave_address, &reported);
     device.bus = bus;
     device.slave_address = slave_address;
     device.name = std::move(name);
     device.last_used = clock();
-    logprintf("Registering device %d::%d for %s as %d:%s\n", bus, slave_address, caller.c_str(), device.fd,
-              device.name.c_str());
+    // A device that cannot be opened is tried again on every use: its repeats are counted
+    // with the failed open.
+    if (reported) {
+        logprintf("Registering device %d::%d for %s as %d:%s\n", bus, slave_address, caller.c_str(),
+                  device.fd, device.name.c_str());
+    }
     if (device.fd < 0) {
         return -1;
     }
@@ -129,11 +149,17 @@ int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string
 }
 
 int i2c_handler::device_registered(uint8_t bus, uint8_t slave_address) {
+    std::lock_guard<std::mutex> held(listlock);
+    return find_device_locked(bus, slave_address);
+}
+
+int i2c_handler::find_device_locked(uint8_t bus, uint8_t slave_address) {
     for (size_t id = 0; id < devicelist.size(); ++id) {
         I2C_DEVICE_T& device = devicelist[id];
         if (device.bus == bus && device.slave_address == slave_address) {
             device.last_used = clock();
             if (device.fd < 0) {
+                close_oldest_locked();
                 device.fd = I2CSetup(CALLER_REOPEN, slave_address);
             }
             return static_cast<int>(id);
@@ -143,15 +169,21 @@ int i2c_handler::device_registered(uint8_t bus, uint8_t slave_address) {
 }
 
 int i2c_handler::registered_device_fileid(int id) {
+    std::lock_guard<std::mutex> held(listlock);
     if (id < 0 || static_cast<size_t>(id) >= devicelist.size()) {
         return -1;
     }
     return devicelist[id].fd;
 }
 
+int i2c_handler::close_oldest() {
+    std::lock_guard<std::mutex> held(listlock);
+    return close_oldest_locked();
+}
+
 // Closes the least recently used open descriptor once more than 100 devices are known;
 // the entry stays and is reopened on its next lookup.
-int i2c_handler::close_oldest() {
+int i2c_handler::close_oldest_locked() {
     if (devicelist.size() <= kMaxOpenDevices) {
         return kNothingClosed;
     }
@@ -170,6 +202,11 @@ int i2c_handler::close_oldest() {
 }
 
 void i2c_handler::dump_devicelist() {
+    std::lock_guard<std::mutex> held(listlock);
+    dump_devicelist_locked();
+}
+
+void i2c_handler::dump_devicelist_locked() {
     for (size_t id = 0; id < devicelist.size(); ++id) {
         const I2C_DEVICE_T& device = devicelist[id];
         logprintf("    %02d: bus %d slave %d fd %d name:%s \n", static_cast<int>(id), device.bus,
@@ -177,16 +214,52 @@ void i2c_handler::dump_devicelist() {
     }
 }
 
-int i2c_handler::lookup(uint8_t bus, uint8_t addr, const char* unknownText) {
-    int id = device_registered(bus, addr);
+int i2c_handler::lookup(uint8_t bus, uint8_t addr, const char* unknownText, int* fd) {
+    std::lock_guard<std::mutex> held(listlock);
+    const int id = find_device_locked(bus, addr);
     if (id < 0) {
-        if (unknownText) {
-            logprintferror(unknownText, bus, addr);
+        // Each call site's report is its own fault: the first of each is logged.
+        const uint64_t site = (reinterpret_cast<uintptr_t>(unknownText) & kTextMask) << kTextShift;
+        const uint64_t key = kUnknownDeviceKey | site | (static_cast<uint64_t>(bus) << kBusShift) | addr;
+        char name[kFaultNameSize];
+        snprintf(name, sizeof name, "I2C: no device for bus %d addr %d", bus, addr);
+        if (faults.failed(key, name)) {
+            if (unknownText) {
+                logprintferror(unknownText, bus, addr);
+            }
+            dump_devicelist_locked();
         }
-        dump_devicelist();
         return kUnknown;
     }
+    *fd = devicelist[id].fd;
     return id;
+}
+
+// ---- failure reports ----
+
+uint64_t i2c_handler::descriptor_key(int fd, int caller) {
+    return kDescriptorKey | (static_cast<uint64_t>(static_cast<uint8_t>(caller)) << kCallerShift) |
+           static_cast<uint32_t>(fd);
+}
+
+std::string i2c_handler::describe_descriptor(int fd) {
+    char name[kFaultNameSize];
+    snprintf(name, sizeof name, "I2C: ERROR: transfers on fd %d", fd);
+    std::lock_guard<std::mutex> held(listlock);
+    for (const I2C_DEVICE_T& device : devicelist) {
+        if (device.fd == fd) {
+            snprintf(name, sizeof name, "I2C: ERROR: transfers on bus %d slave %d (%s)", device.bus,
+                     device.slave_address, device.name.c_str());
+        }
+    }
+    if (fd == switch_fd && fd >= 0) {
+        snprintf(name, sizeof name, "I2C: ERROR: transfers to the bus switch");
+    }
+    return name;
+}
+
+bool i2c_handler::report_failure(int fd, int caller) {
+    return faults.failed(descriptor_key(fd, caller), describe_descriptor(fd) + " by caller " + std::to_string(caller));
 }
 
 // ---- bus selection ----
@@ -225,8 +298,14 @@ int i2c_handler::select_bus(uint8_t bus) {
             logprintf("I2C: select_bus %d using %d\n", bus, switch_fd);
         }
         const uint8_t control = static_cast<uint8_t>(1u << bus);
+        const uint64_t key = kSelectKey | bus;
         if (I2CWrite(CALLER_SWITCH_WRITE, switch_fd, control) < 0) {
-            logprintferror("I2C: ERROR: %d writing to bus switch to select bus %d!", errno, bus);
+            char name[kFaultNameSize];
+            snprintf(name, sizeof name, "I2C: ERROR: selecting bus %d", bus);
+            const bool report = faults.failed(key, name);
+            if (report) {
+                logprintferror("I2C: ERROR: %d writing to bus switch to select bus %d!", errno, bus);
+            }
             digitalWrite(I2C_RESET_N_Pin, LOW);
             delay(kSwitchRetryResetMs);
             digitalWrite(I2C_RESET_N_Pin, HIGH);
@@ -235,8 +314,11 @@ int i2c_handler::select_bus(uint8_t bus) {
                 lastbus = kLastBusUnknown;
                 return kUnknown;
             }
-            logprintf("I2C: Retry successful\n");
+            if (report) {
+                logprintf("I2C: Retry successful\n");
+            }
         }
+        faults.cleared(key);
         if (bus == kPowerBus) {
             logprintf("I2C: selected bus %d using %d\n", bus, switch_fd);
         }
@@ -250,18 +332,23 @@ int i2c_handler::select_bus(uint8_t bus) {
 
 // ---- register access by bus and address ----
 
-// Lock, select, run the descriptor-level transfer, unlock. `failedText` is logged when
-// the bus cannot be selected, `exceptionText` when the transfer throws.
+// `failedText` is logged when the bus cannot be selected, `exceptionText` when the
+// transfer throws.
 template <class Transfer>
-static int on_bus(std::mutex& lock, i2c_handler& handler, uint8_t bus, const char* failedText,
-                  const char* exceptionText, Transfer transfer) {
-    std::unique_lock<std::mutex> held(lock);
+int i2c_handler::on_bus(uint8_t bus, const char* failedText, const char* exceptionText, Transfer transfer) {
+    std::unique_lock<std::mutex> held(mylock);
+    const uint64_t key = kBusFailedKey | bus;
     try {
-        if (handler.select_bus(bus) != 0) {
+        if (select_bus(bus) != 0) {
             held.unlock();
-            logprintferror(failedText, bus);
+            char name[kFaultNameSize];
+            snprintf(name, sizeof name, "I2C: ERROR: transfers failed on bus %d", bus);
+            if (faults.failed(key, name)) {
+                logprintferror(failedText, bus);
+            }
             return kUnknown;
         }
+        faults.cleared(key);
         return transfer();
     } catch (...) {
         logprintferror(exceptionText, bus);
@@ -270,65 +357,66 @@ static int on_bus(std::mutex& lock, i2c_handler& handler, uint8_t bus, const cha
 }
 
 int i2c_handler::write_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t data, bool flagErrors) {
-    const int id = lookup(bus, addr, "I2C: ERROR: write_byte - no device found for bus %d addr %d");
+    int fd = -1;
+    const int id = lookup(bus, addr, "I2C: ERROR: write_byte - no device found for bus %d addr %d", &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: write_byte failed on bus %d",
-                  "I2C: ERROR: write_byte exception on bus %d",
-                  [&] { return write_byte(devicelist[id].fd, reg, data, flagErrors); });
+    return on_bus(bus, "I2C: ERROR: write_byte failed on bus %d", "I2C: ERROR: write_byte exception on bus %d",
+                  [&] { return write_byte(fd, reg, data, flagErrors); });
 }
 
 int i2c_handler::write_word(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t data) {
-    const int id = lookup(bus, addr, "I2C: ERROR: write_word - no device found for bus %d addr %d");
+    int fd = -1;
+    const int id = lookup(bus, addr, "I2C: ERROR: write_word - no device found for bus %d addr %d", &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: write_word failed on bus %d",
-                  "I2C: ERROR: write_word exception on bus %d",
-                  [&] { return write_word(devicelist[id].fd, reg, data); });
+    return on_bus(bus, "I2C: ERROR: write_word failed on bus %d", "I2C: ERROR: write_word exception on bus %d",
+                  [&] { return write_word(fd, reg, data); });
 }
 
 int i2c_handler::read_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t* data) {
-    const int id = lookup(bus, addr, nullptr);
+    int fd = -1;
+    const int id = lookup(bus, addr, nullptr, &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: read_byte failed on bus %d",
-                  "I2C: ERROR: read_byte Exception on bus %d",
-                  [&] { return read_byte(devicelist[id].fd, reg, data); });
+    return on_bus(bus, "I2C: ERROR: read_byte failed on bus %d", "I2C: ERROR: read_byte Exception on bus %d",
+                  [&] { return read_byte(fd, reg, data); });
 }
 
 int i2c_handler::read_word(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t* data) {
-    const int id = lookup(bus, addr, nullptr);
+    int fd = -1;
+    const int id = lookup(bus, addr, nullptr, &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: read_word failed on bus %d",
-                  "I2C: ERROR: read_word failed on bus %d",
-                  [&] { return read_word(devicelist[id].fd, reg, data); });
+    return on_bus(bus, "I2C: ERROR: read_word failed on bus %d", "I2C: ERROR: read_word failed on bus %d",
+                  [&] { return read_word(fd, reg, data); });
 }
 
 int i2c_handler::read_buffer(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t length, uint8_t* data) {
-    const int id = lookup(bus, addr, "I2C: ERROR: read_buffer - no device found for bus %d addr %d");
+    int fd = -1;
+    const int id = lookup(bus, addr, "I2C: ERROR: read_buffer - no device found for bus %d addr %d", &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: read_buffer failed on bus %d",
-                  "I2C: ERROR: read_buffer exception on bus %d",
-                  [&] { return read_buffer(devicelist[id].fd, reg, length, data); });
+    return on_bus(bus, "I2C: ERROR: read_buffer failed on bus %d", "I2C: ERROR: read_buffer exception on bus %d",
+                  [&] { return read_buffer(fd, reg, length, data); });
 }
 
 // A raw write without register address, bit-banged: the address byte, then the data
 // bytes. No stop condition: the controller's next start ends the transaction.
 int i2c_handler::write_buffer(uint8_t bus, uint8_t addr, uint16_t length, uint8_t* buffer) {
-    const int id = lookup(bus, addr, "I2C: ERROR: no device found for bus %d addr %d");
+    int fd = -1;
+    const int id = lookup(bus, addr, "I2C: ERROR: no device found for bus %d addr %d", &fd);
     if (id < 0) {
         return id;
     }
-    return on_bus(mylock, *this, bus, "I2C: ERROR: write_buffer failed on bus %d",
+    return on_bus(bus, "I2C: ERROR: write_buffer failed on bus %d",
                   "I2C: ERROR: exception writing buffer to I2C on bus %d", [&] {
-                      if (devicelist[id].fd == -1) {
+                      if (fd == -1) {
                           return 0;
                       }
                       SetBitBlitMode();
@@ -370,7 +458,7 @@ int i2c_handler::configure_i2c_device(uint8_t bus, const i2c_register_entry* tab
         }
         // A device that cannot be opened cannot be written: the row fails as unknown.
         const int written =
-            id < 0 ? kUnknown : write_byte(devicelist[id].fd, entry.reg_num, entry.reg_value, true);
+            id < 0 ? kUnknown : write_byte(registered_device_fileid(id), entry.reg_num, entry.reg_value, true);
         if (written != 0) {
             logprintferror("I2C: ERROR: I2C write errno=%d bus=%d s_addr=%02x reg_no=%02x reg_val=%02x",
                            written, bus, entry.slave_address, entry.reg_num, entry.reg_value);
@@ -467,6 +555,7 @@ int i2c_handler::read_buffer(int fd, uint8_t reg, uint16_t length, uint8_t* data
 // ---- through a temporary descriptor ----
 
 int i2c_handler::write_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t data) {
+    close_oldest();
     int fd = I2CSetup(CALLER_WRITE_BYTE_DEPRECATED, addr);
     if (fd < 0) {
         logprintf("I2C: ERROR: Failed I2CSetup code %lu\n", static_cast<unsigned long>(errno));
@@ -478,6 +567,7 @@ int i2c_handler::write_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t data) 
 }
 
 int i2c_handler::write_word_deprecated(uint8_t addr, uint8_t reg, uint16_t data) {
+    close_oldest();
     int fd = I2CSetup(CALLER_WRITE_WORD_DEPRECATED, addr);
     if (fd < 0) {
         logprintf("I2C: ERROR: Failed I2CSetup code %lu\n", static_cast<unsigned long>(errno));
@@ -489,6 +579,7 @@ int i2c_handler::write_word_deprecated(uint8_t addr, uint8_t reg, uint16_t data)
 }
 
 int i2c_handler::read_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t* data) {
+    close_oldest();
     int fd = I2CSetup(CALLER_READ_BYTE_DEPRECATED, addr);
     if (fd < 0) {
         return -1;
@@ -499,6 +590,7 @@ int i2c_handler::read_byte_deprecated(uint8_t addr, uint8_t reg, uint8_t* data) 
 }
 
 int i2c_handler::read_word_deprecated(uint8_t addr, uint8_t reg, uint16_t* data) {
+    close_oldest();
     int fd = I2CSetup(CALLER_READ_WORD_DEPRECATED, addr);
     if (fd < 0) {
         return -1;
@@ -509,6 +601,7 @@ int i2c_handler::read_word_deprecated(uint8_t addr, uint8_t reg, uint16_t* data)
 }
 
 int i2c_handler::read_buffer_deprecated(uint8_t addr, uint8_t reg, uint16_t length, uint8_t* data) {
+    close_oldest();
     int fd = I2CSetup(CALLER_READ_BUFFER_DEPRECATED, addr);
     if (fd < 0) {
         return -1;
@@ -564,12 +657,24 @@ void i2c_handler::scan_i2c_bus() {
 
 // ---- raw steps ----
 
-int i2c_handler::I2CSetup(int caller, uint8_t address) {
-    close_oldest();
+// Does not close the oldest descriptor: callers that may open past the limit do, under
+// the device list's lock.
+int i2c_handler::I2CSetup(int caller, uint8_t address, bool* reported) {
     const int fd = wiringPiI2CSetup(address);
+    const uint64_t key = kOpenFailedKey | address;
     if (fd < 0) {
         KeepErrno keep;
-        logprintferror("I2C: ERROR: I2CSetup caller=%d with errno=%d", caller, errno);
+        char name[kFaultNameSize];
+        snprintf(name, sizeof name, "I2C: ERROR: I2CSetup for address %d", address);
+        const bool full = faults.failed(key, name);
+        if (full) {
+            logprintferror("I2C: ERROR: I2CSetup caller=%d with errno=%d", caller, errno);
+        }
+        if (reported) {
+            *reported = full;
+        }
+    } else {
+        faults.cleared(key);
     }
     return fd;
 }
@@ -578,11 +683,15 @@ int i2c_handler::I2CWriteReg8(int caller, int fd, uint8_t reg, uint8_t data, boo
     const int result = wiringPiI2CWriteReg8(fd, reg, data);
     if (result < 0) {
         KeepErrno keep;
-        if (flagErrors) {
-            logprintferror("I2C: ERROR: I2CWriteReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d",
-                           caller, errno, fd, reg, lastbus);
+        if (report_failure(fd, caller)) {
+            if (flagErrors) {
+                logprintferror("I2C: ERROR: I2CWriteReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d",
+                               caller, errno, fd, reg, lastbus);
+            }
+            dump_devicelist();
         }
-        dump_devicelist();
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }
@@ -591,10 +700,14 @@ int i2c_handler::I2CWriteReg16(int caller, int fd, uint8_t reg, uint16_t data) {
     const int result = wiringPiI2CWriteReg16(fd, reg, data);
     if (result < 0) {
         KeepErrno keep;
-        logprintferror(
-            "I2C: ERROR: I2CWriteReg16 caller=%d with errno=%d for fd=%d reg %d, data %d on bus=%d", caller,
-            errno, fd, reg, data, lastbus);
-        dump_devicelist();
+        if (report_failure(fd, caller)) {
+            logprintferror(
+                "I2C: ERROR: I2CWriteReg16 caller=%d with errno=%d for fd=%d reg %d, data %d on bus=%d", caller,
+                errno, fd, reg, data, lastbus);
+            dump_devicelist();
+        }
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }
@@ -603,9 +716,13 @@ int i2c_handler::I2CReadReg8(int caller, int fd, uint8_t reg) {
     const int result = wiringPiI2CReadReg8(fd, reg);
     if (result < 0) {
         KeepErrno keep;
-        logprintferror("I2C: ERROR: I2CReadReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d", caller,
-                       errno, fd, reg, lastbus);
-        dump_devicelist();
+        if (report_failure(fd, caller)) {
+            logprintferror("I2C: ERROR: I2CReadReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d", caller,
+                           errno, fd, reg, lastbus);
+            dump_devicelist();
+        }
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }
@@ -614,9 +731,13 @@ int i2c_handler::I2CReadReg16(int caller, int fd, uint8_t reg) {
     const int result = wiringPiI2CReadReg16(fd, reg);
     if (result < 0) {
         KeepErrno keep;
-        logprintferror("I2C: ERROR: I2CReadReg16 caller=%d with errno=%d for fd=%d reg %d on bus=%d", caller,
-                       errno, fd, reg, lastbus);
-        dump_devicelist();
+        if (report_failure(fd, caller)) {
+            logprintferror("I2C: ERROR: I2CReadReg16 caller=%d with errno=%d for fd=%d reg %d on bus=%d",
+                           caller, errno, fd, reg, lastbus);
+            dump_devicelist();
+        }
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }
@@ -625,7 +746,11 @@ int i2c_handler::I2CRead(int caller, int fd) {
     const int result = wiringPiI2CRead(fd);
     if (result < 0) {
         KeepErrno keep;
-        logprintferror("I2C: ERROR: I2CRead caller=%d with errno=%d", caller, errno);
+        if (report_failure(fd, caller)) {
+            logprintferror("I2C: ERROR: I2CRead caller=%d with errno=%d", caller, errno);
+        }
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }
@@ -634,7 +759,11 @@ int i2c_handler::I2CWrite(int caller, int fd, uint8_t data) {
     const int result = wiringPiI2CWrite(fd, data);
     if (result < 0) {
         KeepErrno keep;
-        logprintferror("I2C: ERROR: I2CWrite caller=%d with errno=%d", caller, errno);
+        if (report_failure(fd, caller)) {
+            logprintferror("I2C: ERROR: I2CWrite caller=%d with errno=%d", caller, errno);
+        }
+    } else {
+        transfer_worked(fd, caller);
     }
     return result;
 }

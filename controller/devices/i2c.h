@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/RepeatedFault.h"
+
 typedef uint32_t I2C_STATUS;
 
 // Channels of the bus switch (the bus argument of every call).
@@ -139,7 +141,8 @@ public:
 
 private:
     // The raw steps: each logs a failure with its caller id.
-    int I2CSetup(int caller, uint8_t address);
+    // `reported` (when given) tells whether a failure was logged in full.
+    int I2CSetup(int caller, uint8_t address, bool* reported = nullptr);
     int I2CWriteReg8(int caller, int fd, uint8_t reg, uint8_t data, bool flagErrors);
     int I2CWriteReg16(int caller, int fd, uint8_t reg, uint16_t data);
     int I2CReadReg8(int caller, int fd, uint8_t reg);
@@ -148,11 +151,33 @@ private:
     int I2CWrite(int caller, int fd, uint8_t data);
     void close_file(int* fd);
 
-    // The registered device, or -9 after logging `unknownText` (nullptr: no log line).
-    int lookup(uint8_t bus, uint8_t addr, const char* unknownText);
+    // The registered device's id with its descriptor in `fd`, or -9 after logging
+    // `unknownText` (nullptr: no log line).
+    int lookup(uint8_t bus, uint8_t addr, const char* unknownText, int* fd);
     void scan_addresses();
+    // Lock, select, run the descriptor-level transfer, unlock.
+    template <class Transfer>
+    int on_bus(uint8_t bus, const char* failedText, const char* exceptionText, Transfer transfer);
+
+    // The device list's own steps; the caller holds `listlock`.
+    int find_device_locked(uint8_t bus, uint8_t slave_address);
+    int close_oldest_locked();
+    void dump_devicelist_locked();
+
+    // A failed transfer of the raw step `caller` on `fd`: true when it is to be logged in
+    // full (with the device list); repeats of the same fault are summarised. The same step
+    // working on the descriptor clears it (a chip whose reads fail may still take writes).
+    bool report_failure(int fd, int caller);
+    void transfer_worked(int fd, int caller) { faults.cleared(descriptor_key(fd, caller)); }
+    static uint64_t descriptor_key(int fd, int caller);
+    std::string describe_descriptor(int fd);
 
     bool use_bus_switch;
+    // The bus lock: one transfer (or one driver's run of transfers) at a time.
     std::mutex mylock;
+    // The device list's lock, taken briefly and always last: the router thread and the
+    // main loop both look devices up, reopen them and register new ones.
+    std::mutex listlock;
     std::vector<I2C_DEVICE_T> devicelist;
+    RepeatedFaults faults;
 };

@@ -120,7 +120,7 @@ private:
     int buttonsReleasedCount = 0;
     uint8_t lastButtons = 0xFF;
     int presslen = 0;
-    int i2cdevId = -1;
+    std::atomic<int> i2cdevId{-1}; // set by the router thread and the main thread
     MessageFifo txmsgfifo;
     MessageFifo rxmsgfifo;
     Kbd kbd;

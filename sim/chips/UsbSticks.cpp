@@ -24,13 +24,15 @@ constexpr const char* kRemovedTarget = "stick-removed";
 constexpr const char* kFaultMount = "mount";
 constexpr const char* kFaultFull = "full";
 constexpr const char* kFaultPullAfter = "pull-after";
+constexpr const char* kFaultChanging = "changing";
 
 const char* kHelp =
     "usb insert DIR [--slot 1|2]           plugs folder DIR in as a USB stick (port 1 by default)\n"
     "usb remove [--slot 1|2]               pulls the stick out of the port (both without --slot)\n"
-    "usb fault mount|full|pull-after BYTES|none\n"
+    "usb fault mount|full|pull-after BYTES|changing|none\n"
     "                                      mounting fails / the stick is full / the stick is\n"
-    "                                      pulled out after BYTES of the next copy\n";
+    "                                      pulled out after BYTES of the next copy / the next\n"
+    "                                      archive is whole but tar reports a file changed\n";
 
 bool validSlot(int slot) {
     return slot >= 1 && slot <= UsbSticks::kSlots;
@@ -137,6 +139,9 @@ void UsbSticks::setFault(UsbFault fault, long bytes) {
     case UsbFault::Full:
         out << kFaultFull << "\n";
         break;
+    case UsbFault::Changing:
+        out << kFaultChanging << "\n";
+        break;
     default:
         out << kFaultPullAfter << " " << bytes << "\n";
         break;
@@ -152,6 +157,9 @@ UsbFault UsbSticks::fault() const {
     }
     if (word == kFaultFull) {
         return UsbFault::Full;
+    }
+    if (word == kFaultChanging) {
+        return UsbFault::Changing;
     }
     return word == kFaultPullAfter ? UsbFault::PullAfter : UsbFault::None;
 }
@@ -171,7 +179,7 @@ void UsbSticks::addStatus(JsonObject& status) const {
         o.addRaw("slot" + std::to_string(slot), stick.empty() ? "null" : jsonString(stick));
     }
     o.add("mounted", mounted());
-    static const char* const names[] = {"none", kFaultMount, kFaultFull, kFaultPullAfter};
+    static const char* const names[] = {"none", kFaultMount, kFaultFull, kFaultPullAfter, kFaultChanging};
     o.add("fault", names[static_cast<int>(fault())]);
     if (fault() == UsbFault::PullAfter) {
         o.add("pull_after_bytes", static_cast<int64_t>(faultBytes()));
@@ -215,6 +223,8 @@ CommandResult UsbSticks::faultCommand(const std::vector<std::string>& args) {
         setFault(UsbFault::Mount);
     } else if (args.size() == 3 && args[2] == kFaultFull) {
         setFault(UsbFault::Full);
+    } else if (args.size() == 3 && args[2] == kFaultChanging) {
+        setFault(UsbFault::Changing);
     } else if (args.size() == 3 && args[2] == "none") {
         setFault(UsbFault::None);
     } else if (args.size() == 4 && args[2] == kFaultPullAfter && parseLong(args[3], 0, LONG_MAX, bytes)) {

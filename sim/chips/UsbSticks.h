@@ -23,7 +23,9 @@
 
 namespace sim {
 
-enum class UsbFault { None, Mount, Full, PullAfter };
+// Changing: the next archive written to a stick is complete but tar ends with status 1, as
+// it does when a file it archives grows while it reads it (a log being written).
+enum class UsbFault { None, Mount, Full, PullAfter, Changing };
 
 class UsbSticks : public Device {
 public:

@@ -1,5 +1,6 @@
 #include "tools/qflashprog/PromFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -61,4 +62,18 @@ size_t PromFile::readPage(uint8_t page[PROM_PAGE_SIZE]) {
     size_t got = file_ ? fread(page, 1, PROM_PAGE_SIZE, file_.get()) : 0;
     memset(page + got, PROM_ERASED, PROM_PAGE_SIZE - got);
     return got;
+}
+
+bool PromFile::holdsData() {
+    if (!file_) {
+        return false;
+    }
+    const long start = ftell(file_.get());
+    uint8_t page[PROM_PAGE_SIZE];
+    bool found = false;
+    for (size_t got = readPage(page); got != 0 && !found; got = readPage(page)) {
+        found = std::any_of(page, page + got, [](uint8_t b) { return b != PROM_ERASED; });
+    }
+    fseek(file_.get(), start, SEEK_SET);
+    return found;
 }

@@ -39,6 +39,9 @@ public:
     // Reads up to one page in file bit order; a short page is filled up with 0xFF.
     // Returns the number of file bytes read (0 at the end).
     size_t readPage(uint8_t page[PROM_PAGE_SIZE]);
+    // Whether the image from the current position on holds a byte that is not erased
+    // (0xFF); the position is kept.
+    bool holdsData();
 
 private:
     struct Closer {

@@ -171,6 +171,13 @@ int QFlashProg::programEEPROM(const std::string& filename) {
     if (int result = openImage(filename, file)) {
         return result;
     }
+    // An empty or erased image (a failed export, a file cut short to nothing) would leave
+    // the FPGA without a configuration while reporting success.
+    if (!file.holdsData()) {
+        printf(" ERROR: %s holds no data (empty or erased image): the flash is left as it is\n",
+               filename.c_str());
+        return PROGRAM_NO_DATA;
+    }
     if (erase() != 0) {
         printf(" ERROR: whilst erasing EEPROM\n");
         return PROGRAM_ERASE_FAILED;

@@ -27,6 +27,7 @@ enum ProgramResult {
     PROGRAM_ERASE_FAILED = 2,
     PROGRAM_FAILED = 3,
     PROGRAM_NO_JIC_HEADER = 4,
+    PROGRAM_NO_DATA = 5, // empty or all-erased image: programming it would only erase
 };
 
 class QFlashProg {

@@ -295,6 +295,18 @@ TEST_F(CameraUpdateTest, AnUnacknowledgedFpgaBlockFailsWithoutARestartAndARerunC
     EXPECT_EQ(version, 13u);
 }
 
+// Every block acknowledged: the update worked whatever the board answers to the restart.
+TEST_F(CameraUpdateTest, TheRestartsReplyIsLoggedButDoesNotFailTheUpdate) {
+    const std::vector<uint8_t> image = fpgaImage(2); // block 0 erased, block 1 sent
+    writeBytes("isp.rbd", image);
+    constexpr int kRepliesBeforeTheRestart = 4; // GP, GW, US, GC
+    model().setFault(CameraFault::Bad, 1, kRepliesBeforeTheRestart);
+    EXPECT_EQ(camera().update_fpga("isp.rbd"), CMD_OK);
+    EXPECT_EQ(countStarting("GR"), 1u);
+    EXPECT_NE(log().find("CB: WARNING: no good reply to the FPGA restart"), std::string::npos) << log();
+    EXPECT_EQ(channelFlash(0, 256, 1)[0], camera_update::reverseBits(image[256]));
+}
+
 // ---- Bridge files -----------------------------------------------------------------------
 
 TEST_F(CameraUpdateTest, ABridgeFileIsStoredBehindItsLengthWordAndCheckedByItsChecksum) {

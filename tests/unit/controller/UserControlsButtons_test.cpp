@@ -202,3 +202,26 @@ TEST_F(ButtonsTest, StartingTheWorkerAgainKeepsTheOneRunning) {
 }
 
 } // namespace
+
+// A front panel that fails every transfer for 15 s of passes: the first failure is in the
+// log with its text and the device list, the repeats are not, and the recovery is.
+TEST_F(ButtonsTest, AFailingPanelIsLoggedOnceNotOnEveryPass) {
+    constexpr int kFifteenSecondsOfPasses = 1500;
+    constexpr size_t kLogBudget = 200 * 1024;
+    const size_t before = log().size();
+    const std::string devices = "name:init_user_controls";
+    const size_t listedBefore = logged(devices);
+    for (const auto kind : {sim::I2cFaultKind::Read, sim::I2cFaultKind::Write}) {
+        ASSERT_TRUE(bus().fail(sim::I2cFault{sim::FrontPanelExpander::kChannel, sim::FrontPanelExpander::kAddress,
+                                             kind, sim::I2cFault::kAllRegisters, sim::I2cFault::kAlways}));
+    }
+    passes(kFifteenSecondsOfPasses);
+    EXPECT_LT(log().size() - before, kLogBudget);
+    EXPECT_EQ(logged("I2C: ERROR: I2CReadReg8 caller=4 with errno="), 1u);
+    EXPECT_EQ(logged(devices) - listedBefore, 2u); // once for the writes, once for the reads
+
+    bus().clearFaults();
+    pass();
+    EXPECT_EQ(logged("(init_user_controls) by caller 1 ... cleared after "), 1u);
+    EXPECT_EQ(logged("(init_user_controls) by caller 4 ... cleared after "), 1u);
+}

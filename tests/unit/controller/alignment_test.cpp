@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr uint8_t kRight = 0x80;
-
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {

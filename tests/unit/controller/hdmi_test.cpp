@@ -2,6 +2,7 @@
 // were loaded with, what they measure, and the traffic their interrupt lines cause.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "controller/devices/hdmi_rx.h"
 #include "controller/devices/hdmi_tx.h"
 #include "controller/devices/i2c.h"
+#include "sim/buses/I2cBus.h"
 #include "sim/chips/HdmiReceiver.h"
 #include "sim/chips/HdmiTransmitter.h"
 
@@ -45,7 +47,7 @@ protected:
     HdmiTransmitter& monitorSide() { return *board().find<HdmiTransmitter>(); }
     static std::string log() { return testing_support::readFile("log/QLM_logfile_0001.log"); }
     static bool logged(const std::string& text) { return log().find(text) != std::string::npos; }
-    int configure(const char* edidFile = "") {
+    int configureReceiver(const char* edidFile = "") {
         return rx_->configure_hdmi_rx(HDMI_RX_1080, HDMI_RX_1080_ROWS, edidFile);
     }
     std::array<uint8_t, EDID_SIZE> defaults() const {
@@ -72,7 +74,7 @@ TEST(HdmiRxEdid, TheWorkingTableStartsAsTheBuiltInOne) {
 
 TEST_F(HdmiTest, ConfigurationProgramsTheMapsAndLoadsTheDefaultEdid) {
     EXPECT_FALSE(chip().mapAnswers(HdmiReceiver::EDID));
-    EXPECT_EQ(configure(), 1);
+    EXPECT_EQ(configureReceiver(), 1);
     for (int map = HdmiReceiver::IO; map < HdmiReceiver::MAPS; ++map) {
         EXPECT_TRUE(chip().mapAnswers(static_cast<HdmiReceiver::Map>(map))) << map;
     }
@@ -87,7 +89,7 @@ TEST_F(HdmiTest, ConfigurationProgramsTheMapsAndLoadsTheDefaultEdid) {
 
 TEST_F(HdmiTest, AnotherRevisionIsNotConfigured) {
     chip().setRevision(0x20C0);
-    EXPECT_EQ(configure(), 0);
+    EXPECT_EQ(configureReceiver(), 0);
     EXPECT_FALSE(chip().mapAnswers(HdmiReceiver::HDMI));
     EXPECT_EQ(chip().hotPlugPulses(), 0u);
     EXPECT_TRUE(logged("ADV7619 Revision : 20c0; Expected : 20c1\n"));
@@ -99,24 +101,24 @@ TEST_F(HdmiTest, EdidFilesOfTheWrongSizeAreRefusedAndTheTableKept) {
         custom[i] = static_cast<char>(i);
     }
     testing_support::writeFile("custom.edid", custom);
-    ASSERT_EQ(configure("custom.edid"), 1);
+    ASSERT_EQ(configureReceiver("custom.edid"), 1);
     EXPECT_EQ(chip().edid()[0x7F], 0x7F);
 
     for (const std::string& bad : {custom.substr(0, 255), custom + "x", std::string()}) {
         testing_support::writeFile("bad.edid", bad);
-        EXPECT_EQ(configure("bad.edid"), 1) << bad.size();
+        EXPECT_EQ(configureReceiver("bad.edid"), 1) << bad.size();
         EXPECT_EQ(chip().edid()[0x7F], 0x7F) << "the last good table stays";
     }
     EXPECT_TRUE(logged("EDID Config file size incorrect\n"));
 
     // A missing file loads the built-in EDID, not the file loaded before.
-    EXPECT_EQ(configure("missing.edid"), 1);
+    EXPECT_EQ(configureReceiver("missing.edid"), 1);
     EXPECT_EQ(chip().edid(), defaults());
     EXPECT_TRUE(logged("EDID Config file 'missing.edid' not found - using defaults.\n"));
 }
 
 TEST_F(HdmiTest, TmdsFrequencyIsNineDotSevenFixedPoint) {
-    ASSERT_EQ(configure(), 1);
+    ASSERT_EQ(configureReceiver(), 1);
     float mhz = 0;
     ASSERT_EQ(rx_->get_hdmi_rx_tmds_frequency(mhz, true), 1);
     EXPECT_FLOAT_EQ(mhz, 148.5f);
@@ -130,7 +132,7 @@ TEST_F(HdmiTest, TmdsFrequencyIsNineDotSevenFixedPoint) {
 }
 
 TEST_F(HdmiTest, ResolutionIsMeasuredOnlyWhileLocked) {
-    ASSERT_EQ(configure(), 1);
+    ASSERT_EQ(configureReceiver(), 1);
     chip().setSource(HdmiSource{true, 1920, 2205, 148.5, true});
     std::pair<unsigned, unsigned> active{}, total{};
     ASSERT_EQ(rx_->get_hdmi_resolution(active, total, false), 1);
@@ -142,7 +144,7 @@ TEST_F(HdmiTest, ResolutionIsMeasuredOnlyWhileLocked) {
 }
 
 TEST_F(HdmiTest, InterruptsAreClearedAndReported) {
-    ASSERT_EQ(configure(), 1); // the hot-plug pulse restarts the source
+    ASSERT_EQ(configureReceiver(), 1); // the hot-plug pulse restarts the source
     uint32_t video3D = 7;
     bool newTmds = false, vlockChanged = false, vlocked = false;
     EXPECT_TRUE(chip().interruptAsserted());
@@ -164,8 +166,30 @@ TEST_F(HdmiTest, InterruptsAreClearedAndReported) {
     EXPECT_TRUE(logged("RX: check_interrupts  LEFT: 3D Status Change (1)\n"));
 }
 
+// A receiver that stops answering with its interrupt latched: the main loop services the
+// line on every pass, but the log gets the first failure, not one report per pass.
+TEST_F(HdmiTest, ADeadReceiverWithItsLineStuckLowIsReportedOnce) {
+    constexpr int kThreeSecondsOfPasses = 300;
+    constexpr size_t kMaxNewLines = 100;
+    ASSERT_EQ(configureReceiver(), 1); // the hot-plug pulse latches the interrupt
+    ASSERT_TRUE(chip().interruptAsserted());
+    auto& bus = *board().find<sim::I2cBus>();
+    ASSERT_TRUE(bus.fail(sim::I2cFault{I2C_BUS_HDMI_LEFT, ADV7619_IO, sim::I2cFaultKind::Nack,
+                                       sim::I2cFault::kAllRegisters, sim::I2cFault::kAlways}));
+    const std::string before = log();
+    uint32_t video3D = 0;
+    bool newTmds = false, vlockChanged = false, vlocked = false;
+    for (int pass = 0; pass < kThreeSecondsOfPasses; ++pass) {
+        rx_->check_interrupts(&video3D, newTmds, vlockChanged, vlocked);
+    }
+    const std::string added = log().substr(before.size());
+    EXPECT_LT(static_cast<size_t>(std::count(added.begin(), added.end(), '\n')), kMaxNewLines) << added;
+    EXPECT_NE(added.find("I2C: ERROR: I2CReadReg8 caller=4"), std::string::npos) << added;
+    EXPECT_NE(added.find("Interrupt is still asserted after clearing"), std::string::npos) << added;
+}
+
 TEST_F(HdmiTest, OutputWidthAndSyncInversionReachTheChip) {
-    ASSERT_EQ(configure(), 1);
+    ASSERT_EQ(configureReceiver(), 1);
     EXPECT_EQ(rx_->set_output_mode(true), 0);
     EXPECT_EQ(chip().reg(HdmiReceiver::IO, 0x03), 0x54);
     EXPECT_EQ(chip().reg(HdmiReceiver::DPLL, 0xCF), 0x03);

@@ -213,6 +213,16 @@ TEST_F(UsbTest, LogExportLeavesTheLogFolderOnTheStick) {
     EXPECT_TRUE(logged("MAIN: LOG->USB result=0\n"));
 }
 
+// tar's "file changed as we read it" leaves a whole archive: the export worked.
+TEST_F(UsbTest, ALogThatGrewWhileArchivedIsStillAGoodExport) {
+    const std::string folder = insert();
+    sticks().setFault(sim::UsbFault::Changing);
+    EXPECT_EQ(copy_log_to_usb(), 0);
+    EXPECT_TRUE(logged("MAIN: LOG->USB result=1\n"));
+    EXPECT_FALSE(logged("Copy of the log to Memory Stick failed"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 TEST_F(UsbTest, LogExportToAFullStickFails) {
     const std::string folder = insert();
     sticks().setFault(sim::UsbFault::Full);

@@ -146,6 +146,22 @@ TEST_F(QFlashProgTest, JicWithoutMarkerIsRefusedBeforeTheFlashIsErased) {
     EXPECT_EQ(qflashprog({"-v", "nomark.jic"}), kFailed);
 }
 
+// An image with nothing to program would leave an erased flash behind a report of success.
+TEST_F(QFlashProgTest, AnEmptyOrErasedImageIsRefusedBeforeTheFlashIsErased) {
+    const auto before = flash().bytes(0, kPage);
+    for (const auto& [name, content] :
+         {std::pair<std::string, std::string>{"empty.rpd", ""}, {"erased.rpd", std::string(3 * kPage, '\xFF')},
+          {"erased.jic", jicWithMarkerAt(200, std::string(kPage, '\xFF'))}}) {
+        SCOPED_TRACE(name);
+        writeFile(home() + "/" + name, content);
+        board().trace().clear();
+        EXPECT_EQ(qflashprog({"-p", name}), kFailed);
+        EXPECT_NE(output_.find(" EEPROM programming FAILED with error 5\n"), std::string::npos) << output_;
+        EXPECT_EQ(count(sim::flash_cmd::kBulkErase), 0u);
+        EXPECT_EQ(flash().bytes(0, kPage), before);
+    }
+}
+
 struct FaultCase {
     const char* name;
     const char* command; // ostrix-sim flash fault
