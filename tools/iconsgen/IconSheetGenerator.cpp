@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -25,7 +26,19 @@ constexpr int kItemColumnWidth = 160;
 constexpr int kItemColumns = 6;
 constexpr int kItemRowHeight = 34;
 constexpr int kSheetWidth = kItemAreaX + kItemColumns * kItemColumnWidth;
-constexpr int kSheetHeight = 1400;
+// The sheet is at least this high (room for the fixed pictures) and grows with the item
+// pictures, so an item added to the tables never falls off the sheet.
+constexpr int kMinSheetHeight = 1400;
+constexpr int kItemAreaTop = 2;
+
+int sheetHeight() {
+    int items = 0;
+    for (const MenuItemLabel* item = itemLabels; item->index != kNoItem; ++item) {
+        ++items;
+    }
+    const int rows = (items + kItemColumns - 1) / kItemColumns;
+    return std::max(kMinSheetHeight, kItemAreaTop + rows * kItemRowHeight);
+}
 
 const QColor kInk(20, 20, 20);
 const QColor kBlue(32, 96, 208);
@@ -171,7 +184,7 @@ void IconSheetGenerator::drawSlider() {
 }
 
 bool IconSheetGenerator::generate() {
-    mSheet = QImage(kSheetWidth, kSheetHeight, QImage::Format_ARGB32);
+    mSheet = QImage(kSheetWidth, sheetHeight(), QImage::Format_ARGB32);
     mSheet.fill(Qt::transparent);
     drawFixedPictures();
     drawSlider();
@@ -181,7 +194,7 @@ bool IconSheetGenerator::generate() {
     for (const MenuItemLabel* item = itemLabels; item->index != kNoItem; ++item, ++slot) {
         const int depth = std::min(mDepth[item->index], 3);
         const int x = kItemAreaX + (slot % kItemColumns) * kItemColumnWidth;
-        const int y = 2 + (slot / kItemColumns) * kItemRowHeight;
+        const int y = kItemAreaTop + (slot / kItemColumns) * kItemRowHeight;
         const QRect rect(x, y, kPictureWidth[depth], kPictureHeight);
         ok = drawItem(*item, depth, rect) && ok;
         mDefinitions.push_back({item->index, uint32_t(rect.left()), uint32_t(rect.top()),
