@@ -39,6 +39,9 @@ struct CameraFlashState {
     uint8_t ucWritten = 0, fpgaWritten = 0, bridgeWritten = 0;
     uint8_t uc[kUcFlashSize] = {};
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(CameraFlashState) == 131104 && offsetof(CameraFlashState, uc) == 32,
+              "shared state layout");
 
 struct CameraVersions {
     uint8_t ucMajor, ucMinor, fpga, xl;
