@@ -26,10 +26,6 @@ struct RegisterFileDevice::Header {
     uint8_t wroteData;              // a data byte was written in this transfer
     uint16_t pending;               // wide register assembled or being read out
 };
-// Same layout in the programs of every architecture (see RegionHeader).
-static_assert(sizeof(RegisterFileDevice::Header) == 56 && offsetof(RegisterFileDevice::Header, banks) == 24 &&
-                  offsetof(RegisterFileDevice::Header, pointer) == 32,
-              "shared state layout");
 
 RegisterFileDevice::RegisterFileDevice(Board& board, I2cBus& bus, RegisterFileLayout layout)
     : I2cDevice(bus, layout.channel, layout.addresses), board_(board), layout_(std::move(layout)) {
@@ -55,6 +51,11 @@ RegisterFileDevice::RegisterFileDevice(Board& board, I2cBus& bus, RegisterFileLa
 RegisterFileDevice::~RegisterFileDevice() = default;
 
 void RegisterFileDevice::initialise(void* data) const {
+    // Same layout in the programs of every architecture (see RegionHeader).
+    static_assert(sizeof(RegisterFileDevice::Header) == 56 &&
+                      offsetof(RegisterFileDevice::Header, banks) == 24 &&
+                      offsetof(RegisterFileDevice::Header, pointer) == 32,
+                  "shared state layout");
     std::memset(data, 0, sizeof(Header));
     auto* h = new (data) Header();
     h->region.magic = kMagic;
