@@ -23,6 +23,10 @@ function(ostrix_test_binary name dir)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrix_testsupport GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     set(props ENVIRONMENT OSTRIX_PLATFORM=sim)
+    # The unit tests (`ctest -L unit`) are what a cross build runs under emulation.
+    if(name MATCHES "^unit_")
+        list(APPEND props LABELS unit)
+    endif()
     if(ARG_RESOURCE_LOCK)
         list(APPEND props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
     endif()
@@ -31,4 +35,21 @@ function(ostrix_test_binary name dir)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
         PROPERTIES ${props} TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# ostrix_program_launchers(<dir> <program>...): in a cross build whose programs run under an
+# emulator, one shell script per program in <dir> that starts it under the emulator. Tests
+# and scripts start programs by path (and programs start each other through the shell),
+# which the PC's kernel can only do for its own architecture; the scripts stand in for the
+# programs there.
+function(ostrix_program_launchers dir)
+    foreach(program IN LISTS ARGN)
+        if(TARGET ${program})
+            list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+            file(GENERATE OUTPUT ${dir}/${program}
+                CONTENT "#!/bin/sh\nexec ${emulator} '$<TARGET_FILE:${program}>' \"$@\"\n"
+                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                 WORLD_READ WORLD_EXECUTE)
+        endif()
+    endforeach()
 endfunction()

@@ -65,7 +65,10 @@ set(OSTRIX_RUNTIME_DEPENDS "sudo, mount, unzip")
 if(CMAKE_CROSSCOMPILING)
     # dpkg-shlibdeps reads the host's package database; for another architecture the
     # libraries the programs link are named here.
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    if(NOT OSTRIX_DEB_ARCHITECTURE)
+        message(FATAL_ERROR "the toolchain file names no Debian architecture (OSTRIX_DEB_ARCHITECTURE)")
+    endif()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OSTRIX_DEB_ARCHITECTURE})
     set(OSTRIX_LIBRARY_DEPENDS "libc6, libstdc++6, libgcc-s1, libpng16-16, zlib1g")
     if(TARGET Ostrix_Gui)
         string(APPEND OSTRIX_LIBRARY_DEPENDS ", libqt5core5a, libqt5gui5, libqt5widgets5")

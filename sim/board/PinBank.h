@@ -36,6 +36,8 @@ struct PinBankState {
     std::atomic<uint32_t> setupCount{0};
     Pin pins[kPinCount];
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(PinBankState) == 304 && offsetof(PinBankState, pins) == 28, "shared state layout");
 
 class PinBank {
 public:

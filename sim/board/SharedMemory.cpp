@@ -1,12 +1,16 @@
 #include "sim/board/SharedMemory.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/futex.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace sim {
@@ -65,24 +69,65 @@ SharedFile::~SharedFile() {
     ::close(fd_);
 }
 
+namespace {
+
+constexpr uint32_t kFree = 0;
+constexpr uint32_t kHeld = 1;
+constexpr uint32_t kContended = 2;
+// How long a waiter sleeps before it checks whether the holder still lives.
+constexpr long kHolderCheckNs = 50L * 1000 * 1000;
+
+// futex(2) on a word in a shared file mapping: not FUTEX_PRIVATE_FLAG, the waiters are in
+// other processes. The timeout's layout follows this build's time_t (32-bit armhf has a
+// second system call for a 64-bit one).
+long futex(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* timeout) {
+#if defined(SYS_futex_time64) && !defined(__LP64__)
+    constexpr long kCall = sizeof(timespec::tv_sec) == sizeof(long) ? SYS_futex : SYS_futex_time64;
+#else
+    constexpr long kCall = SYS_futex;
+#endif
+    return syscall(kCall, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0);
+}
+
+bool processGone(int32_t pid) {
+    return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
 void SharedMutex::initialise() {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
+    word.store(kFree);
+    holder.store(0);
 }
 
 void SharedMutex::lock() {
-    if (pthread_mutex_lock(&mutex) == EOWNERDEAD) {
-        // The holder died mid-update; the state it guarded is still usable register data.
-        pthread_mutex_consistent(&mutex);
+    uint32_t seen = kFree;
+    if (!word.compare_exchange_strong(seen, kHeld, std::memory_order_acquire)) {
+        if (seen != kContended) {
+            seen = word.exchange(kContended, std::memory_order_acquire);
+        }
+        const timespec wait{0, kHolderCheckNs};
+        while (seen != kFree) {
+            if (futex(&word, FUTEX_WAIT, kContended, &wait) != 0 && errno == ETIMEDOUT) {
+                int32_t dead = holder.load();
+                // The holder died mid-update; the state it guarded is still usable register
+                // data. Of several waiters only the one whose exchange succeeds takes over.
+                if (processGone(dead) && holder.compare_exchange_strong(dead, getpid())) {
+                    word.store(kContended, std::memory_order_release);
+                    return;
+                }
+            }
+            seen = word.exchange(kContended, std::memory_order_acquire);
+        }
     }
+    holder.store(getpid(), std::memory_order_relaxed);
 }
 
 void SharedMutex::unlock() {
-    pthread_mutex_unlock(&mutex);
+    holder.store(0, std::memory_order_relaxed);
+    if (word.exchange(kFree, std::memory_order_release) == kContended) {
+        futex(&word, FUTEX_WAKE, 1, nullptr);
+    }
 }
 
 } // namespace sim

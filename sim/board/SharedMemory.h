@@ -2,12 +2,12 @@
 // memory-mapped files in the system root, so the board outlives the programs.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <new>
-#include <pthread.h>
 #include <string>
 
 namespace sim {
@@ -38,14 +38,23 @@ private:
     size_t size_;
 };
 
-// A mutex usable by every process mapping it. Robust: a program that dies while
-// holding it does not wedge the board for the others.
+// A lock usable by every process mapping it, of every architecture: the board's programs
+// may be built for the PC and for the Pi and run side by side (the Pi's under emulation), so
+// the lock is two 32-bit words of fixed layout, not a pthread_mutex_t (whose size and
+// contents differ per C library and architecture). The word is a futex (0 free, 1 held,
+// 2 held with waiters); `holder` names the process holding it, so that a program that died
+// holding it does not wedge the board for the others: a waiter that finds the holder gone
+// takes the lock over.
 struct SharedMutex {
-    pthread_mutex_t mutex;
+    std::atomic<uint32_t> word;
+    std::atomic<int32_t> holder; // pid of the holding process, 0 while free
     void initialise();
     void lock();
     void unlock();
 };
+static_assert(sizeof(SharedMutex) == 8 && alignof(SharedMutex) == 4, "the lock's layout is shared");
+static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free,
+              "the lock's words are plain memory shared between processes");
 
 // Holds a SharedMutex for its lifetime.
 class SharedLock {
@@ -60,12 +69,21 @@ private:
 };
 
 // The first member of every shared state structure.
+// Every field of the shared state has the same size and offset on x86-64, arm64 and armhf:
+// fixed-width integers (no long, size_t, time_t or pointers), 8-byte members at 8-byte
+// offsets. Each State asserts its size, so a layout that differs between the architectures
+// fails to build.
 struct RegionHeader {
     uint32_t magic;
     uint32_t version;
     uint64_t size;
     SharedMutex mutex;
 };
+static_assert(sizeof(RegionHeader) == 24 && offsetof(RegionHeader, size) == 8 &&
+                  offsetof(RegionHeader, mutex) == 16,
+              "the header's layout is shared");
+// The models keep flags in bool; one byte everywhere this builds (GCC on Linux).
+static_assert(sizeof(bool) == 1, "bool flags in the shared state are one byte");
 
 // Typed view of one state file. State is a standard-layout structure whose first member
 // is `RegionHeader header`, with static constexpr kMagic and kVersion; a default-

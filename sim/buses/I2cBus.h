@@ -76,6 +76,8 @@ struct I2cBusState {
     Fault faults[kFaultSlots] = {};
     std::atomic<uint8_t> heldLines{0}; // bit 0 SDA, bit 1 SCL held low by a stuck device
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(I2cBusState) == 224 && offsetof(I2cBusState, heldLines) == 216, "shared state layout");
 
 class I2cBus : public Device {
 public:

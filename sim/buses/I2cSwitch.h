@@ -15,6 +15,8 @@ struct I2cSwitchState {
     uint8_t control = 0;
     uint32_t resets = 0; // reset pulses seen, for tests
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(I2cSwitchState) == 32 && offsetof(I2cSwitchState, resets) == 28, "shared state layout");
 
 class I2cSwitch : public I2cDevice {
 public:

@@ -1,5 +1,6 @@
 #include "sim/buses/RegisterFileDevice.h"
 
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
@@ -50,6 +51,11 @@ RegisterFileDevice::RegisterFileDevice(Board& board, I2cBus& bus, RegisterFileLa
 RegisterFileDevice::~RegisterFileDevice() = default;
 
 void RegisterFileDevice::initialise(void* data) const {
+    // Same layout in the programs of every architecture (see RegionHeader).
+    static_assert(sizeof(RegisterFileDevice::Header) == 56 &&
+                      offsetof(RegisterFileDevice::Header, banks) == 24 &&
+                      offsetof(RegisterFileDevice::Header, pointer) == 32,
+                  "shared state layout");
     std::memset(data, 0, sizeof(Header));
     auto* h = new (data) Header();
     h->region.magic = kMagic;

@@ -126,6 +126,10 @@ struct CameraBoardState {
     uint32_t recentNext = 0;
     char recent[kCameraRecentCommands][kCameraRecentText] = {};
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(CameraBoardState) == 7040 && offsetof(CameraBoardState, bootStartNs) == 208 &&
+                  offsetof(CameraBoardState, settings) == 568 && offsetof(CameraBoardState, recent) == 3964,
+              "shared state layout");
 
 // One command line as the board received it.
 struct CameraCommand {

@@ -42,6 +42,9 @@ struct CameraFlashState {
     // of its page erased, and that erased tail was never part of the image.
     uint32_t imageEnd = 0;
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(CameraFlashState) == 131104 && offsetof(CameraFlashState, uc) == 32,
+              "shared state layout");
 
 struct CameraVersions {
     uint8_t ucMajor, ucMinor, fpga, xl;

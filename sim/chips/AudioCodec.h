@@ -100,6 +100,7 @@ private:
         uint32_t beepSamples;
         double beepFrequency;
     };
+    static_assert(sizeof(State) == 24, "shared state layout");
     void startBeep(); // caller holds the lock
     std::string registerPair(uint8_t left) const;
     void updateInterruptLine();

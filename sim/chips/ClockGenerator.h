@@ -37,6 +37,7 @@ private:
         uint32_t writes;
         uint32_t writtenMask[kMaskWords]; // one bit per register written
     };
+    static_assert(sizeof(State) == 36, "shared state layout");
 };
 
 } // namespace sim

@@ -77,6 +77,10 @@ struct ConfigFlashState {
     uint64_t pagesProgrammed = 0;
     uint64_t bytesRead = 0;
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(ConfigFlashState) == 88 && offsetof(ConfigFlashState, busyUntilNs) == 48 &&
+                  offsetof(ConfigFlashState, bytesRead) == 80,
+              "shared state layout");
 
 class ConfigFlash : public Device {
 public:

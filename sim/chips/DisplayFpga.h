@@ -137,6 +137,11 @@ struct DisplayFpgaState {
     uint32_t ddrFaultCount = 0;
     DdrFault ddrFaults[kMaxDdrFaults];
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(DisplayFpgaState) == 3472 && offsetof(DisplayFpgaState, configStartNs) == 64 &&
+                  offsetof(DisplayFpgaState, channels) == 120 &&
+                  offsetof(DisplayFpgaState, ddrFaults) == 3340,
+              "shared state layout");
 
 class DisplayFpga : public Device {
 public:

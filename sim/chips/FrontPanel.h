@@ -50,6 +50,7 @@ private:
     struct State {
         uint8_t pressed; // bit b: button b held down
     };
+    static_assert(sizeof(State) == 1, "shared state layout");
     uint8_t pins() const; // caller holds the lock
     static uint8_t pinOf(int button);
 };

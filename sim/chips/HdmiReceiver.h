@@ -86,6 +86,7 @@ private:
         uint32_t hotPlugPulses;
         uint32_t chipResets;
     };
+    static_assert(sizeof(State) == 28, "shared state layout");
     // Caller holds the lock.
     HdmiSource sourceLocked() const;
     bool mapAnswersLocked(int map) const;

@@ -67,6 +67,7 @@ private:
         uint32_t edidBytesRead;
         uint8_t edid[kEdidBytes];
     };
+    static_assert(sizeof(State) == 268, "shared state layout");
     // Caller holds the lock.
     bool pendingLocked() const;
     uint8_t edidByte(int index) const;

@@ -46,6 +46,7 @@ private:
         uint8_t reserved[3];
         uint32_t writes;
     };
+    static_assert(sizeof(State) == 40, "shared state layout");
 };
 
 class LightingExpander : public RegisterFileDevice {
@@ -77,6 +78,7 @@ private:
     struct State {
         uint8_t openLed; // input pins the LED strings pull high
     };
+    static_assert(sizeof(State) == 1, "shared state layout");
     uint8_t pins() const; // caller holds the lock
 
     const Ltc2625& dac_;

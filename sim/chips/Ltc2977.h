@@ -88,6 +88,7 @@ private:
     struct State {
         Rail rails[kPages];
     };
+    static_assert(sizeof(State) == 192, "shared state layout");
 
     bool commandedOn(int page) const;
     bool powerGood(int page) const;

@@ -29,6 +29,8 @@ struct UsbInputState {
     RegionHeader header;
     uint8_t bitsFail[kSlots] = {}; // the event-bit query of that device fails
 };
+// Same layout in the programs of every architecture (see RegionHeader).
+static_assert(sizeof(UsbInputState) == 40, "shared state layout");
 
 class UsbInput : public Device {
 public:

@@ -68,6 +68,7 @@ private:
         uint32_t overflow; // bytes beyond the picture, dropped
         uint8_t image[kSplashBytes];
     };
+    static_assert(sizeof(State) == 4108, "shared state layout");
 
     int busNumber() const { return left_ ? 2 : 1; }
 

@@ -15,10 +15,11 @@ namespace {
 constexpr int kUsageError = 2;
 
 void usage(FILE* out) {
-    fprintf(out, "usage: ostrix-sim [--root DIR] COMMAND [ARGS...]\n"
+    fprintf(out, "usage: ostrix-sim [--root DIR] [--direct] COMMAND [ARGS...]\n"
                  "  init-root DIR              lays out a complete system root in DIR\n"
                  "  help                       lists the board's commands\n"
-                 "The system root is DIR of --root, else OSTRIX_SYSROOT.\n");
+                 "The system root is DIR of --root, else OSTRIX_SYSROOT. --direct acts on the\n"
+                 "board's shared state itself even when a program serves the control socket.\n");
 }
 
 // Files and folders given to the board are named relative to where ostrix-sim runs, not
@@ -50,6 +51,13 @@ int main(int argc, char** argv) {
         root = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
+    // The shared state read by this program's own models, not through the program serving
+    // the socket: how programs built for another architecture are checked to agree on it.
+    bool direct = false;
+    if (!args.empty() && args[0] == "--direct") {
+        direct = true;
+        args.erase(args.begin());
+    }
     if (args.empty() || args[0] == "-h" || args[0] == "--help") {
         usage(args.empty() ? stderr : stdout);
         return args.empty() ? kUsageError : 0;
@@ -73,7 +81,7 @@ int main(int argc, char** argv) {
     setenv("OSTRIX_SYSROOT", root.c_str(), 1);
     absolutePaths(args);
     sim::CommandResult result;
-    if (sim::sendControlCommand(sim::Board::controlSocketPath(root), args, result)) {
+    if (!direct && sim::sendControlCommand(sim::Board::controlSocketPath(root), args, result)) {
         return report(result);
     }
     if (std::string error = sim::initRoot(root); !error.empty()) {
