@@ -43,7 +43,7 @@ struct CameraFlashState {
     uint32_t imageEnd = 0;
 };
 // Same layout in the programs of every architecture (see RegionHeader).
-static_assert(sizeof(CameraFlashState) == 131104 && offsetof(CameraFlashState, uc) == 32,
+static_assert(sizeof(CameraFlashState) == 131112 && offsetof(CameraFlashState, uc) == 32,
               "shared state layout");
 
 struct CameraVersions {
