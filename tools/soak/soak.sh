@@ -2,13 +2,11 @@
 # Runs the whole Ostrix system on the simulated board and watches what it holds.
 #   soak.sh memory         five captures and five stored-picture displays; fails when the
 #                          controller's private memory grows by 8 MB or more over them
-#   soak.sh soak [MINUTES] [SEED]  a seeded random stream of user and hardware events;
-#                          samples descriptors, threads, private memory and log growth
 # OSTRIX_SOAK_BIN names the programs' folder (default build/bin), OSTRIX_SOAK_OUT the
 # folder of the run (default soak-out/).
 set -uo pipefail
 
-mode="${1:-soak}"
+mode="${1:-memory}"
 [ $# -gt 0 ] && shift
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bin="${OSTRIX_SOAK_BIN:-$top/build/bin}"
@@ -119,7 +117,7 @@ memory_run() {
 
 case "$mode" in
     memory) memory_run ;;
-    *) echo "usage: soak.sh memory | soak [MINUTES] [SEED]" >&2; exit 2 ;;
+    *) echo "usage: soak.sh memory" >&2; exit 2 ;;
 esac
 stop_all
 ((failures == 0))
