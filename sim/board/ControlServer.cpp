@@ -19,6 +19,9 @@ constexpr int kPollMs = 100;
 constexpr int kTakeOverPollMs = 250;
 constexpr int kBacklog = 4;
 constexpr int kClientTimeoutSeconds = 5;
+// How long ostrix-sim waits for the serving program's answer: a full eyepiece snapshot by a
+// program under user-mode emulation (the cross builds' demo) takes well over 5 s.
+constexpr int kReplyTimeoutSeconds = 60;
 constexpr size_t kMaxRequest = 64 * 1024;
 constexpr char kOk = '0';
 constexpr char kFailed = '1';
@@ -49,8 +52,8 @@ int connectTo(const std::string& path) {
     return fd;
 }
 
-void setTimeouts(int fd) {
-    timeval tv{kClientTimeoutSeconds, 0};
+void setTimeouts(int fd, int seconds = kClientTimeoutSeconds) {
+    timeval tv{seconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
@@ -192,7 +195,7 @@ bool sendControlCommand(const std::string& socketPath, const std::vector<std::st
     if (fd < 0) {
         return false;
     }
-    setTimeouts(fd);
+    setTimeouts(fd, kReplyTimeoutSeconds);
     std::string request;
     for (const auto& a : args) {
         request += a;

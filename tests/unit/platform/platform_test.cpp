@@ -91,7 +91,7 @@ TEST_F(BoardShell, OutputIsCollectedAndExitCodesReported) {
 }
 
 // 2099-01-01 00:00:00 UTC: the clock the stand-in is asked for lies beyond it.
-constexpr std::time_t kYear2099 = 4070908800;
+constexpr int64_t kYear2099 = 4070908800; // beyond a 32-bit time_t (armhf)
 
 class SimulatedShell : public testing_support::SimBoardTest {};
 
@@ -110,7 +110,7 @@ TEST_F(SimulatedShell, ClockAndRebootOnlyReachTheStandIns) {
     EXPECT_NE(log.find("sudo date -s 2099-06-07 08:09:10\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\ndate -s 2099-06-07 08:09:10\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\nreboot\n"), std::string::npos) << log;
-    EXPECT_LT(std::time(nullptr), kYear2099);
+    EXPECT_LT(static_cast<int64_t>(std::time(nullptr)), kYear2099);
 }
 
 } // namespace
