@@ -584,10 +584,14 @@ if [ -n "$log" ]; then
     sleep 5.5 # a power-on within 5 s of standby is ignored by design
     # Wake-up ends by sending the GUI the image format, after the camera board has booted.
     formats="$(count_in "$log" "MAIN: send Image Format")"
-    exports="$(count_in "$log" "MAIN: LOG->USB result=0")"
+    # tar's own status is logged; 1 (the log grew while it was read) still gives a whole
+    # archive, so an export counts when the controller reports no failure.
+    exports="$(count_in "$log" "MAIN: LOG->USB result=")"
+    export_failures="$(count_in "$log" "Copy of the log to Memory Stick failed")"
     "$sim" button BTN4+BTN5+POWER press >/dev/null && sleep 0.15 &&
         "$sim" button POWER release >/dev/null && sleep 0.15 && "$sim" button BTN4+BTN5 release >/dev/null
-    if wait_for_count "$log" "MAIN: LOG->USB result=0" $((exports + 1)) 30 &&
+    if wait_for_count "$log" "MAIN: LOG->USB result=" $((exports + 1)) 30 && sleep 0.5 &&
+        [ "$(count_in "$log" "Copy of the log to Memory Stick failed")" = "$export_failures" ] &&
         archive="$(ls "$out/usb-stick"/Log*.tar.gz 2>/dev/null | tail -n 1)" && [ -n "$archive" ] &&
         tar -tzf "$archive" | grep -q 'QLM_logfile_.*\.log$'; then
         say "save-log combination in standby: the log exported to the stick as ${archive##*/} ($(tar -tzf "$archive" | grep -c '\.log$') log file(s))"
