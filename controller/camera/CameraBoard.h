@@ -11,9 +11,11 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/DirectoryWatch.h"
 #include "common/channel.h"
 #include "common/cmd_results.h"
 #include "controller/camera/CameraUpdate.h"
@@ -186,6 +188,18 @@ private:
     cmd_results_t finishFpgaUpdate(uint32_t checksum);
     void queryFirmwareVersion();
     int bridgeFileToFlash(const camera_update::BridgeFile& file, bool force, bool& written);
+
+    // The port's folder, read again only when an entry came or went: the main loop looks
+    // for the board on every pass, and udev makes and removes its link as it is plugged.
+    struct PortScan {
+        int result = -1;
+        bool folderMissing = false;
+        std::string name;
+    };
+    static PortScan scanPorts();
+    std::unique_ptr<DirectoryWatch> portWatch;
+    std::mutex portScanLock;
+    PortScan lastScan;
 
     // Link state.
     FILE* fd = nullptr;
