@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 constexpr auto kSettleTime = std::chrono::seconds(5);
 constexpr auto kMeasureTime = std::chrono::seconds(30);
 
-fs::path binFolder() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin"; }
+fs::path binFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin";
+}
 
 // The home folder laid out as the package installs it.
 bool install(const fs::path& root, const fs::path& home) {
@@ -63,7 +65,8 @@ void BM_SystemIdleCpu(benchmark::State& state) {
         std::this_thread::sleep_for(kMeasureTime);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(wall);
-        state.counters["controller_cpu_percent"] = 100.0 * (controller.cpuSeconds() - controllerBefore) / wall;
+        state.counters["controller_cpu_percent"] =
+            100.0 * (controller.cpuSeconds() - controllerBefore) / wall;
         state.counters["gui_cpu_percent"] = 100.0 * (gui.cpuSeconds() - guiBefore) / wall;
     }
     controller.stop();

@@ -39,7 +39,8 @@ DirectoryWatch::~DirectoryWatch() {
 // Watches the folder, or while it does not exist its parent (for the folder's making).
 void DirectoryWatch::arm() {
     if (folderWatch_ < 0) {
-        folderWatch_ = inotify_add_watch(inotify_, folder_.c_str(), kEntryEvents | IN_DELETE_SELF | IN_MOVE_SELF);
+        folderWatch_ =
+            inotify_add_watch(inotify_, folder_.c_str(), kEntryEvents | IN_DELETE_SELF | IN_MOVE_SELF);
     }
     if (folderWatch_ < 0 && parentWatch_ < 0) {
         parentWatch_ = inotify_add_watch(inotify_, parentOf(folder_).c_str(), IN_CREATE | IN_MOVED_TO);

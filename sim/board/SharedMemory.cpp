@@ -7,11 +7,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace sim {

@@ -148,9 +148,9 @@ protected:
         if (errors <= kMostErrorLinesInWindow) {
             return ::testing::AssertionSuccess();
         }
-        return ::testing::AssertionFailure() << errors << " error lines in " << kQuietWindow.count()
-                                             << " s:\n"
-                                             << errorLines(window);
+        return ::testing::AssertionFailure()
+               << errors << " error lines in " << kQuietWindow.count() << " s:\n"
+               << errorLines(window);
     }
 
     // The controller's loop takes a command-file word, and the GUI processes a message on
@@ -214,7 +214,8 @@ TEST_P(FaultMatrix, ControllerRunsOnQuietlyAndTheUsersFilesStay) {
     ASSERT_TRUE(inject(fault.atWakeUp));
     ASSERT_TRUE(wakeUp(*controller)) << controller->log();
     if (fault.atWakeUp) {
-        EXPECT_GT(OstrixPiProcess::count(controller->log(), "ERROR"), errorsBefore) << "the fault was not logged";
+        EXPECT_GT(OstrixPiProcess::count(controller->log(), "ERROR"), errorsBefore)
+            << "the fault was not logged";
     }
     EXPECT_TRUE(quiet(*controller)) << "at wake-up";
     EXPECT_TRUE(answering(*controller, *gui)) << "at wake-up";
