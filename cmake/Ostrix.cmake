@@ -13,8 +13,22 @@ endfunction()
 
 # ostrix_test_binary(<name> <dir> LIBS <lib>... [RESOURCE_LOCK <lock>])
 # One GoogleTest binary per test folder; every test case becomes a CTest test.
+# A test binary whose tests run each in a network of their own (OWN_NETWORK) runs them side
+# by side; where no network namespace can be had (or under an emulator) they take the lock
+# of the fixed UDP ports instead.
+set(OSTRIX_OWN_NETWORK ${CMAKE_SOURCE_DIR}/tests/support/own-network.sh)
+if(NOT CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND ${OSTRIX_OWN_NETWORK} true RESULT_VARIABLE own_network_status
+        OUTPUT_QUIET ERROR_QUIET)
+endif()
+if(NOT CMAKE_CROSSCOMPILING AND own_network_status EQUAL 0)
+    set(OSTRIX_HAVE_OWN_NETWORK ON)
+else()
+    set(OSTRIX_HAVE_OWN_NETWORK OFF)
+endif()
+
 function(ostrix_test_binary name dir)
-    cmake_parse_arguments(ARG "" "RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "OWN_NETWORK" "RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
     file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
     if(NOT srcs)
         return()
@@ -26,6 +40,11 @@ function(ostrix_test_binary name dir)
     # The unit tests (`ctest -L unit`) are what a cross build runs under emulation.
     if(name MATCHES "^unit_")
         list(APPEND props LABELS unit)
+    endif()
+    if(ARG_OWN_NETWORK AND OSTRIX_HAVE_OWN_NETWORK)
+        set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${OSTRIX_OWN_NETWORK})
+    elseif(ARG_OWN_NETWORK)
+        list(APPEND props RESOURCE_LOCK udp_ports)
     endif()
     if(ARG_RESOURCE_LOCK)
         list(APPEND props RESOURCE_LOCK ${ARG_RESOURCE_LOCK})

@@ -127,25 +127,44 @@ void CameraBoard::waitMs(timer_t* handle, const char* identifier, int ms) {
 
 // ---- Port ----------------------------------------------------------------------------
 
-int CameraBoard::FindPortByName(char* filename, bool prints) {
+CameraBoard::PortScan CameraBoard::scanPorts() {
+    PortScan scan;
     DIR* dir = opendir(platform::sysPath(SERIAL_BY_ID).c_str());
     if (!dir) {
+        scan.folderMissing = true;
+        return scan;
+    }
+    // The last matching entry in directory order wins.
+    while (dirent* entry = readdir(dir)) {
+        for (const char* name : BOARD_NAMES) {
+            if (strstr(entry->d_name, name)) {
+                scan.name = std::string(SERIAL_BY_ID) + "/" + entry->d_name;
+                scan.result = 0;
+            }
+        }
+    }
+    closedir(dir);
+    return scan;
+}
+
+int CameraBoard::FindPortByName(char* filename, bool prints) {
+    std::lock_guard<std::mutex> held(portScanLock);
+    if (!portWatch) {
+        portWatch = std::make_unique<DirectoryWatch>(platform::sysPath(SERIAL_BY_ID));
+    }
+    if (portWatch->changed()) {
+        lastScan = scanPorts();
+    }
+    if (lastScan.folderMissing) {
         if (prints) {
             logprintf("CB:No Camera Board detected\n");
         }
         return -1;
     }
-    bool found = false;
-    while (dirent* entry = readdir(dir)) {
-        for (const char* name : BOARD_NAMES) {
-            if (strstr(entry->d_name, name)) {
-                snprintf(filename, PORT_NAME_SIZE, "%s/%s", SERIAL_BY_ID, entry->d_name);
-                found = true;
-            }
-        }
+    if (lastScan.result == 0) {
+        snprintf(filename, PORT_NAME_SIZE, "%s", lastScan.name.c_str());
     }
-    closedir(dir);
-    return found ? 0 : -1;
+    return lastScan.result;
 }
 
 // Closes stream and descriptor without the OK report; fdopen made the stream own myfd.

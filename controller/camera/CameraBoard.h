@@ -11,9 +11,11 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/DirectoryWatch.h"
 #include "common/channel.h"
 #include "common/cmd_results.h"
 #include "controller/camera/CameraUpdate.h"
@@ -141,6 +143,10 @@ public:
     cmd_results_t setColourCorrectionParameters(const std::string& filename);
     uint32_t get_last_black_level() const { return last_black_level; }
     uint32_t get_last_contrast() const { return last_contrast; }
+    // Until the board accepted a value there is none to report: the 0 the members start
+    // from is not the camera's.
+    bool has_last_black_level() const { return black_level_accepted; }
+    bool has_last_contrast() const { return contrast_accepted; }
 
     // Firmware, camera FPGA and bridge file updates.
     cmd_results_t update_uC(const char* binaryname);
@@ -187,6 +193,18 @@ private:
     void queryFirmwareVersion();
     int bridgeFileToFlash(const camera_update::BridgeFile& file, bool force, bool& written);
 
+    // The port's folder, read again only when an entry came or went: the main loop looks
+    // for the board on every pass, and udev makes and removes its link as it is plugged.
+    struct PortScan {
+        int result = -1;
+        bool folderMissing = false;
+        std::string name;
+    };
+    static PortScan scanPorts();
+    std::unique_ptr<DirectoryWatch> portWatch;
+    std::mutex portScanLock;
+    PortScan lastScan;
+
     // Link state.
     FILE* fd = nullptr;
     int myfd = -1;
@@ -220,6 +238,8 @@ private:
     bool cam_vert_invert = false;
     uint32_t last_black_level = 0;
     uint32_t last_contrast = 0;
+    bool black_level_accepted = false;
+    bool contrast_accepted = false;
     uint16_t AWBvalid = 0;
     uint32_t AWBred = 256;
     uint32_t AWBgreen = 256;

@@ -93,6 +93,7 @@ cmd_results_t CameraBoard::setBlackLevel(uint32_t v) {
     cmd_results_t res = acknowledgedValue("CB %02X", v, "setBlackLevel");
     if (res == CMD_OK || res == CMD_OK_QUIET) {
         last_black_level = v;
+        black_level_accepted = true;
     }
     return res;
 }
@@ -109,6 +110,7 @@ cmd_results_t CameraBoard::setContrast(uint32_t v) {
     cmd_results_t res = acknowledgedValue("CC %02X", v, "setContrast");
     if (res == CMD_OK || res == CMD_OK_QUIET) {
         last_contrast = v;
+        contrast_accepted = true;
     }
     return res;
 }

@@ -309,8 +309,14 @@ void setColourCorrectionProfile(int index) {
         return;
     }
     camera_board->setColourCorrectionProfile(value(SETT_COLOUR_CORRECTION_PROFILE));
-    queue_gui_message(tEV_COPYFB | SETT_CAMERA_CONTRAST, camera_board->get_last_contrast());
-    queue_gui_message(tEV_COPYFB | SETT_CAMERA_BLACK_LEVEL, camera_board->get_last_black_level());
+    // A board that never accepted a value (absent, or failing) has none to hand the GUI,
+    // whose stored contrast and black level would otherwise be overwritten with 0.
+    if (camera_board->has_last_contrast()) {
+        queue_gui_message(tEV_COPYFB | SETT_CAMERA_CONTRAST, camera_board->get_last_contrast());
+    }
+    if (camera_board->has_last_black_level()) {
+        queue_gui_message(tEV_COPYFB | SETT_CAMERA_BLACK_LEVEL, camera_board->get_last_black_level());
+    }
     if (execute_mode.init_complete) {
         logprintf("MAIN: CCP forceWhiteBalanceSettings\n");
         camera_board->forceWhiteBalanceSettings(NEUTRAL_WHITE_BALANCE_GAIN, NEUTRAL_WHITE_BALANCE_GAIN,

@@ -14,6 +14,7 @@
 
 namespace {
 
+constexpr const char* KBD_FOLDER = "/dev/input/by-path";
 constexpr const char* KBD_PATTERN = "/dev/input/by-path/*-event-kbd";
 constexpr const char* INPUT_CLASS_PATTERN = "/sys/class/input/input*";
 constexpr int EVENT_BITS_BYTES = 31;
@@ -22,6 +23,7 @@ constexpr int THREAD_FAILURE_EXIT_STATUS = -1;
 // Between slots, and per pass while no keyboard is open.
 constexpr useconds_t SLOT_WAIT_US = 1000;
 constexpr useconds_t IDLE_PASS_US = 10000;
+constexpr int IDLE_WAIT_MS = 200;
 const timeval LONG_PRESS_TIME = {1, 500000};
 
 constexpr int32_t KEY_RELEASED = 0;
@@ -156,7 +158,9 @@ void Kbd::CapsLockLED(int on) {
 
 void Kbd::reader_thread() {
     while (!stop_requested.load()) {
-        if (scan_pass() == 0) {
+        // With no keyboard open nothing needs reading: the thread sleeps until the device
+        // folder changes (or a little while, so that a stop is seen).
+        if (scan_pass() == 0 && !(devices && !slot_freed && devices->waitForChange(IDLE_WAIT_MS))) {
             usleep(IDLE_PASS_US);
         }
     }
@@ -186,6 +190,13 @@ int Kbd::scan_pass() {
 // Every match is looked at, so a keyboard plugged in beside a known one is found too; a
 // refused device gives its slot back once it is gone.
 void Kbd::discover() {
+    if (!devices) {
+        devices = std::make_unique<DirectoryWatch>(platform::sysPath(KBD_FOLDER));
+    }
+    if (!devices->changed() && !slot_freed) {
+        return;
+    }
+    slot_freed = false;
     const std::vector<std::string> found = globPaths(platform::sysPath(KBD_PATTERN));
     for (int slot = 0; slot < MAX_KBDS; ++slot) {
         if (refused[slot] && std::find(found.begin(), found.end(), kbd_name[slot]) == found.end()) {
@@ -213,6 +224,7 @@ void Kbd::open_slot(int slot) {
     const int fd = ::open(kbd_name[slot].c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         kbd_name[slot].clear();
+        slot_freed = true;
         return;
     }
     logprintf("KBD: NOTE: USB Kbd[%d] Connected\n", slot);
@@ -259,6 +271,7 @@ void Kbd::read_slot(int slot) {
             char disconnected = KBD_DISCONNECTED;
             post(&disconnected);
             kbd_name[slot].clear();
+            slot_freed = true;
             return;
         }
         pfds[slot] = fd;

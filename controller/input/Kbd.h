@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/DirectoryWatch.h"
 #include "controller/input/InputEvents.h"
 #include "controller/link/msgfifo.h"
 
@@ -65,4 +67,8 @@ private:
     KbdFifo rxmsgfifo;
     std::string kbd_name[MAX_KBDS];
     InputClock now = monotonic_now;
+    // Discovery globs the device folder only when an entry came or went, or a slot was
+    // given up (a keyboard left waiting for a free slot is picked up then).
+    std::unique_ptr<DirectoryWatch> devices;
+    bool slot_freed = false;
 };

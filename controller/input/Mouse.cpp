@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 #include "common/logfile.h"
@@ -20,7 +21,6 @@ constexpr int KEY_EVENT_BIT = 1;
 constexpr int THREAD_FAILURE_EXIT_STATUS = -1;
 constexpr useconds_t RETRY_US = 1000000;
 constexpr useconds_t READ_PERIOD_US = 10000;
-constexpr useconds_t PAUSE_STEP_US = 10000;
 
 } // namespace
 
@@ -34,7 +34,11 @@ Mouse::Mouse() {
 }
 
 Mouse::~Mouse() {
-    stop_requested.store(true);
+    {
+        std::lock_guard<std::mutex> held(pause_lock);
+        stop_requested.store(true);
+    }
+    pause_wake.notify_all();
     if (rd_thread.joinable()) {
         rd_thread.join();
     }
@@ -67,9 +71,8 @@ void Mouse::post(mouseMessage* msg) {
 }
 
 void Mouse::pause(useconds_t us) {
-    for (useconds_t slept = 0; slept < us && !stop_requested.load(); slept += PAUSE_STEP_US) {
-        usleep(std::min(PAUSE_STEP_US, us - slept));
-    }
+    std::unique_lock<std::mutex> held(pause_lock);
+    pause_wake.wait_for(held, std::chrono::microseconds(us), [this] { return stop_requested.load(); });
 }
 
 void Mouse::reader_thread() {

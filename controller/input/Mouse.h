@@ -7,7 +7,9 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -46,6 +48,9 @@ private:
 
     std::thread rd_thread;
     std::atomic<bool> stop_requested{false};
+    // A pause between looks for a mouse ends early when the reader is stopped.
+    std::mutex pause_lock;
+    std::condition_variable pause_wake;
     std::string mouse_event_filename;
     std::string refused_path;
     ino_t refused_node = 0;

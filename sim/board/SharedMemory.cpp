@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -89,6 +90,24 @@ long futex(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* 
     return syscall(kCall, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0);
 }
 
+// The holder's pid is stored on every lock, and getpid() is a system call each time; the
+// pid changes only in a forked child, which forgets the parent's.
+std::atomic<int32_t> cachedPid{0};
+
+int32_t ownPid() {
+    static const bool forgetsInChild = [] {
+        pthread_atfork(nullptr, nullptr, [] { cachedPid.store(0, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)forgetsInChild;
+    int32_t pid = cachedPid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = static_cast<int32_t>(getpid());
+        cachedPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 bool processGone(int32_t pid) {
     return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
 }
@@ -112,7 +131,7 @@ void SharedMutex::lock() {
                 int32_t dead = holder.load();
                 // The holder died mid-update; the state it guarded is still usable register
                 // data. Of several waiters only the one whose exchange succeeds takes over.
-                if (processGone(dead) && holder.compare_exchange_strong(dead, getpid())) {
+                if (processGone(dead) && holder.compare_exchange_strong(dead, ownPid())) {
                     word.store(kContended, std::memory_order_release);
                     return;
                 }
@@ -120,7 +139,7 @@ void SharedMutex::lock() {
             seen = word.exchange(kContended, std::memory_order_acquire);
         }
     }
-    holder.store(getpid(), std::memory_order_relaxed);
+    holder.store(ownPid(), std::memory_order_relaxed);
 }
 
 void SharedMutex::unlock() {

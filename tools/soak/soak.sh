@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Runs the whole Ostrix system on the simulated board and watches what it holds.
+#   soak.sh [MINUTES [SEED]]  both programs under a seeded random stream of user and board
+#                          events for MINUTES (default 30); fails on a crash, a hang, a
+#                          descriptor or thread not given back, memory or log growth
 #   soak.sh memory         five captures and five stored-picture displays; fails when the
 #                          controller's private memory grows by 8 MB or more over them
 # OSTRIX_SOAK_BIN names the programs' folder (default build/bin), OSTRIX_SOAK_OUT the
-# folder of the run (default soak-out/).
+# folder of the run (default soak-out/). OSTRIX_SOAK_CHECK_MEMORY=0 leaves out the memory
+# limits (a sanitizer build holds freed memory back on purpose).
 set -uo pipefail
 
-mode="${1:-memory}"
-[ $# -gt 0 ] && shift
+mode=random
+if [ "${1:-}" = memory ]; then
+    mode=memory
+    shift
+fi
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bin="${OSTRIX_SOAK_BIN:-$top/build/bin}"
 out="${OSTRIX_SOAK_OUT:-$top/soak-out}"
@@ -28,26 +35,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-wait_for_count() { # file text count secs
-    local file="$1" text="$2" count="$3" secs="$4" i
-    for ((i = 0; i < secs * 10; i++)); do
-        (($(grep -cF -- "$text" "$file" 2>/dev/null || true) >= count)) && return 0
-        sleep 0.1
-    done
-    return 1
-}
-count_in() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
-
-stop_all() {
-    local pid
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    pids=()
-}
+# shellcheck source=../lib/system-run.sh
+source "$top/tools/lib/system-run.sh"
 trap stop_all EXIT
 
 install_root() {
@@ -76,11 +65,6 @@ start_programs() {
     fi
     log="$(ls -1 "$home"/log/QLM_logfile_*.log 2>/dev/null | tail -n 1)"
 }
-
-# Private memory (clean and dirty) of a process in kB.
-private_kb() { awk '/^Private_/ { sum += $2 } END { print sum + 0 }' "/proc/$1/smaps_rollup" 2>/dev/null; }
-descriptors() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
-threads() { awk '/^Threads:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 
 capture() {
     local n
@@ -115,9 +99,21 @@ memory_run() {
     ((end - start < kMemoryLimitKb)) || fail "the controller's private memory grew by $((end - start)) kB (limit $kMemoryLimitKb kB)"
 }
 
+usage() { echo "usage: soak.sh [MINUTES [SEED]] | soak.sh memory" >&2; exit 2; }
 case "$mode" in
     memory) memory_run ;;
-    *) echo "usage: soak.sh memory" >&2; exit 2 ;;
+    random)
+        minutes="${1:-30}"
+        seed="${2:-$((RANDOM * 32768 + RANDOM))}"
+        [[ "$minutes" =~ ^[0-9]+$ && "$seed" =~ ^[0-9]+$ ]] || usage
+        # shellcheck source=random-events.sh
+        source "$top/tools/soak/random-events.sh"
+        random_run "$minutes" "$seed"
+        ;;
 esac
 stop_all
-((failures == 0))
+if ((failures > 0)); then
+    fail "$failures check(s) of the soak failed; results in $out"
+    exit 1
+fi
+say "soak passed; results in $out"

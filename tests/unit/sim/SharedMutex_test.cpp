@@ -80,6 +80,8 @@ TEST_F(SharedMutexTest, TwoProcessesNeverHoldItAtOnce) {
 TEST_F(SharedMutexTest, AHolderThatDiedDoesNotWedgeTheOthers) {
     sim::SharedRegion<CounterState> region(path());
     ASSERT_TRUE(region.valid());
+    // Held once here first: a forked child must record its own pid, not this process's.
+    { auto held = region.lock(); }
     const pid_t dying = spawn([](sim::SharedRegion<CounterState>& r) {
         r->header.mutex.lock();
         r->counter = 1;
