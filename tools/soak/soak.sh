@@ -86,6 +86,8 @@ memory_run() {
     "$sim" usb insert "$out/usb-stick" >/dev/null
     "$sim" mouse plug >/dev/null
     wait_for_count "$log" "MSE: Mouse Connected" 1 10 || fail "the mouse was not seen"
+    # A click during the start-up's settings collection is taken but captures nothing.
+    wait_for_count "$log" "MAIN: GUI settings collected" 1 60 || fail "the controller did not collect the GUI's settings"
     capture || fail "the first capture did not happen" # the first one sets up what stays
     display_stored || fail "the first stored-picture display did not happen"
     local start end i
