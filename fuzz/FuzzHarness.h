@@ -8,11 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "common/logfile.h"
+#include "sim/board/Board.h"
 
 namespace fuzz {
 
@@ -41,6 +43,20 @@ inline std::string inputPath(const std::string& stem, const std::string& extensi
 inline void writeInput(const std::string& path, const uint8_t* data, size_t size) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// Readers that reach the platform (pins, the shell) find a simulated board of the run's
+// own, in "<temp>/ostrix-fuzz-<stem>-<pid>-root", instead of ending the run. Returns the
+// system root.
+inline std::string simulatedBoard(const std::string& stem) {
+    const std::string root = inputPath(stem, "-root");
+    std::filesystem::create_directories(root);
+    if (!sim::initRoot(root).empty()) {
+        abort();
+    }
+    setenv("OSTRIX_PLATFORM", "sim", 1);
+    setenv("OSTRIX_SYSROOT", root.c_str(), 1);
+    return root;
 }
 
 } // namespace fuzz

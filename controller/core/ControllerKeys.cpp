@@ -54,7 +54,9 @@ void divergeIn() {
 }
 
 void divergeOut() {
-    ++StereoSeparation;
+    if (StereoSeparation < StereoSeparationMax) {
+        ++StereoSeparation;
+    }
     apply_stereo_separation();
     logDivergence();
 }

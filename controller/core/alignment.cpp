@@ -68,7 +68,12 @@ void readWarpValues(const ConfigFile& cfg) {
 
 void readSeparation(const ConfigFile& cfg) {
     try {
-        StereoSeparation = std::max(0, config_double_to_int(cfg.Value(WARP_SECTION, "separation")));
+        const int separation = config_double_to_int(cfg.Value(WARP_SECTION, "separation"));
+        if (separation > StereoSeparationMax) {
+            logprintferror("MAIN: Alignment separation %d too large, %d used", separation,
+                           StereoSeparationMax);
+        }
+        StereoSeparation = std::clamp(separation, 0, StereoSeparationMax);
     } catch (const char*) {
         StereoSeparation = 0;
     }

@@ -10,6 +10,10 @@
 constexpr int WarpOffsetMin = -30;
 constexpr int WarpOffsetMax = 30;
 constexpr float WarpRotationMax = 2.0f;
+// The stereo separation moves the two pictures apart by this many pixels each; beyond a
+// screen's width nothing of them would overlap, and the shifts made from it must stay
+// within an int.
+constexpr int StereoSeparationMax = 1920;
 
 extern int WarpPixelSourceOffset[2];
 extern int WarpLineSourceOffset[2];

@@ -14,6 +14,8 @@ constexpr int LANES = 4;
 constexpr int NIBBLE_BITS = 4;
 constexpr uint32_t NIBBLE_MASK = 0xF;
 constexpr int READ_EOF = -1;
+// "%1.1f" of any float: sign, 39 digits, point, one decimal and the terminator.
+constexpr size_t ANGLE_TEXT_SIZE = 48;
 
 // A cursor over the text with the end-of-file indicator of a stdio stream: it is set when
 // a read looks past the last byte, not when the last byte is consumed.
@@ -201,4 +203,14 @@ bool readWarpFile(const std::string& path, std::string& content) {
     fclose(f);
     errno = saved;
     return ok;
+}
+
+std::string rotatedTableName(const std::string& name, float degrees) {
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos) {
+        return {};
+    }
+    char angle[ANGLE_TEXT_SIZE];
+    snprintf(angle, sizeof angle, "%1.1f", static_cast<double>(degrees));
+    return name.substr(0, dot) + angle + name.substr(dot);
 }

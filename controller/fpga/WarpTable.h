@@ -39,3 +39,8 @@ WarpTable parseWarpTable(const char* text, size_t size, int valuebits, int pixel
 
 // Reads a whole file; false (errno set) when it cannot be read.
 bool readWarpFile(const std::string& path, std::string& content);
+
+// The name of a rotation's table in the warp folder or the warp archive: the angle
+// ("%1.1f") inserted before the first '.' of the unrotated table's name. Empty when the
+// name has no '.'.
+std::string rotatedTableName(const std::string& name, float degrees);

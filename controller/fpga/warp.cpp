@@ -172,20 +172,19 @@ int ostrixFpga::setDisplayRotation(int channel, float degrees) {
     std::string pixel = warp_pixel_filename[channel];
     shadowWarpRotation[channel] = degrees;
     if (std::fabs(degrees) > ROTATION_EPSILON) {
-        char angle[32];
-        snprintf(angle, sizeof angle, "%1.1f", degrees);
         for (std::string* name : {&line, &pixel}) {
-            size_t dot = name->find('.');
-            if (dot == std::string::npos) {
-                logprintf("F: failed to find '.' in '%s'\n", name->c_str());
-                return -1;
-            }
+            std::string rotated;
             try {
-                name->insert(dot, angle);
+                rotated = rotatedTableName(*name, degrees);
             } catch (const std::exception&) {
                 logprintf("F: filename insert failed\n");
                 return -1;
             }
+            if (rotated.empty()) {
+                logprintf("F: failed to find '.' in '%s'\n", name->c_str());
+                return -1;
+            }
+            *name = rotated;
         }
     }
     logprintf("F: new rotation files '%s' and  '%s'\n", line.c_str(), pixel.c_str());
