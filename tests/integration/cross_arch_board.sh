@@ -70,11 +70,11 @@ check "the PC sees the rails the controller switched on" sh -c "'$host_sim' --ro
 # The controller keeps driving lines from its loop, so two reads may straddle a change: a
 # layout that differs between the architectures never agrees, a change in between soon does.
 same_pins() {
-    local pc cross attempt
+    local pc_pins cross_pins attempt
     for ((attempt = 0; attempt < 10; attempt++)); do
-        pc="$(host status | pins_of)"
-        cross="$(cross_view status | pins_of)"
-        [ -n "$pc" ] && [ "$pc" = "$cross" ] && return 0
+        pc_pins="$(host status | pins_of)"
+        cross_pins="$(cross_view status | pins_of)"
+        [ -n "$pc_pins" ] && [ "$pc_pins" = "$cross_pins" ] && return 0
     done
     return 1
 }
