@@ -4,15 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "gui/menu/Menu.h"
 #include "gui/render/OverlayText.h"
 #include "gui/render/vfb.h"
+#include "fuzz/FuzzHarness.h"
 #include "sim/board/Board.h"
 
 namespace {
@@ -34,21 +32,10 @@ Ostrix::Menu& menu() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The menu runs shell commands at start: on a simulated board of the run's own.
-    const std::string root =
-        (std::filesystem::temp_directory_path() / ("ostrix-fuzz-utf8-" + std::to_string(getpid()))).string();
-    std::filesystem::create_directories(root);
-    if (!sim::initRoot(root).empty()) {
-        abort();
-    }
-    setenv("OSTRIX_PLATFORM", "sim", 1);
-    setenv("OSTRIX_SYSROOT", root.c_str(), 1);
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) {
-        dup2(devNull, STDOUT_FILENO);
-        dup2(devNull, STDERR_FILENO);
-        close(devNull);
-    }
+    // The menu runs shell commands at start: on a simulated board of the run's own. Only
+    // the console goes: libFuzzer reports its runs and any crash on standard error.
+    fuzz::simulatedBoard("utf8");
+    fuzz::discardConsole();
     return 0;
 }
 
