@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/FuzzHarness.h"
 #include "gui/menu/Menu.h"
 #include "gui/render/OverlayText.h"
 #include "gui/render/vfb.h"
-#include "fuzz/FuzzHarness.h"
 #include "sim/board/Board.h"
 
 namespace {
