@@ -65,28 +65,10 @@ wait_for() {
     return 1
 }
 
-# Waits until FILE contains TEXT at least COUNT times, at most SECS seconds.
-wait_for_count() {
-    local file="$1" text="$2" count="$3" secs="$4" i
-    for ((i = 0; i < secs * 10; i++)); do
-        (($(grep -cF -- "$text" "$file" 2>/dev/null || true) >= count)) && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-stop_all() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    pids=()
-}
+# wait_for_count, count_in and stop_all; a program is given 5 s to stop.
+# shellcheck source=../lib/system-run.sh
+source "$top/tools/lib/system-run.sh"
+stop_wait_secs=5
 trap stop_all EXIT
 trap 'echo; say "stopping"; exit 0' INT TERM
 
@@ -144,9 +126,6 @@ separation = 0
 ALIGN
     say "warp tables ($warp_lines lines) and their rotation archive in $home/warp"
 }
-
-# Counts the lines of FILE that contain TEXT.
-count_in() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
 
 start_controller() {
     (cd "$home" && exec ./OstrixPi "$@") >"$out/OstrixPi.console" 2>&1 &

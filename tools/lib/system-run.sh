@@ -14,14 +14,14 @@ wait_for_count() {
 }
 count_in() { grep -cF -- "$2" "$1" 2>/dev/null || true; }
 
-# SIGTERM to every program, SIGKILL to those that do not end within 10 s. A program that
-# had to be killed is named in `killed`.
+# SIGTERM to every program, SIGKILL to those that do not end within `stop_wait_secs`
+# (default 10 s). A program that had to be killed is named in `killed`.
 killed=()
 stop_all() {
     local pid
     for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do
-        for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        for _ in $(seq $((${stop_wait_secs:-10} * 10))); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         if kill -0 "$pid" 2>/dev/null; then
             killed+=("$pid")
             kill -KILL "$pid" 2>/dev/null
