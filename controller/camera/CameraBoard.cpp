@@ -139,7 +139,6 @@ CameraBoard::PortScan CameraBoard::scanPorts() {
         for (const char* name : BOARD_NAMES) {
             if (strstr(entry->d_name, name)) {
                 scan.name = std::string(SERIAL_BY_ID) + "/" + entry->d_name;
-                scan.result = 0;
             }
         }
     }
@@ -161,10 +160,11 @@ int CameraBoard::FindPortByName(char* filename, bool prints) {
         }
         return -1;
     }
-    if (lastScan.result == 0) {
-        snprintf(filename, PORT_NAME_SIZE, "%s", lastScan.name.c_str());
+    if (lastScan.name.empty()) {
+        return -1;
     }
-    return lastScan.result;
+    snprintf(filename, PORT_NAME_SIZE, "%s", lastScan.name.c_str());
+    return 0;
 }
 
 // Closes stream and descriptor without the OK report; fdopen made the stream own myfd.

@@ -196,9 +196,8 @@ private:
     // The port's folder, read again only when an entry came or went: the main loop looks
     // for the board on every pass, and udev makes and removes its link as it is plugged.
     struct PortScan {
-        int result = -1;
         bool folderMissing = false;
-        std::string name;
+        std::string name; // empty when no entry names a board
     };
     static PortScan scanPorts();
     std::unique_ptr<DirectoryWatch> portWatch;
