@@ -45,15 +45,20 @@ inline void writeInput(const std::string& path, const uint8_t* data, size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
-// Readers that reach the platform (pins, the shell) find a simulated board of the run's
-// own, in "<temp>/ostrix-fuzz-<stem>-<pid>-root", instead of ending the run. Returns the
-// system root.
-inline std::string simulatedBoard(const std::string& stem) {
+// A laid-out system root of the run's own, "<temp>/ostrix-fuzz-<stem>-<pid>-root".
+inline std::string boardRoot(const std::string& stem) {
     const std::string root = inputPath(stem, "-root");
     std::filesystem::create_directories(root);
     if (!sim::initRoot(root).empty()) {
         abort();
     }
+    return root;
+}
+
+// Readers that reach the platform (pins, the shell) find a simulated board of the run's
+// own instead of ending the run. Returns the system root.
+inline std::string simulatedBoard(const std::string& stem) {
+    const std::string root = boardRoot(stem);
     setenv("OSTRIX_PLATFORM", "sim", 1);
     setenv("OSTRIX_SYSROOT", root.c_str(), 1);
     return root;

@@ -77,11 +77,7 @@ private:
 };
 
 std::string makeRoot() {
-    const std::string root = fuzz::inputPath("bootloader", "-root");
-    std::filesystem::create_directories(root);
-    if (!sim::initRoot(root).empty()) {
-        abort();
-    }
+    const std::string root = fuzz::boardRoot("bootloader");
     // The simulated camera would link a port of its own beside the harness's.
     sim::BoardConfig config = sim::BoardConfig::load(sim::Board::configPath(root));
     config.set("camera.fitted", "0");
