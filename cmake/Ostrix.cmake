@@ -27,6 +27,13 @@ else()
     set(OSTRIX_HAVE_OWN_NETWORK OFF)
 endif()
 
+# ostrix_test_code(<target>): tests are glue around the product's libraries, which keep
+# their optimisation; optimising the tests' own code (GoogleTest's templates under the
+# sanitizers) would triple the suite's compile time for no speed that counts.
+function(ostrix_test_code target)
+    target_compile_options(${target} PRIVATE -O0)
+endfunction()
+
 function(ostrix_test_binary name dir)
     cmake_parse_arguments(ARG "OWN_NETWORK" "RESOURCE_LOCK;TIMEOUT" "LIBS" ${ARGN})
     file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
@@ -34,6 +41,7 @@ function(ostrix_test_binary name dir)
         return()
     endif()
     add_executable(${name} ${srcs})
+    ostrix_test_code(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} ostrix_testsupport GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     set(props ENVIRONMENT OSTRIX_PLATFORM=sim)
@@ -71,4 +79,25 @@ function(ostrix_program_launchers dir)
                                  WORLD_READ WORLD_EXECUTE)
         endif()
     endforeach()
+endfunction()
+
+# ostrix_system_test(<name> TIMEOUT <s> [COST <s>] [ENVIRONMENT <var=value>...] COMMAND <cmd>...):
+# a test script that runs both programs. It runs in a network of its own where one can be
+# had, beside the other tests; elsewhere it takes the lock of the fixed UDP ports. COST is
+# its expected run time: the long runs start first, so they do not end the suite alone.
+function(ostrix_system_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT;COST" "ENVIRONMENT;COMMAND" ${ARGN})
+    if(OSTRIX_HAVE_OWN_NETWORK)
+        add_test(NAME ${name} COMMAND ${OSTRIX_OWN_NETWORK} ${ARG_COMMAND})
+    else()
+        add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK udp_ports)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_COST)
+        set_tests_properties(${name} PROPERTIES COST ${ARG_COST})
+    endif()
+    if(ARG_ENVIRONMENT)
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
 endfunction()

@@ -11,6 +11,8 @@
 #include "tests/support/TempRoot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Each target's binary names its corpus folder.
+extern const char* const kCorpusFolder;
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr size_t kMegabyte = 1 << 20;
 
 std::vector<std::string> corpusFiles() {
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(OSTRIX_CORPUS_DIR)) {
+    for (const auto& entry : std::filesystem::directory_iterator(kCorpusFolder)) {
         if (entry.is_regular_file()) {
             files.push_back(entry.path().string());
         }
