@@ -96,3 +96,10 @@ bool DirectoryWatch::waitForChange(int timeoutMs) {
     poll(&watched, 1, timeoutMs);
     return true;
 }
+
+bool folderMayHaveChanged(std::unique_ptr<DirectoryWatch>& watch, const std::string& folder) {
+    if (!watch || watch->folder() != folder) {
+        watch = std::make_unique<DirectoryWatch>(folder);
+    }
+    return watch->changed();
+}

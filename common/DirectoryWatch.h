@@ -5,6 +5,7 @@
 // which is the plain rescan of every pass.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -22,6 +23,8 @@ public:
     // be watched (the caller then paces its rescans itself).
     bool waitForChange(int timeoutMs);
 
+    const std::string& folder() const { return folder_; }
+
 private:
     bool drain();
     void arm();
@@ -33,3 +36,8 @@ private:
     int parentWatch_ = -1;
     bool first_ = true;
 };
+
+// Whether `folder`'s entries may have changed since the previous call with the same `watch`;
+// the watch is made anew when it watches another folder (a test's system root replaces the
+// last one under a running loop).
+bool folderMayHaveChanged(std::unique_ptr<DirectoryWatch>& watch, const std::string& folder);

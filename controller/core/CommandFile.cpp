@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string_view>
 
+#include "common/DirectoryWatch.h"
 #include "common/SettingsIndex.h"
 #include "common/logfile.h"
 #include "controller/core/ConfigFile.h"
@@ -169,8 +170,15 @@ void act_on_command(const CommandFileEntry& entry) {
 
 void check_command_file() {
     const std::string path = command_file_path();
-    // Only a regular file is read: a folder or a pipe of that name would fail or block.
-    if (!file_exists(path)) {
+    // The home folder is looked at again only when its entries may have changed, or while a
+    // file of that name stays there (an empty one is read again on every pass).
+    static std::unique_ptr<DirectoryWatch> home;
+    static bool there = false;
+    if (folderMayHaveChanged(home, std::filesystem::path(path).parent_path().string()) || there) {
+        // Only a regular file is read: a folder or a pipe of that name would fail or block.
+        there = file_exists(path);
+    }
+    if (!there) {
         return;
     }
     delay(COMMAND_FILE_SETTLE_MS);

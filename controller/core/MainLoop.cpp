@@ -2,6 +2,10 @@
 // makes such a step do nothing.
 #include "controller/core/MainLoop.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -32,6 +36,9 @@ LoopTimers loop_timers;
 namespace {
 
 volatile std::sig_atomic_t terminationRequested = 0;
+
+constexpr const char* THERMAL_ZONE_FILE = "/sys/class/thermal/thermal_zone0/temp";
+constexpr size_t THERMAL_TEXT_MAX = 31; // millidegrees as decimal text, with room to spare
 
 extern "C" void requestTermination(int) {
     terminationRequested = 1;
@@ -515,17 +522,32 @@ void settings_collection_step() {
 }
 
 int read_core_temperature() {
-    // Read on every pass: plain stdio keeps it cheap.
-    FILE* file = fopen(platform::sysPath("/sys/class/thermal/thermal_zone0/temp").c_str(), "r");
-    if (!file) {
+    // Read on every pass: the zone's file stays open and is read again from its start (the
+    // kernel makes its text anew on such a read), so a pass costs no path lookup. It is
+    // opened again for another system root or once it was removed.
+    static std::string openPath;
+    static int fd = -1;
+    const std::string path = platform::sysPath(THERMAL_ZONE_FILE);
+    struct stat st {};
+    if (fd >= 0 && (path != openPath || fstat(fd, &st) != 0 || st.st_nlink == 0)) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        openPath = path;
+        if (fd < 0) {
+            return 0;
+        }
+    }
+    char text[THERMAL_TEXT_MAX + 1];
+    const ssize_t length = pread(fd, text, THERMAL_TEXT_MAX, 0);
+    if (length <= 0) {
         return 0;
     }
+    text[length] = '\0';
     int millidegrees = 0;
-    if (fscanf(file, "%d", &millidegrees) != 1) {
-        millidegrees = 0;
-    }
-    fclose(file);
-    return millidegrees;
+    return sscanf(text, "%d", &millidegrees) == 1 ? millidegrees : 0;
 }
 
 void check_core_temperature(int millidegrees) {

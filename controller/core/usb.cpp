@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "common/DirectoryWatch.h"
 #include "common/logfile.h"
 #include "common/messages.h"
 #include "controller/core/GuiMessages.h"
@@ -80,7 +81,14 @@ int usb_stick_present() {
 }
 
 int usb_memory_inserted() {
-    const int present = usb_stick_present();
+    // Looked at on every pass: the sticks' nodes are looked up again only when /dev's entries
+    // may have changed, so an idle pass costs no path lookups.
+    static std::unique_ptr<DirectoryWatch> devices;
+    static int lastLook = 0;
+    if (folderMayHaveChanged(devices, platform::sysPath("/dev"))) {
+        lastLook = usb_stick_present();
+    }
+    const int present = lastLook;
     if (present != 0 && usb_memory == 0) {
         display_message(MESS_USB_FLASH_INSERTED, PRESENCE_MESSAGE_SECONDS);
     } else if (present == 0 && usb_memory != 0) {

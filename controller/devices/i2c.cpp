@@ -121,7 +121,8 @@ void i2c_handler::close_i2c() {
 
 // ---- device registry ----
 
-int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string name, const std::string& caller) {
+int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string name,
+                                 const std::string& caller) {
     std::lock_guard<std::mutex> held(listlock);
     int id = find_device_locked(bus, slave_address);
     if (id >= 0) {
@@ -134,7 +135,7 @@ int i2c_handler::register_device(uint8_t bus, uint8_t slave_address, std::string
     device.bus = bus;
     device.slave_address = slave_address;
     device.name = std::move(name);
-    device.last_used = clock();
+    device.last_used = ++uses;
     // A device that cannot be opened is tried again on every use: its repeats are counted
     // with the failed open.
     if (reported) {
@@ -157,7 +158,7 @@ int i2c_handler::find_device_locked(uint8_t bus, uint8_t slave_address) {
     for (size_t id = 0; id < devicelist.size(); ++id) {
         I2C_DEVICE_T& device = devicelist[id];
         if (device.bus == bus && device.slave_address == slave_address) {
-            device.last_used = clock();
+            device.last_used = ++uses;
             if (device.fd < 0) {
                 close_oldest_locked();
                 device.fd = I2CSetup(CALLER_REOPEN, slave_address);
@@ -187,7 +188,7 @@ int i2c_handler::close_oldest_locked() {
     if (devicelist.size() <= kMaxOpenDevices) {
         return kNothingClosed;
     }
-    clock_t oldest = clock();
+    uint64_t oldest = uses + 1; // every use so far is older
     int candidate = -1;
     for (size_t id = 0; id < devicelist.size(); ++id) {
         if (devicelist[id].fd >= 0 && devicelist[id].last_used < oldest) {
@@ -259,7 +260,8 @@ std::string i2c_handler::describe_descriptor(int fd) {
 }
 
 bool i2c_handler::report_failure(int fd, int caller) {
-    return faults.failed(descriptor_key(fd, caller), describe_descriptor(fd) + " by caller " + std::to_string(caller));
+    return faults.failed(descriptor_key(fd, caller),
+                         describe_descriptor(fd) + " by caller " + std::to_string(caller));
 }
 
 // ---- bus selection ----
@@ -362,7 +364,8 @@ int i2c_handler::write_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t data
     if (id < 0) {
         return id;
     }
-    return on_bus(bus, "I2C: ERROR: write_byte failed on bus %d", "I2C: ERROR: write_byte exception on bus %d",
+    return on_bus(bus, "I2C: ERROR: write_byte failed on bus %d",
+                  "I2C: ERROR: write_byte exception on bus %d",
                   [&] { return write_byte(fd, reg, data, flagErrors); });
 }
 
@@ -372,8 +375,8 @@ int i2c_handler::write_word(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t dat
     if (id < 0) {
         return id;
     }
-    return on_bus(bus, "I2C: ERROR: write_word failed on bus %d", "I2C: ERROR: write_word exception on bus %d",
-                  [&] { return write_word(fd, reg, data); });
+    return on_bus(bus, "I2C: ERROR: write_word failed on bus %d",
+                  "I2C: ERROR: write_word exception on bus %d", [&] { return write_word(fd, reg, data); });
 }
 
 int i2c_handler::read_byte(uint8_t bus, uint8_t addr, uint8_t reg, uint8_t* data) {
@@ -402,7 +405,8 @@ int i2c_handler::read_buffer(uint8_t bus, uint8_t addr, uint8_t reg, uint16_t le
     if (id < 0) {
         return id;
     }
-    return on_bus(bus, "I2C: ERROR: read_buffer failed on bus %d", "I2C: ERROR: read_buffer exception on bus %d",
+    return on_bus(bus, "I2C: ERROR: read_buffer failed on bus %d",
+                  "I2C: ERROR: read_buffer exception on bus %d",
                   [&] { return read_buffer(fd, reg, length, data); });
 }
 
@@ -458,7 +462,8 @@ int i2c_handler::configure_i2c_device(uint8_t bus, const i2c_register_entry* tab
         }
         // A device that cannot be opened cannot be written: the row fails as unknown.
         const int written =
-            id < 0 ? kUnknown : write_byte(registered_device_fileid(id), entry.reg_num, entry.reg_value, true);
+            id < 0 ? kUnknown
+                   : write_byte(registered_device_fileid(id), entry.reg_num, entry.reg_value, true);
         if (written != 0) {
             logprintferror("I2C: ERROR: I2C write errno=%d bus=%d s_addr=%02x reg_no=%02x reg_val=%02x",
                            written, bus, entry.slave_address, entry.reg_num, entry.reg_value);
@@ -702,8 +707,8 @@ int i2c_handler::I2CWriteReg16(int caller, int fd, uint8_t reg, uint16_t data) {
         KeepErrno keep;
         if (report_failure(fd, caller)) {
             logprintferror(
-                "I2C: ERROR: I2CWriteReg16 caller=%d with errno=%d for fd=%d reg %d, data %d on bus=%d", caller,
-                errno, fd, reg, data, lastbus);
+                "I2C: ERROR: I2CWriteReg16 caller=%d with errno=%d for fd=%d reg %d, data %d on bus=%d",
+                caller, errno, fd, reg, data, lastbus);
             dump_devicelist();
         }
     } else {
@@ -717,8 +722,8 @@ int i2c_handler::I2CReadReg8(int caller, int fd, uint8_t reg) {
     if (result < 0) {
         KeepErrno keep;
         if (report_failure(fd, caller)) {
-            logprintferror("I2C: ERROR: I2CReadReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d", caller,
-                           errno, fd, reg, lastbus);
+            logprintferror("I2C: ERROR: I2CReadReg8 caller=%d with errno=%d for fd=%d reg %d on bus=%d",
+                           caller, errno, fd, reg, lastbus);
             dump_devicelist();
         }
     } else {

@@ -39,7 +39,10 @@ struct I2C_DEVICE_T {
     uint8_t bus; // switch channel
     uint8_t slave_address;
     std::string name; // for log lines only
-    clock_t last_used;
+    // Order of last use (a count of lookups, not a time): the oldest open descriptor is
+    // closed first. A count orders uses within one clock tick too, and costs no system
+    // call on every transfer as a CPU-time reading would.
+    uint64_t last_used;
 };
 
 // One row of a register initialisation table.
@@ -178,6 +181,7 @@ private:
     // The device list's lock, taken briefly and always last: the router thread and the
     // main loop both look devices up, reopen them and register new ones.
     std::mutex listlock;
+    uint64_t uses = 0; // the last use stamp given; under `listlock`
     std::vector<I2C_DEVICE_T> devicelist;
     RepeatedFaults faults;
 };

@@ -281,10 +281,16 @@ TEST_F(MainLoopTest, CoreTemperatureIsReportedEveryTwoThousandPasses) {
 }
 
 TEST_F(MainLoopTest, CoreTemperatureComesFromTheThermalZone) {
+    // Each reading is the zone's current one, whether the file was rewritten in place or
+    // removed and made again.
     ASSERT_TRUE(board().execute({"temp", "51234"}).ok);
     EXPECT_EQ(read_core_temperature(), 51234);
+    ASSERT_TRUE(board().execute({"temp", "47000"}).ok);
+    EXPECT_EQ(read_core_temperature(), 47000);
     std::filesystem::remove(root() + "/sys/class/thermal/thermal_zone0/temp");
     EXPECT_EQ(read_core_temperature(), 0);
+    ASSERT_TRUE(board().execute({"temp", "46000"}).ok);
+    EXPECT_EQ(read_core_temperature(), 46000);
 }
 
 TEST_F(MainLoopTest, IdlePassWithoutFrontPanelSleepsAndPolls) {
