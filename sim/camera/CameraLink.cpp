@@ -22,6 +22,9 @@ namespace sim {
 
 namespace {
 
+// The link wakes at once for the controller's bytes; between them it looks at the board (a
+// plug, an unplug) this often, and at the short period while babble or a late reply is due.
+constexpr int kIdlePollMs = 50;
 constexpr int kPollMs = 10;
 // A late reply comes after the short queries' timeouts (0.1 s and 1 s) have passed.
 constexpr long kDefaultLateMs = 1500;
@@ -152,9 +155,9 @@ void CameraLink::run() {
         }
         model_.acknowledge(seen);
         if (master_ >= 0) {
-            serve(kPollMs);
+            serve(babbleUntilNs_ != 0 || !lateReply_.empty() ? kPollMs : kIdlePollMs);
         } else {
-            sleepMs(kPollMs);
+            sleepMs(kIdlePollMs);
         }
     }
     closePty();
