@@ -1,9 +1,9 @@
 // The main loop's period as the hardware sees it: the controller runs on the simulated
 // board with a stand-in GUI, and every idle pass reads the left HDMI receiver's revision
 // register once (the receivers are polled on every pass without a message). The times of
-// those reads on the board's trace give the pass period: median and 99th percentile, with
-// the machine kept busy by one spinning process per core, idle and under a stream of
-// setting messages from the GUI.
+// those reads on the board's trace give the pass period: median, 99th percentile and worst,
+// idle and under a stream of setting messages from the GUI, with the machine kept busy by
+// another process ("busy") and then by one spinning process per core ("saturated").
 #include <benchmark/benchmark.h>
 
 #include <signal.h>
@@ -16,7 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/BenchRoot.h"
@@ -41,12 +43,15 @@ constexpr auto kMessageInterval = std::chrono::milliseconds(20); // 50 messages 
 constexpr double kMilliseconds = 1000.0;
 constexpr double kTopPercentile = 0.99;
 
-// One spinning process per core for the life of the object: a machine busy with other work.
+long cores() {
+    return std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+// Spinning processes for the life of the object: a machine busy with other work.
 class BusyMachine {
 public:
-    BusyMachine() {
-        const long cores = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-        for (long i = 0; i < cores; ++i) {
+    explicit BusyMachine(long spinners) {
+        for (long i = 0; i < spinners; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
                 volatile unsigned long spin = 0;
@@ -165,23 +170,25 @@ void BM_LoopPeriod(benchmark::State& state) {
         state.SkipWithError("the controller did not finish its start-up");
         return;
     }
-    BusyMachine busy;
     for (auto _ : state) {
         const auto start = Clock::now();
-        measureWindow(state, root.board().trace(), "idle");
-        // Setting updates the controller only stores: each takes a pass of its own.
-        std::atomic<bool> streaming{true};
-        int sent = 0;
-        std::thread stream([&] {
-            while (streaming.load()) {
-                gui.send(tEV_UPDATE | SETT_DATEFORMAT, static_cast<uint32_t>(sent++ % 2));
-                std::this_thread::sleep_for(kMessageInterval);
-            }
-        });
-        measureWindow(state, root.board().trace(), "messages");
-        streaming.store(false);
-        stream.join();
-        state.counters["messages_sent"] = sent;
+        for (const auto& [load, spinners] :
+             {std::pair<std::string, long>{"busy", 1}, {"saturated", cores()}}) {
+            BusyMachine busy(spinners);
+            measureWindow(state, root.board().trace(), load + "_idle");
+            // Setting updates the controller only stores: each takes a pass of its own.
+            std::atomic<bool> streaming{true};
+            int sent = 0;
+            std::thread stream([&] {
+                while (streaming.load()) {
+                    gui.send(tEV_UPDATE | SETT_DATEFORMAT, static_cast<uint32_t>(sent++ % 2));
+                    std::this_thread::sleep_for(kMessageInterval);
+                }
+            });
+            measureWindow(state, root.board().trace(), load + "_messages");
+            streaming.store(false);
+            stream.join();
+        }
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     }
 }
