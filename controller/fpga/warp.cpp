@@ -25,6 +25,23 @@ bool fileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// unzip reads a member name as a wildcard pattern: "table[1].txt" would extract
+// "table1.txt" instead. Each wildcard character becomes a one-character class that
+// matches only itself.
+std::string literalMemberPattern(const std::string& member) {
+    std::string pattern;
+    for (char c : member) {
+        if (c == '[' || c == '*' || c == '?') {
+            pattern += '[';
+            pattern += c;
+            pattern += ']';
+        } else {
+            pattern += c;
+        }
+    }
+    return pattern;
+}
+
 long fileSize(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : 0;
@@ -159,7 +176,8 @@ void ostrixFpga::extractFromZip(const std::string& member, const char* temp_name
     const std::string temp = warpfolder + temp_name;
     platform::shell("sudo chmod 666 " + platform::shellQuote(temp));
     int result = platform::shell("sudo unzip -p " + platform::shellQuote(warpfolder + warp_zip_filename) +
-                                 " " + platform::shellQuote(member) + " > " + platform::shellQuote(temp));
+                                 " " + platform::shellQuote(literalMemberPattern(member)) + " > " +
+                                 platform::shellQuote(temp));
     logprintf("F: unzip result = %d\n", result);
 }
 

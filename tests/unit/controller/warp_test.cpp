@@ -1,6 +1,8 @@
 // Warp table upload, comparison, rotation and status read-out on the simulated FPGA.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "FpgaFixture.h"
 #include "controller/fpga/WarpTable.h"
 #include "platform/platform.h"
@@ -179,6 +181,29 @@ TEST_F(WarpTest, MissingRotationFilesComeFromTheZip) {
     WarpTable expected = parseWarpTable(member.data(), member.size(), 4);
     EXPECT_EQ(ddr(1, PIXEL_FILE_START_ADDRESS + 200), expected.words[200].lanes);
     EXPECT_EQ(fpga->compareFileToSPI("warp/temppixel.txt", PIXEL_FILE_START_ADDRESS, 4, RIGHT), 0);
+}
+
+// A configured name with wildcard characters still extracts its own member, not another
+// one that the name read as a pattern would match ("w[1]" matches "w1").
+TEST_F(WarpTest, ZipMemberNamesAreTakenLiterally) {
+    generateTables(true);
+    const std::string warp = home() + "/warp/";
+    for (const std::string kind : {"line", "pixel"}) {
+        writeFile(warp + "w[1]" + kind + "1.2.txt", readFile(warp + "warp" + kind + "1.2.txt"));
+        writeFile(warp + "w1" + kind + "1.2.txt", readFile(warp + "warp" + kind + "-1.2.txt"));
+    }
+    const std::string members = "'w[1]line1.2.txt' 'w[1]pixel1.2.txt' w1line1.2.txt w1pixel1.2.txt";
+    ASSERT_EQ(
+        std::system(("cd '" + warp + "' && zip -q -nw odd.zip " + members + " && rm " + members).c_str()), 0);
+    fpga->setWarpFileNames("w[1]line.txt", "w[1]pixel.txt", "w[1]line.txt", "w[1]pixel.txt", "./warp/");
+    fpga->setWarpZipFileName("odd.zip");
+    ASSERT_EQ(fpga->setDisplayRotation(RIGHT, 1.2f), 0);
+    EXPECT_EQ(
+        fpga->compareFileToSPI("warp/warpline1.2.txt", LINE_FILE_START_ADDRESS, WARP_LINE_VALUEBITS, RIGHT),
+        0);
+    EXPECT_EQ(fpga->compareFileToSPI("warp/warppixel1.2.txt", PIXEL_FILE_START_ADDRESS, WARP_PIXEL_VALUEBITS,
+                                     RIGHT),
+              0);
 }
 
 TEST_F(WarpTest, AngleMissingFromTheZipLoadsNothing) {
