@@ -1,6 +1,10 @@
 #include "sim/board/EyepieceSnapshot.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <functional>
+#include <string_view>
 
 #include "sim/board/GuiFrame.h"
 #include "sim/chips/DisplayFpga.h"
@@ -112,32 +116,60 @@ uint32_t contrast(const OutputStage& s, uint32_t argb) {
                component(s.lut[component(argb, 0)], 0));
 }
 
-void videoLayer(const DisplayFpga& fpga, int channel, const OutputStage& s, PanelPicture& p) {
+// The panel pixels a picture rendered at `step` holds: every step-th each way.
+struct Canvas {
+    PanelPicture& picture;
+    int step;
+    uint32_t& at(int ox, int oy) { return picture.argb[size_t(oy) * picture.width + ox]; }
+    // The first output column (row) at or after panel column (row) `c`.
+    int from(int c) const { return (std::max(c, 0) + step - 1) / step; }
+    int toX(int c) const { return std::min(from(c), picture.width); }
+    int toY(int c) const { return std::min(from(c), picture.height); }
+};
+
+// The frame-store pixel digital zoom shows at panel coordinate `c` of a side `size`: the
+// picture doubled about the centre.
+int zoomed(bool zoom, int c, int size) {
+    return zoom ? size / 2 + (c - size / 2) / kZoomFactor : c;
+}
+
+bool videoShown(const OutputStage& s) {
     const uint32_t input3D = (s.control >> kInput3DShift) & kMode3DMask;
-    if (!(s.frameStoreEnable & kShownBufferOutput) || input3D == kNoInputFormat) {
+    return (s.frameStoreEnable & kShownBufferOutput) && input3D != kNoInputFormat;
+}
+
+void videoLayer(const FpgaScanOut& scan, const OutputStage& s, Canvas& c) {
+    if (!videoShown(s)) {
         return; // no video: the picture stays black
     }
-    const std::vector<uint32_t> words = fpga.frameStoreWords(channel);
     const bool zoom = s.control & kDigitalZoom;
-    for (int y = 0; y < kPanelHeight; ++y) {
-        const int sy = zoom ? kPanelHeight / 2 + (y - kPanelHeight / 2) / kZoomFactor : y;
-        for (int x = 0; x < kPanelWidth; ++x) {
-            const int sx = zoom ? kPanelWidth / 2 + (x - kPanelWidth / 2) / kZoomFactor : x;
-            p.argb[size_t(y) * kPanelWidth + x] =
-                contrast(s, argbOfStoreWord(words[size_t(sy) * kTestPictureWidth + sx]));
+    for (int oy = 0; oy < c.picture.height; ++oy) {
+        const int sy = zoomed(zoom, oy * c.step, kPanelHeight);
+        for (int ox = 0; ox < c.picture.width; ++ox) {
+            const int sx = zoomed(zoom, ox * c.step, kPanelWidth);
+            c.at(ox, oy) = contrast(s, argbOfStoreWord(scan.frameStoreWord(sx, sy)));
         }
     }
 }
 
-void fillRect(PanelPicture& p, int x0, int y0, int x1, int y1, uint32_t argb) {
-    for (int y = std::max(y0, 0); y < std::min(y1, p.height); ++y) {
-        for (int x = std::max(x0, 0); x < std::min(x1, p.width); ++x) {
-            p.argb[size_t(y) * p.width + x] = argb;
+// Whether the part of the live picture the panel shows moves from frame to frame.
+bool videoMoves(const FpgaScanOut& scan, const OutputStage& s) {
+    const bool zoom = s.control & kDigitalZoom;
+    return videoShown(s) && scan.moves(zoomed(zoom, 0, kPanelWidth), zoomed(zoom, 0, kPanelHeight),
+                                       zoomed(zoom, kPanelWidth - 1, kPanelWidth),
+                                       zoomed(zoom, kPanelHeight - 1, kPanelHeight));
+}
+
+// A rectangle of panel pixels, [x0, x1) x [y0, y1).
+void fillRect(Canvas& c, int x0, int y0, int x1, int y1, uint32_t argb) {
+    for (int oy = c.from(y0); oy < c.toY(y1); ++oy) {
+        for (int ox = c.from(x0); ox < c.toX(x1); ++ox) {
+            c.at(ox, oy) = argb;
         }
     }
 }
 
-void crosshairLayer(const OutputStage& s, PanelPicture& p) {
+void crosshairLayer(const OutputStage& s, Canvas& c) {
     if (!(s.crosshair & kCrosshairOn)) {
         return;
     }
@@ -146,8 +178,8 @@ void crosshairLayer(const OutputStage& s, PanelPicture& p) {
     const int armX = shortArms ? kCrosshairShortArm : kPanelWidth;
     const int armY = shortArms ? kCrosshairShortArm : kPanelHeight;
     const uint32_t colour = kOpaque | s.crosshairColour;
-    fillRect(p, cx - armX, cy - half, cx + armX, cy + half, colour);
-    fillRect(p, cx - half, cy - armY, cx + half, cy + armY, colour);
+    fillRect(c, cx - armX, cy - half, cx + armX, cy + half, colour);
+    fillRect(c, cx - half, cy - armY, cx + half, cy + armY, colour);
 }
 
 // A GUI pixel over the video: the key colour is see-through, the menu background lets the
@@ -167,30 +199,31 @@ uint32_t mixGui(const OutputStage& s, uint32_t gui, uint32_t video) {
     return rgb(blend(16), blend(8), blend(0));
 }
 
-void guiLayer(const Board& board, const OutputStage& s, PanelPicture& p) {
+void guiLayer(const Board& board, const OutputStage& s, Canvas& c) {
     GuiFrame frame;
     if (!(s.control & kPiVideoEnable) || !readGuiFrame(board.volatilePath(kGuiFrameFile), frame).empty()) {
         return; // no Pi picture reaches the FPGA
     }
     const int left = static_cast<int>(s.location & kLocationMask);
     const int top = static_cast<int>((s.location >> kLocationLineShift) & kLocationMask);
-    const int width = std::min(static_cast<int>(frame.width), kPanelWidth - left);
-    const int height = std::min(static_cast<int>(frame.height), kPanelHeight - top);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            uint32_t& out = p.argb[size_t(top + y) * kPanelWidth + left + x];
-            out = mixGui(s, frame.argb[size_t(y) * frame.width + x], out);
+    const int right = std::min(left + static_cast<int>(frame.width), kPanelWidth);
+    const int bottom = std::min(top + static_cast<int>(frame.height), kPanelHeight);
+    for (int oy = c.from(top); oy < c.toY(bottom); ++oy) {
+        const uint32_t* row = &frame.argb[size_t(oy * c.step - top) * frame.width];
+        for (int ox = c.from(left); ox < c.toX(right); ++ox) {
+            uint32_t& out = c.at(ox, oy);
+            out = mixGui(s, row[ox * c.step - left], out);
         }
     }
 }
 
-void overlayStoreLayer(const DisplayFpga& fpga, int channel, const OutputStage& s, PanelPicture& p) {
+void overlayStoreLayer(const FpgaScanOut& scan, const OutputStage& s, Canvas& c) {
     const uint16_t key = rgb565Of(s.key);
-    for (int y = 0; y < kPanelHeight; ++y) {
-        for (int x = 0; x < kPanelWidth; ++x) {
-            const uint16_t v = fpga.overlayPixel(channel, x, y);
+    for (int oy = 0; oy < c.picture.height; ++oy) {
+        for (int ox = 0; ox < c.picture.width; ++ox) {
+            const uint16_t v = scan.overlayPixel(ox * c.step, oy * c.step);
             if (v != key) {
-                p.argb[size_t(y) * kPanelWidth + x] = argbOf565(v);
+                c.at(ox, oy) = argbOf565(v);
             }
         }
     }
@@ -231,13 +264,13 @@ bool splashPicture(const Board&, int, std::vector<uint32_t>&, int&, int&) {
 // ---- end of the video bridge splash ----
 
 // The splash picture scaled to the panel's width, centred vertically.
-void splashLayer(const std::vector<uint32_t>& splash, int width, int rows, PanelPicture& p) {
+void splashLayer(const std::vector<uint32_t>& splash, int width, int rows, Canvas& c) {
     const int height = kPanelWidth * rows / width;
     const int top = (kPanelHeight - height) / 2;
-    for (int y = std::max(top, 0); y < std::min(top + height, kPanelHeight); ++y) {
-        const int sy = (y - top) * width / kPanelWidth;
-        for (int x = 0; x < kPanelWidth; ++x) {
-            p.argb[size_t(y) * kPanelWidth + x] = splash[size_t(sy) * width + x * width / kPanelWidth];
+    for (int oy = c.from(top); oy < c.toY(std::min(top + height, kPanelHeight)); ++oy) {
+        const int sy = (oy * c.step - top) * width / kPanelWidth;
+        for (int ox = 0; ox < c.picture.width; ++ox) {
+            c.at(ox, oy) = splash[size_t(sy) * width + ox * c.step * width / kPanelWidth];
         }
     }
 }
@@ -266,6 +299,30 @@ PanelPicture shrink(const PanelPicture& p) {
     return out;
 }
 
+// A file replaced or rewritten has another identity: its inode, size or change time.
+void addFileIdentity(const std::string& path, EyepieceKey& key) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        key.push_back(0);
+        return;
+    }
+    key.insert(key.end(), {uint64_t(st.st_ino), uint64_t(st.st_size), uint64_t(st.st_mtim.tv_sec),
+                           uint64_t(st.st_mtim.tv_nsec)});
+}
+
+// A bridge showing its splash picture: the picture's rows received so far.
+void addSplashKey(const Board& board, int channel, EyepieceKey& key) {
+    std::vector<uint32_t> splash;
+    int width = 0, rows = 0;
+    if (!splashPicture(board, channel, splash, width, rows)) {
+        key.push_back(0);
+        return;
+    }
+    key.push_back(1);
+    key.push_back(std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(splash.data()), splash.size() * sizeof(uint32_t))));
+}
+
 PanelPicture sideBySide(const PanelPicture& left, const PanelPicture& right) {
     PanelPicture out;
     out.width = left.width + right.width;
@@ -281,30 +338,54 @@ PanelPicture sideBySide(const PanelPicture& left, const PanelPicture& right) {
 
 } // namespace
 
-std::string renderEyepiece(const Board& board, int channel, PanelPicture& p) {
+std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int step) {
     const DisplayFpga* fpga = board.find<DisplayFpga>();
     if (!fpga) {
         return "this board has no display FPGA";
     }
+    if (step < 1 || step > kMaxRenderStep) {
+        return "a panel is drawn at every 1st to " + std::to_string(kMaxRenderStep) + "th pixel";
+    }
     channel &= 1;
-    p.width = kPanelWidth;
-    p.height = kPanelHeight;
-    p.argb.assign(size_t(kPanelWidth) * kPanelHeight, kBlack);
+    p.width = (kPanelWidth + step - 1) / step;
+    p.height = (kPanelHeight + step - 1) / step;
+    p.argb.assign(size_t(p.width) * p.height, kBlack);
+    Canvas canvas{p, step};
     const OutputStage s = readStage(*fpga, channel);
     std::vector<uint32_t> splash;
     int splashWidth = 0, splashRows = 0;
     if (splashPicture(board, channel, splash, splashWidth, splashRows) && splashWidth > 0) {
-        splashLayer(splash, splashWidth, splashRows, p);
+        splashLayer(splash, splashWidth, splashRows, canvas);
     } else if (!(s.control & kBlank) && (s.control & kLcdOutputEnable)) {
-        videoLayer(*fpga, channel, s, p);
-        crosshairLayer(s, p);
+        const FpgaScanOut scan = fpga->scanOut(channel);
+        videoLayer(scan, s, canvas);
+        crosshairLayer(s, canvas);
         if (s.control & kOverlayEnable) {
-            guiLayer(board, s, p);
-            overlayStoreLayer(*fpga, channel, s, p);
+            guiLayer(board, s, canvas);
+            overlayStoreLayer(scan, s, canvas);
         }
     }
     dim(p, s.backlight);
     return {};
+}
+
+EyepieceKey eyepieceKey(const Board& board, int channel, int step) {
+    EyepieceKey key = {uint64_t(step), uint64_t(channel & 1)};
+    const DisplayFpga* fpga = board.find<DisplayFpga>();
+    if (!fpga) {
+        return key;
+    }
+    const OutputStage s = readStage(*fpga, channel & 1);
+    key.insert(key.end(), {s.control, s.backlight, s.key, s.menuColour, s.transparency, s.scaledMenuColour,
+                           s.location, s.frameStoreEnable, s.crosshair, s.crosshairColour});
+    key.insert(key.end(), std::begin(s.lut), std::end(s.lut));
+    const FpgaScanOut scan = fpga->scanOut(channel & 1);
+    const std::vector<uint64_t> scanKey = scan.signature();
+    key.insert(key.end(), scanKey.begin(), scanKey.end());
+    key.push_back(videoMoves(scan, s) ? scan.frame() : 0);
+    addFileIdentity(board.volatilePath(kGuiFrameFile), key);
+    addSplashKey(board, channel & 1, key);
+    return key;
 }
 
 std::string writeEyepieceSnapshot(const Board& board, const std::string& which, const std::string& path,

@@ -39,9 +39,20 @@ struct PanelPicture {
     uint32_t at(int x, int y) const { return argb[size_t(y) * width + x]; }
 };
 
-// The picture of one panel (0 left, 1 right) at the panel's own resolution; an error text
-// or empty.
-std::string renderEyepiece(const Board& board, int channel, PanelPicture& picture);
+// Live views draw a panel at every 2nd, 3rd, ... pixel: step² times less work.
+constexpr int kMaxRenderStep = 8;
+
+// The picture of one panel (0 left, 1 right) at every `step`-th panel pixel each way (1: the
+// panel's own resolution, 1920 x 1080); an error text or empty.
+std::string renderEyepiece(const Board& board, int channel, PanelPicture& picture, int step = 1);
+
+// What one panel's picture at `step` is drawn from, cheap to gather: the output stage's
+// registers and contrast table, what the FPGA's memory may have been given since, the live
+// picture's frame number where its moving part is shown, the GUI's frame file and a
+// bridge's splash picture. While the key stays equal the picture does, so a live view
+// draws only when it changes.
+using EyepieceKey = std::vector<uint64_t>;
+EyepieceKey eyepieceKey(const Board& board, int channel, int step = 1);
 
 // Writes "left", "right" or "both" (left and right side by side) as a PNG at
 // 1/kSnapshotScale of the panel's size, or at its own with `fullSize`; an error text or

@@ -340,7 +340,7 @@ void DisplayFpga::writeRegister(State& s, int channel, int reg, uint32_t value, 
 void DisplayFpga::freezeStoppedInputs(State& s, int channel, uint32_t previous, uint32_t enables,
                                       int64_t now) {
     uint32_t stopped = previous & ~enables & kInputEnableMask;
-    auto frame = static_cast<uint32_t>((now - s.powerOnNs) * kTestPictureFrameRate / kNsPerSecond);
+    const uint32_t frame = liveFrame(s, now);
     for (uint32_t buffer = 0; buffer < kFrameBuffers; ++buffer) {
         if (!(stopped & (1u << buffer))) {
             continue;
@@ -356,6 +356,10 @@ void DisplayFpga::freezeStoppedInputs(State& s, int channel, uint32_t previous, 
     }
 }
 
+uint32_t DisplayFpga::liveFrame(const State& s, int64_t now) {
+    return static_cast<uint32_t>((now - s.powerOnNs) * kTestPictureFrameRate / kNsPerSecond);
+}
+
 uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, int lane, int64_t now) const {
     uint32_t buffer = address >> kFrameBufferShift;
     const auto& ch = s.channels[channel];
@@ -364,8 +368,7 @@ uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, in
         int line = static_cast<int>(offset >> kLineShift);
         int x = static_cast<int>((offset & kLineWordMask) * DdrMemory::kLanes) + lane;
         if (line < kTestPictureHeight && x < kTestPictureWidth) {
-            auto frame = static_cast<uint32_t>((now - s.powerOnNs) * kTestPictureFrameRate / kNsPerSecond);
-            return frameStoreWord(warpedTestPicturePixel(warpMap(s, channel), channel, x, line, frame));
+            return frameStoreWord(warpedTestPicturePixel(warpMap(s, channel), channel, x, line, liveFrame(s, now)));
         }
     }
     return faultyRead(s, channel, address, lane, ddr_.read(channel, address, lane));

@@ -143,6 +143,39 @@ static_assert(sizeof(DisplayFpgaState) == 3472 && offsetof(DisplayFpgaState, con
                   offsetof(DisplayFpgaState, ddrFaults) == 3340,
               "shared state layout");
 
+// What one channel's output stage reads during a frame: frame store 0 (the live input
+// through the warp engine while its input is enabled, else what its memory holds) and the
+// overlay store. Taken under the state's lock in one step; reading pixels afterwards takes
+// no lock, so a viewer that reads whole panels never holds up the programs' SPI transfers.
+// Valid while its FPGA model lives.
+class FpgaScanOut {
+public:
+    // A word of frame store 0 (red in bits 22..31, green 11..21, blue 0..10).
+    uint32_t frameStoreWord(int x, int y) const;
+    // An RGB565 pixel of the overlay store, as the panel shows it.
+    uint16_t overlayPixel(int x, int y) const;
+    bool live() const { return live_; }
+    // Whether frame-store pixels of the rectangle change from frame to frame (a live
+    // picture whose moving part lies there).
+    bool moves(int left, int top, int right, int bottom) const;
+    // What the pixels are read from besides the memory and the live picture's frame
+    // number. Every bus transfer counts, so a memory the bus may have written changes it.
+    std::vector<uint64_t> signature() const;
+    uint32_t frame() const { return frame_; }
+
+private:
+    friend class DisplayFpga;
+    uint32_t read(uint32_t address, int lane) const;
+
+    const DdrMemory* ddr_ = nullptr;
+    int channel_ = 0;
+    bool live_ = false;
+    WarpMap warp_;
+    uint32_t frame_ = 0;
+    uint64_t transfers_ = 0;
+    std::vector<DisplayFpgaState::DdrFault> faults_; // of this channel
+};
+
 class DisplayFpga : public Device {
 public:
     explicit DisplayFpga(Board& board);
@@ -183,6 +216,8 @@ public:
     uint16_t overlayPixel(int channel, int x, int y) const;
     // Writes a channel's overlay store as an 8-bit RGB picture; an error text or empty.
     std::string saveOverlay(int channel, const std::string& path) const;
+    // What a channel's output stage reads now (see FpgaScanOut).
+    FpgaScanOut scanOut(int channel) const;
     // Bits that read as one from then on at a DDR address (a faulty memory cell); false
     // when no more faults can be held.
     bool addDdrFault(int channel, uint32_t address, int lane, uint32_t stuckOnes);
@@ -195,6 +230,8 @@ public:
 
 private:
     using State = DisplayFpgaState;
+    // The number of the live input's frame at time `now`.
+    static uint32_t liveFrame(const State& s, int64_t now);
     void applyOptions(State& s) const;
     void onConfigPin(int level);
     void onResetPin(int level);

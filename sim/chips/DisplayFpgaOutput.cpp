@@ -1,6 +1,9 @@
 // Test side of the display FPGA's output stage: the overlay store as the panels show it,
 // the measured input sync times, faulty DDR cells, and the output registers decoded for
 // `ostrix-sim status` (blanking, 3D modes, sync polarity, enables, contrast table).
+#include <algorithm>
+#include <bit>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,6 +11,7 @@
 #include "sim/board/GuiFrame.h"
 #include "sim/board/Json.h"
 #include "sim/chips/DisplayFpga.h"
+#include "sim/chips/FpgaTestPicture.h"
 
 namespace sim {
 
@@ -25,6 +29,9 @@ constexpr int kPixelsPerLane = 2;
 constexpr int kHalfBits = 16;
 constexpr uint32_t kHalfMask = 0xFFFF;
 constexpr uint32_t kOpaque = 0xFF000000;
+// Frame store 0 starts at word 0, 512 words (2048 pixels) a line.
+constexpr uint32_t kFrameStorePitch = 512;
+constexpr uint32_t kShownBufferInput = 1; // input enable bit of buffer 0
 
 // Control word fields.
 constexpr uint32_t kHdmiOutputEnable = 1u << 5;
@@ -48,6 +55,12 @@ const char* kOutputHelp =
     "fpga sync left|right|both HHIGH HLOW VHIGH VLOW   measured input sync times\n"
     "fpga ddr-fault CH ADDR LANE BITS   DDR bits that read as one (CH 0 left, 1 right)\n"
     "fpga ddr-fault clear               healthy DDR again\n";
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // 5- and 6-bit components spread over the full 8 bits.
 uint32_t argbOf565(uint16_t v) {
@@ -109,6 +122,81 @@ uint16_t DisplayFpga::overlayPixel(int channel, int x, int y) const {
     int lane = (x % kPixelsPerWord) / kPixelsPerLane;
     uint32_t word = ddrWord(channel, address, lane);
     return static_cast<uint16_t>((x % kPixelsPerLane == 0) ? (word & kHalfMask) : (word >> kHalfBits));
+}
+
+uint32_t FpgaScanOut::read(uint32_t address, int lane) const {
+    uint32_t value = ddr_->read(channel_, address, lane);
+    for (const auto& f : faults_) {
+        if (f.address == address && f.lane == uint32_t(lane)) {
+            value |= f.stuckOnes;
+        }
+    }
+    return value;
+}
+
+uint32_t FpgaScanOut::frameStoreWord(int x, int y) const {
+    if (live_) {
+        return sim::frameStoreWord(warpedTestPicturePixel(warp_, channel_, x, y, frame_));
+    }
+    return read(uint32_t(y) * kFrameStorePitch + uint32_t(x) / DdrMemory::kLanes, x % DdrMemory::kLanes);
+}
+
+uint16_t FpgaScanOut::overlayPixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= kOverlayWidth || y >= kOverlayHeight) {
+        return 0;
+    }
+    const uint32_t word = read(kOverlayBase + uint32_t(y) * kOverlayPitch + uint32_t(x / kPixelsPerWord),
+                               (x % kPixelsPerWord) / kPixelsPerLane);
+    return static_cast<uint16_t>((x % kPixelsPerLane == 0) ? (word & kHalfMask) : (word >> kHalfBits));
+}
+
+// The warp engine's map is affine: the rows its rectangle takes pixels from lie between
+// those of its corners.
+bool FpgaScanOut::moves(int left, int top, int right, int bottom) const {
+    if (!live_) {
+        return false;
+    }
+    int lowest = INT32_MAX, highest = INT32_MIN;
+    for (int x : {left, right}) {
+        for (int y : {top, bottom}) {
+            int sx = 0, sy = 0;
+            warp_.source(x, y, kTestPictureWidth, kTestPictureHeight, sx, sy);
+            lowest = std::min(lowest, sy);
+            highest = std::max(highest, sy);
+        }
+    }
+    return testPictureRowsMove(lowest, highest);
+}
+
+std::vector<uint64_t> FpgaScanOut::signature() const {
+    std::vector<uint64_t> words = {uint64_t(live_),
+                                   uint64_t(warp_.enabled),
+                                   uint64_t(uint32_t(warp_.pixelOffset)),
+                                   uint64_t(uint32_t(warp_.lineOffset)),
+                                   std::bit_cast<uint64_t>(warp_.sine),
+                                   transfers_};
+    for (const auto& f : faults_) {
+        words.insert(words.end(), {f.address, f.lane, f.stuckOnes});
+    }
+    return words;
+}
+
+FpgaScanOut DisplayFpga::scanOut(int channel) const {
+    FpgaScanOut out;
+    out.ddr_ = &ddr_;
+    out.channel_ = channel & 1;
+    auto lock = state_.lock();
+    const State& s = *state_;
+    out.live_ = s.channels[out.channel_].regs[kFrameStoreEnable] & kShownBufferInput;
+    out.warp_ = warpMap(s, out.channel_);
+    out.frame_ = liveFrame(s, nowNs());
+    out.transfers_ = s.transfers;
+    for (uint32_t i = 0; i < s.ddrFaultCount && i < uint32_t(State::kMaxDdrFaults); ++i) {
+        if (s.ddrFaults[i].channel == uint32_t(out.channel_)) {
+            out.faults_.push_back(s.ddrFaults[i]);
+        }
+    }
+    return out;
 }
 
 std::string DisplayFpga::saveOverlay(int channel, const std::string& path) const {

@@ -59,6 +59,10 @@ int testPictureTargetX(int channel) {
     return (kTestPictureWidth - kTargetSize) / 2 + (channel == 0 ? -1 : 1) * kTestPictureEyeOffset / 2;
 }
 
+bool testPictureRowsMove(int top, int bottom) {
+    return top < kMarkerTop + kMarkerHeight && bottom >= kMarkerTop;
+}
+
 Rgb testPicturePixel(int channel, int x, int y, uint32_t frame) {
     if (y < kBarsHeight) {
         return kBars[x * 8 / kTestPictureWidth];

@@ -28,4 +28,8 @@ uint32_t frameStoreWord(Rgb colour);
 // Left edge of the stereo target of an eye (tests look for it).
 int testPictureTargetX(int channel);
 
+// Whether any row from `top` to `bottom` (inclusive) changes from frame to frame: only the
+// marker's rows do, so a viewer of a still part of the picture need not draw it again.
+bool testPictureRowsMove(int top, int bottom);
+
 } // namespace sim

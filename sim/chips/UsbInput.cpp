@@ -36,6 +36,8 @@ const char* kHelp = "keypad plug|unplug                    the system's USB keyp
                     "keyboard plug|unplug N                USB keyboard N (1..8)\n"
                     "key NAME [--hold MS] [--on DEVICE]    types a key (KEY_V, V, ENTER, ...) on the keypad\n"
                     "                                      or the first keyboard; held up to 4000 ms\n"
+                    "key NAME --event press|repeat|release [--on DEVICE]\n"
+                    "                                      one event of the key, as a held key gives them\n"
                     "mouse plug|unplug                     the USB mouse\n"
                     "mouse left|middle|right|code N        clicks a mouse button (press and release)\n"
                     "mouse wheel N                         turns the wheel by N steps\n"
@@ -65,6 +67,18 @@ struct MouseButton {
     uint16_t code;
 };
 constexpr MouseButton kMouseButtons[] = {{"left", BTN_LEFT}, {"right", BTN_RIGHT}, {"middle", BTN_MIDDLE}};
+
+// The kernel's values of a key event.
+constexpr const char* kKeyEvents[] = {"release", "press", "repeat"};
+
+int keyEventNamed(const std::string& name) {
+    for (int value = 0; value < int(std::size(kKeyEvents)); ++value) {
+        if (name == kKeyEvents[value]) {
+            return value;
+        }
+    }
+    return -1;
+}
 
 input_event record(uint16_t type, uint16_t code, int32_t value) {
     input_event ev{};
@@ -362,8 +376,12 @@ CommandResult UsbInput::typeCommand(const std::vector<std::string>& args) {
     const int code = keyCodeNamed(args[1]);
     long holdMs = 0;
     int slot = -1;
+    int event = -1; // the kernel's value of a single event, or -1 to type the key
     for (size_t i = 2; i + 1 < args.size(); i += 2) {
         if (args[i] == "--hold" && parseInt(args[i + 1], 0, kMaxHoldMs, holdMs)) {
+            continue;
+        }
+        if (args[i] == "--event" && (event = keyEventNamed(args[i + 1])) >= 0) {
             continue;
         }
         if (args[i] == "--on" && (slot = slotNamed(args[i + 1])) >= 0 && slot != kMouse) {
@@ -382,10 +400,15 @@ CommandResult UsbInput::typeCommand(const std::vector<std::string>& args) {
     if (slot < 0 || !plugged(slot)) {
         return {false, "no keyboard or keypad plugged in\n"};
     }
-    if (!type(slot, static_cast<uint16_t>(code), static_cast<int>(holdMs))) {
+    if (holdMs > 0 && event >= 0) {
+        return usage();
+    }
+    const bool sent = event >= 0 ? key(slot, static_cast<uint16_t>(code), event)
+                                 : type(slot, static_cast<uint16_t>(code), static_cast<int>(holdMs));
+    if (!sent) {
         return {false, "nobody reads " + slotName(slot) + ": key lost\n"};
     }
-    return {true, "typed " + args[1] + " on " + slotName(slot) + "\n"};
+    return {true, (event >= 0 ? std::string(kKeyEvents[event]) + " " : "typed ") + args[1] + " on " + slotName(slot) + "\n"};
 }
 
 CommandResult UsbInput::mouseCommand(const std::vector<std::string>& args) {

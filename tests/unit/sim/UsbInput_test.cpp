@@ -98,6 +98,20 @@ TEST_F(UsbInputTest, AHeldKeyRepeatsAtTheKernelsRate) {
     EXPECT_EQ(keyValues(readEvents()), (std::vector<int32_t>{1, 2, 2, 0}));
 }
 
+TEST_F(UsbInputTest, SingleEventsGiveAKeyHeldAsLongAsTheUserHoldsIt) {
+    ASSERT_TRUE(input().plug(UsbInput::kKeypad));
+    openReader(UsbInput::kKeypad);
+    for (const char* event : {"press", "repeat", "repeat", "release"}) {
+        ASSERT_TRUE(run({"key", "V", "--event", event}).ok) << event;
+    }
+    EXPECT_EQ(keyValues(readEvents()), (std::vector<int32_t>{1, 2, 2, 0}));
+    for (const auto& args : std::vector<std::vector<std::string>>{{"key", "V", "--event", "down"},
+                                                                  {"key", "V", "--event", "press", "--hold", "10"},
+                                                                  {"key", "V", "--event"}}) {
+        EXPECT_FALSE(run(args).ok) << args.back();
+    }
+}
+
 TEST_F(UsbInputTest, EventBitsNameTheDeviceKindAndCanFail) {
     ASSERT_TRUE(input().plug(UsbInput::kMouse));
     fd_ = open(input().byIdLink(UsbInput::kMouse).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
