@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the whole Ostrix system on the simulated board.
 #   demo.sh demo   scripted session; results under demo-out/
-#   demo.sh run    interactive: runs until Ctrl-C; system root under run-out/
+#   demo.sh run    interactive: runs until Ctrl-C (or until its window is closed); system
+#                  root under run-out/. With a display the microscope opens as a window
+#                  (ostrix-scope); `run --headless` prints the ostrix-sim commands instead.
 # The programs are installed into the simulated home folder and run from there, as on
 # the real board.
 set -uo pipefail
@@ -14,8 +16,13 @@ bin="${OSTRIX_DEMO_BIN:-$top/build/bin}"
 case "$mode" in
     demo) out="${OSTRIX_DEMO_OUT:-$top/demo-out}" ;;
     run) out="$top/run-out" ;;
-    *) echo "usage: demo.sh demo|run" >&2; exit 2 ;;
+    *) echo "usage: demo.sh demo|run [--headless]" >&2; exit 2 ;;
 esac
+# The window needs a display; without one, or asked to, `run` is headless.
+window=0
+if [ "$mode" = run ] && [ "${2:-}" != --headless ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    window=1
+fi
 root="$out/root"
 home="$root/home/pi/Ostrix"
 sim="$bin/ostrix-sim"
@@ -136,7 +143,9 @@ start_controller() {
 start_gui() {
     [ -x "$home/Ostrix_Gui" ] || return 1
     local platform="${QT_QPA_PLATFORM:-}"
+    # With the window its picture is seen in the eyepieces, as on the microscope.
     [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && platform=offscreen
+    [ "$window" = 1 ] && platform=offscreen
     (cd "$home" && QT_QPA_PLATFORM="$platform" exec ./Ostrix_Gui) >"$out/Ostrix_Gui.console" 2>&1 &
     pids+=($!)
     say "Ostrix_Gui started (pid $!, ${platform:-on the display}), console in $out/Ostrix_Gui.console"
@@ -201,6 +210,18 @@ else
     fail "the warp tables were not loaded at start-up (see $log)"
 fi
 
+# The microscope as a window on the desktop, with the USB keypad and mouse plugged in for
+# the PC's keyboard and mouse; closing it ends the run.
+if [ "$window" = 1 ]; then
+    "$sim" keypad plug >/dev/null || fail "the USB keypad could not be plugged in"
+    "$sim" mouse plug >/dev/null || fail "the USB mouse could not be plugged in"
+    "$bin/ostrix-scope" --root "$root" --log "$home/log" --stick "$out/usb-stick" >"$out/ostrix-scope.console" 2>&1 &
+    scope_pid=$!
+    pids+=("$scope_pid")
+    say "the microscope's window is open (pid $scope_pid); closing it or Ctrl-C stops the system"
+    while kill -0 "${pids[0]}" 2>/dev/null && kill -0 "$scope_pid" 2>/dev/null; do sleep 1; done
+    exit 0
+fi
 if [ "$mode" = run ]; then
     say "running (Ctrl-C stops); drive the board from another terminal:"
     cat <<EOF

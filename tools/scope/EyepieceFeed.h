@@ -1,0 +1,70 @@
+// Both eyepieces drawn from the board's state ten times a second, on a thread of its own so
+// the window never waits for a picture. A panel is drawn only when what it is drawn from
+// changed (its key), and at about the size it is shown at: an idle board costs the window
+// a key comparison per panel and tick.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "sim/board/EyepieceSnapshot.h"
+#include "tools/scope/BoardLink.h"
+
+namespace scope {
+
+constexpr int kEyes = 2;
+constexpr int kRefreshesPerSecond = 10;
+
+// The panel pixels per drawn pixel for a panel shown `width` pixels wide: the nearest whole
+// step, so the picture is scaled by less than a step either way.
+int drawStep(int width);
+
+class EyepieceFeed : public QObject {
+    Q_OBJECT
+public:
+    struct Stats {
+        uint64_t ticks = 0;  // refreshes: each compares both panels' keys
+        uint64_t draws = 0;  // panels drawn
+        double drawCpuSeconds = 0;
+    };
+
+    explicit EyepieceFeed(const BoardLink& link);
+    ~EyepieceFeed() override;
+    EyepieceFeed(const EyepieceFeed&) = delete;
+    EyepieceFeed& operator=(const EyepieceFeed&) = delete;
+
+    void start();
+    // The size each panel is shown at; the next refresh draws at that size.
+    void setPanelSize(const QSize& size);
+    Stats stats() const;
+
+signals:
+    // A new picture of one eye (0 left, 1 right), at the panel size asked for.
+    void pictureReady(int eye, const QImage& picture);
+
+private:
+    void run();
+    void refresh(int eye, const QSize& size);
+    QImage draw(int eye, int step, sim::EyepieceKey& key) const;
+
+    const BoardLink& link_;
+    std::atomic<int> width_{0};
+    std::atomic<int> height_{0};
+    sim::EyepieceKey shown_[kEyes];
+    QSize shownSize_[kEyes];
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    Stats stats_;
+    std::thread thread_;
+};
+
+} // namespace scope
