@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace scope {
@@ -15,6 +16,9 @@ constexpr int kButtonWidth = 64;
 // Where each button sits on the panel's grid: row, column.
 constexpr int kGridPlace[kPanelButtons][2] = {{1, 1}, {0, 1}, {2, 1}, {1, 0}, {1, 2}, {0, 4}};
 const char* const kKeyNames[kPanelButtons] = {"F1", "F2", "F3", "F4", "F5", "F6"};
+// A click shorter than the controller's poll of the panel would go unseen: a button stays
+// down at least this long, as under a finger.
+constexpr qint64 kShortestHoldMs = 80;
 const char* const kHeldStyle = "QPushButton { background: #f0c040; font-weight: bold; }";
 
 } // namespace
@@ -102,11 +106,18 @@ QWidget* FrontPanelBox::buildButtons() {
 
 void FrontPanelBox::pressed(int button) {
     latchClick_[button] = QGuiApplication::keyboardModifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    downSince_[button].start();
     apply(chord_.press(button, latchClick_[button]));
 }
 
 void FrontPanelBox::released(int button) {
-    apply(chord_.release(button, latchClick_[button]));
+    const bool latch = latchClick_[button];
+    const qint64 left = kShortestHoldMs - downSince_[button].elapsed();
+    if (left <= 0) {
+        apply(chord_.release(button, latch));
+        return;
+    }
+    QTimer::singleShot(left, this, [this, button, latch] { apply(chord_.release(button, latch)); });
 }
 
 void FrontPanelBox::keyDown(int button) {

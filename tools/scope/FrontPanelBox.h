@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -58,6 +59,7 @@ private:
     ButtonChord chord_;
     QPushButton* buttons_[kPanelButtons] = {};
     bool latchClick_[kPanelButtons] = {};
+    QElapsedTimer downSince_[kPanelButtons];
     LedLamp* lamp_ = nullptr;
     QLabel* ledName_ = nullptr;
 };

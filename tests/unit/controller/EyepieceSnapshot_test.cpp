@@ -11,6 +11,7 @@
 #include "FpgaFixture.h"
 #include "sim/board/EyepieceSnapshot.h"
 #include "sim/board/GuiFrame.h"
+#include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
 #include "tests/support/Pictures.h"
 #include "tools/warpgen/WarpGenerator.h"
@@ -252,6 +253,83 @@ TEST_F(EyepieceTest, LoadedRotationTiltsOnlyItsEye) {
             EXPECT_NEAR(std::abs(tilt), span * 0.01745, 1); // sin(1 degree)
         }
     }
+}
+
+TEST_F(EyepieceTest, APanelDrawnAtAStepIsEveryStepthPixelOfTheWholePanel) {
+    showGui(50);
+    fpga_->setCrosshairSize(1);
+    struct Scene {
+        const char* name;
+        std::function<void(ostrixFpga&)> apply;
+    };
+    // Still pictures: the live marker out of the zoomed view, or a frozen store.
+    for (const Scene& scene : {Scene{"zoomed", [](ostrixFpga& f) { f.digitalZoom(1); }},
+                               Scene{"frozen", [](ostrixFpga& f) {
+                                         f.digitalZoom(0);
+                                         f.freezeFrame(1);
+                                     }}}) {
+        scene.apply(*fpga_);
+        for (int channel = 0; channel < 2; ++channel) {
+            const sim::PanelPicture whole = render(channel);
+            for (int step : {2, 3, 5}) {
+                sim::PanelPicture part;
+                ASSERT_EQ(sim::renderEyepiece(board(), channel, part, step), "");
+                ASSERT_EQ(part.width, (sim::kPanelWidth + step - 1) / step);
+                ASSERT_EQ(part.height, (sim::kPanelHeight + step - 1) / step);
+                int differing = 0;
+                for (int y = 0; y < part.height; ++y) {
+                    for (int x = 0; x < part.width; ++x) {
+                        differing += part.at(x, y) != whole.at(x * step, y * step);
+                    }
+                }
+                EXPECT_EQ(differing, 0) << scene.name << " channel " << channel << " step " << step;
+            }
+        }
+    }
+    sim::PanelPicture none;
+    EXPECT_NE(sim::renderEyepiece(board(), 0, none, 0), "");
+    EXPECT_NE(sim::renderEyepiece(board(), 0, none, sim::kMaxRenderStep + 1), "");
+}
+
+TEST_F(EyepieceTest, TheKeyOfAPanelChangesWithEverythingItsPictureIsDrawnFrom) {
+    fpga_->digitalZoom(1); // the live picture's moving marker out of view: a still picture
+    showGui(0);
+    struct Change {
+        const char* name;
+        std::function<void()> apply;
+    };
+    const std::vector<Change> changes = {
+        {"backlight", [this] { fpga_->setBacklightBrightness(LEFTandRIGHT, 60, false); }},
+        {"contrast", [this] { fpga_->setContrast(LEFTandRIGHT, 80); }},
+        {"crosshair", [this] { fpga_->setCrosshairSize(2); }},
+        {"zoom", [this] { fpga_->digitalZoom(0); }},
+        {"freeze", [this] { fpga_->freezeFrame(1); }},
+        {"warp shift", [this] { fpga_->setDisplayShift(RIGHT, 3, 0); }},
+        {"overlay store", [this] { fpga_->erase_bitmap(10, 10, 4, 4, pixel(0x123456)); }},
+        {"menu transparency", [this] { fpga_->setMenubgtransparency(40); }},
+        {"GUI picture", [this] { writeGuiFrame(); }},
+        {"a register set from outside", [this] { board().execute({"fpga", "reg", "1", "0", "0"}); }},
+    };
+    for (const Change& change : changes) {
+        const sim::EyepieceKey before = sim::eyepieceKey(board(), 1, 2);
+        EXPECT_EQ(sim::eyepieceKey(board(), 1, 2), before) << "nothing changed before " << change.name;
+        change.apply();
+        EXPECT_NE(sim::eyepieceKey(board(), 1, 2), before) << change.name;
+        if (std::string(change.name) == "zoom") {
+            fpga_->digitalZoom(1);
+        }
+    }
+    EXPECT_NE(sim::eyepieceKey(board(), 1, 2), sim::eyepieceKey(board(), 1, 3)) << "another step";
+}
+
+TEST_F(EyepieceTest, OnlyTheLivePicturesMarkerRowsMoveFromFrameToFrame) {
+    auto* fpga = board().find<sim::DisplayFpga>();
+    const sim::FpgaScanOut live = fpga->scanOut(0);
+    ASSERT_TRUE(live.live());
+    EXPECT_TRUE(live.moves(0, 0, sim::kPanelWidth - 1, sim::kPanelHeight - 1));
+    EXPECT_FALSE(live.moves(480, 270, 1439, 809)) << "what digital zoom shows";
+    fpga_->freezeFrame(1);
+    EXPECT_FALSE(fpga->scanOut(0).moves(0, 0, sim::kPanelWidth - 1, sim::kPanelHeight - 1));
 }
 
 TEST_F(EyepieceTest, SnapshotCommandNeedsAnEyeAndAWritableFile) {
