@@ -1,5 +1,6 @@
 #include "sim/board/Board.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -128,16 +129,31 @@ Device* Board::add(std::unique_ptr<Device> device) {
 std::string Board::statusJson() const {
     JsonObject status;
     status.add("sysroot", sysroot_);
-    std::ifstream thermal(path(kThermalZone));
-    long milli = 0;
-    if (thermal >> milli) {
-        status.add("temperature_mC", static_cast<int64_t>(milli));
-    }
+    addTemperature(status);
     status.addRaw("pins", pins_->statusJson());
     for (const auto& d : devices_) {
         d->addStatus(status);
     }
     return status.str();
+}
+
+std::string Board::statusJson(const std::vector<std::string>& models) const {
+    JsonObject status;
+    addTemperature(status);
+    for (const auto& d : devices_) {
+        if (std::find(models.begin(), models.end(), d->name()) != models.end()) {
+            d->addStatus(status);
+        }
+    }
+    return status.str();
+}
+
+void Board::addTemperature(JsonObject& status) const {
+    std::ifstream thermal(path(kThermalZone));
+    long milli = 0;
+    if (thermal >> milli) {
+        status.add("temperature_mC", static_cast<int64_t>(milli));
+    }
 }
 
 CommandResult Board::execute(const std::vector<std::string>& args) {

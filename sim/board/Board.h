@@ -102,6 +102,10 @@ public:
     }
 
     std::string statusJson() const;
+    // The status of the models named (Device::name) and the core temperature alone: a live
+    // view polls what it shows without reading every model (the flash's whole contents among
+    // them).
+    std::string statusJson(const std::vector<std::string>& models) const;
     void startServices();
     CommandResult execute(const std::vector<std::string>& args);
     void powerCycle();
@@ -115,6 +119,8 @@ public:
     static std::string controlSocketPath(const std::string& sysroot);
 
 private:
+    void addTemperature(JsonObject& status) const;
+
     std::string sysroot_;
     BoardConfig config_;
     Trace trace_;

@@ -14,6 +14,10 @@ namespace scope {
 namespace {
 
 constexpr int kPollMs = 500;
+// The models whose state the window shows.
+const std::vector<std::string> kShownModels = {"power",       "camera", "usb-input",   "hdmi-rx-left",
+                                               "hdmi-rx-right", "usb-sticks", "audio-codec", "i2c",
+                                               "front-panel"};
 const char* const kHome = "/home/pi/Ostrix/log";
 
 } // namespace
@@ -87,7 +91,7 @@ ScopeWindow::~ScopeWindow() {
 }
 
 void ScopeWindow::pollBoard() {
-    const std::string json = link_.read([](sim::Board& board) { return board.statusJson(); });
+    const std::string json = link_.read([](sim::Board& board) { return board.statusJson(kShownModels); });
     const QJsonObject status = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
     strip_->showStatus(describeStatus(status));
     strip_->showLogLine(lastLogLine(options_.logFolder));

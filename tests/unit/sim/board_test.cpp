@@ -107,6 +107,18 @@ TEST_F(BoardTest, NoServerMeansNoAnswer) {
     EXPECT_FALSE(sim::sendControlCommand(sim::Board::controlSocketPath(root()), {"status"}, result));
 }
 
+TEST_F(BoardTest, AStatusOfSomeModelsHoldsThoseAndTheTemperatureAlone) {
+    ASSERT_TRUE(board().execute({"temp", "51000"}).ok);
+    const std::string some = board().statusJson({"power", "front-panel"});
+    for (const char* key : {"\"power\":", "\"front_panel\":", "\"temperature_mC\":51000"}) {
+        EXPECT_NE(some.find(key), std::string::npos) << key;
+    }
+    for (const char* key : {"\"flash\":", "\"fpga\":", "\"pins\":", "\"camera\":"}) {
+        EXPECT_EQ(some.find(key), std::string::npos) << key;
+        EXPECT_NE(board().statusJson().find(key), std::string::npos) << key;
+    }
+}
+
 TEST_F(BoardTest, InitRootLaysOutTheSystemFolders) {
     for (const char* p : {"dev/serial/by-id", "dev/input/by-path", "media/usb", "home/pi/Ostrix",
                           "sys/class/thermal/thermal_zone0/temp", "var/lib/ostrix-sim/board.cfg"}) {
