@@ -41,14 +41,16 @@ void operate(sim::Board& board) {
     const uint32_t size[2] = {kGuiWidth, kGuiHeight};
     out.write(reinterpret_cast<const char*>(size), sizeof size);
     const std::vector<uint32_t> pixels(size_t(kGuiWidth) * kGuiHeight, 0xFF000000u | kKeyColour);
-    out.write(reinterpret_cast<const char*>(pixels.data()), std::streamsize(pixels.size() * sizeof(uint32_t)));
+    out.write(reinterpret_cast<const char*>(pixels.data()),
+              std::streamsize(pixels.size() * sizeof(uint32_t)));
 }
 
 void reportRefresh(benchmark::State& state) {
-    state.counters["refresh_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate |
-                                                                                     benchmark::Counter::kInvert);
-    state.counters["core_at_10Hz"] = benchmark::Counter(double(state.iterations()) / kRefreshesPerSecond,
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["refresh_s"] = benchmark::Counter(
+        double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["core_at_10Hz"] =
+        benchmark::Counter(double(state.iterations()) / kRefreshesPerSecond,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_BothEyesRendered(benchmark::State& state) {
@@ -67,7 +69,12 @@ void BM_BothEyesRendered(benchmark::State& state) {
     }
     reportRefresh(state);
 }
-BENCHMARK(BM_BothEyesRendered)->Arg(1)->Arg(2)->Arg(3)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BothEyesRendered)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_BothEyesKeyed(benchmark::State& state) {
     BenchRoot root;

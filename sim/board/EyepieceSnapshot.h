@@ -1,5 +1,6 @@
 // What each eyepiece panel shows, rendered from the board's state alone (what the display
-// FPGA and the video bridges hold, and the GUI's latest frame), for `ostrix-sim snapshot`.
+// FPGA and the video bridges hold, and the GUI's latest frame): one renderer for
+// `ostrix-sim snapshot` and for the live view of the microscope's window (ostrix-scope).
 //
 // The FPGA's output stage, in the order the picture passes through it:
 //  1. the frame store (the warped live input, or the frozen or displayed picture), shown

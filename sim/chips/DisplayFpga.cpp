@@ -368,7 +368,8 @@ uint32_t DisplayFpga::liveWord(const State& s, int channel, uint32_t address, in
         int line = static_cast<int>(offset >> kLineShift);
         int x = static_cast<int>((offset & kLineWordMask) * DdrMemory::kLanes) + lane;
         if (line < kTestPictureHeight && x < kTestPictureWidth) {
-            return frameStoreWord(warpedTestPicturePixel(warpMap(s, channel), channel, x, line, liveFrame(s, now)));
+            return frameStoreWord(
+                warpedTestPicturePixel(warpMap(s, channel), channel, x, line, liveFrame(s, now)));
         }
     }
     return faultyRead(s, channel, address, lane, ddr_.read(channel, address, lane));

@@ -408,7 +408,8 @@ CommandResult UsbInput::typeCommand(const std::vector<std::string>& args) {
     if (!sent) {
         return {false, "nobody reads " + slotName(slot) + ": key lost\n"};
     }
-    return {true, (event >= 0 ? std::string(kKeyEvents[event]) + " " : "typed ") + args[1] + " on " + slotName(slot) + "\n"};
+    return {true, (event >= 0 ? std::string(kKeyEvents[event]) + " " : "typed ") + args[1] + " on " +
+                      slotName(slot) + "\n"};
 }
 
 CommandResult UsbInput::mouseCommand(const std::vector<std::string>& args) {

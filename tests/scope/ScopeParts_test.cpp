@@ -57,11 +57,15 @@ Commands play(const std::vector<Step>& steps) {
 
 TEST(ButtonChordTest, ButtonsGoDownAndUpAsTheControllersCombinationsNeedThem) {
     const std::vector<ChordCase> cases = {
-        {"a click", {{Step::Press, kSelect}, {Step::Release, kSelect}},
+        {"a click",
+         {{Step::Press, kSelect}, {Step::Release, kSelect}},
          {{"button", "BTN1", "press"}, {"button", "BTN1", "release"}}},
         // The update: SELECT and DOWN held while POWER is let go.
         {"update",
-         {{Step::LatchClick, kSelect}, {Step::LatchClick, kDown}, {Step::Press, kPower}, {Step::Release, kPower},
+         {{Step::LatchClick, kSelect},
+          {Step::LatchClick, kDown},
+          {Step::Press, kPower},
+          {Step::Release, kPower},
           {Step::LetGo, 0}},
          {{"button", "BTN1", "press"},
           {"button", "BTN3", "press"},
@@ -70,8 +74,12 @@ TEST(ButtonChordTest, ButtonsGoDownAndUpAsTheControllersCombinationsNeedThem) {
           {"button", "BTN1+BTN3", "release"}}},
         // Alignment: SELECT let go while UP and DOWN stay down.
         {"alignment",
-         {{Step::LatchClick, kUp}, {Step::LatchClick, kDown}, {Step::Press, kSelect}, {Step::Release, kSelect},
-          {Step::LatchClick, kUp}, {Step::LatchClick, kDown}},
+         {{Step::LatchClick, kUp},
+          {Step::LatchClick, kDown},
+          {Step::Press, kSelect},
+          {Step::Release, kSelect},
+          {Step::LatchClick, kUp},
+          {Step::LatchClick, kDown}},
          {{"button", "BTN2", "press"},
           {"button", "BTN3", "press"},
           {"button", "BTN1", "press"},
@@ -80,8 +88,12 @@ TEST(ButtonChordTest, ButtonsGoDownAndUpAsTheControllersCombinationsNeedThem) {
           {"button", "BTN3", "release"}}},
         // A latched button pressed and let go again stays down; a key held twice goes down once.
         {"latched stays",
-         {{Step::LatchClick, kUp}, {Step::Press, kUp}, {Step::Release, kUp}, {Step::Press, kDown},
-          {Step::Press, kDown}, {Step::Release, kDown}},
+         {{Step::LatchClick, kUp},
+          {Step::Press, kUp},
+          {Step::Release, kUp},
+          {Step::Press, kDown},
+          {Step::Press, kDown},
+          {Step::Release, kDown}},
          {{"button", "BTN2", "press"}, {"button", "BTN3", "press"}, {"button", "BTN3", "release"}}},
         {"nothing to let go", {{Step::Release, kUp}, {Step::LetGo, 0}, {Step::Press, 7}}, {}},
     };
@@ -92,10 +104,9 @@ TEST(ButtonChordTest, ButtonsGoDownAndUpAsTheControllersCombinationsNeedThem) {
 
 TEST(KeypadMapTest, PcKeysNameTheKeypadsKeysAndF1ToF6ThePanelsButtons) {
     const std::vector<std::pair<int, std::string>> keys = {
-        {Qt::Key_K, "K"},          {Qt::Key_V, "V"},          {Qt::Key_7, "7"},
-        {Qt::Key_Return, "ENTER"}, {Qt::Key_Escape, "ESC"},   {Qt::Key_Left, "LEFT"},
-        {Qt::Key_Space, "SPACE"},  {Qt::Key_F1, ""},          {Qt::Key_Tab, ""},
-        {Qt::Key_Shift, ""},
+        {Qt::Key_K, "K"},        {Qt::Key_V, "V"},       {Qt::Key_7, "7"},         {Qt::Key_Return, "ENTER"},
+        {Qt::Key_Escape, "ESC"}, {Qt::Key_Left, "LEFT"}, {Qt::Key_Space, "SPACE"}, {Qt::Key_F1, ""},
+        {Qt::Key_Tab, ""},       {Qt::Key_Shift, ""},
     };
     for (const auto& [qtKey, name] : keys) {
         EXPECT_EQ(scope::keypadKeyName(qtKey), name) << name;
@@ -106,7 +117,8 @@ TEST(KeypadMapTest, PcKeysNameTheKeypadsKeysAndF1ToF6ThePanelsButtons) {
 }
 
 TEST(EyepieceFeedTest, PanelsAreDrawnAtTheWholeStepNearestTheirShownSize) {
-    const std::vector<std::pair<int, int>> widths = {{1920, 1}, {1300, 1}, {945, 2}, {626, 3}, {100, 8}, {0, 8}};
+    const std::vector<std::pair<int, int>> widths = {{1920, 1}, {1300, 1}, {945, 2},
+                                                     {626, 3},  {100, 8},  {0, 8}};
     for (const auto& [width, step] : widths) {
         EXPECT_EQ(scope::drawStep(width), step) << width;
     }
@@ -129,7 +141,8 @@ TEST(StatusStripTest, TheBoardsStateInWords) {
         {R"({"fitted": false})", "camera: not fitted"},
         {R"({"fitted": true, "plugged": false})", "camera: unplugged"},
         {R"({"fitted": true, "plugged": true, "present": false})", "camera: no power"},
-        {R"({"fitted": true, "plugged": true, "present": true, "boot_loader": true})", "camera: in its boot loader"},
+        {R"({"fitted": true, "plugged": true, "present": true, "boot_loader": true})",
+         "camera: in its boot loader"},
         {R"({"fitted": true, "plugged": true, "present": true, "fault": "none"})", "camera: starting"},
     };
     for (const auto& [camera, words] : cameras) {

@@ -28,7 +28,7 @@ constexpr double kMostly = 0.95;
 constexpr int kEnoughPixels = 200;
 constexpr uint32_t kRgb = 0x00FFFFFF;
 constexpr const char* kSelectToGui = "GUI: ProcessCommand 1000004:0"; // the SELECT key's message
-constexpr const char* kSelectSeen = "UC: Active Btn 0";                // the controller saw BTN1
+constexpr const char* kSelectSeen = "UC: Active Btn 0";               // the controller saw BTN1
 
 struct WindowSize {
     const char* name;
@@ -85,8 +85,8 @@ MenuSight lookForMenu(const QImage& shot, const QRect& panel, const MenuPlace& m
             }
             const QRgb p = shot.pixel(wx, wy);
             ++sight.pixels;
-            sight.grey += std::abs(qRed(p) - qGreen(p)) <= kNeutral && std::abs(qGreen(p) - qBlue(p)) <= kNeutral &&
-                          qGreen(p) > kDark;
+            sight.grey += std::abs(qRed(p) - qGreen(p)) <= kNeutral &&
+                          std::abs(qGreen(p) - qBlue(p)) <= kNeutral && qGreen(p) > kDark;
         }
     }
     return sight;
@@ -106,8 +106,8 @@ protected:
         link_ = scope::BoardLink::open(root(), error);
         ASSERT_NE(link_, nullptr) << error;
         QString optionError;
-        ASSERT_TRUE(
-            scope::parseOptions({"ostrix-scope", "--root", QString::fromStdString(root())}, options_, optionError));
+        ASSERT_TRUE(scope::parseOptions({"ostrix-scope", "--root", QString::fromStdString(root())}, options_,
+                                        optionError));
     }
     void TearDown() override {
         window_.reset();
@@ -122,7 +122,10 @@ protected:
         window_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return !window_->eyepieces()->picture(0).isNull() && !window_->eyepieces()->picture(1).isNull(); },
+            [&] {
+                return !window_->eyepieces()->picture(0).isNull() &&
+                       !window_->eyepieces()->picture(1).isNull();
+            },
             kLimitMs));
     }
 
@@ -184,7 +187,8 @@ TEST_P(ScopeWindowSizeTest, ClickOnSelectOpensTheMenuInBothEyepieces) {
     const QImage before = screenshot(std::string("before-select-") + GetParam().name);
     // Held until the controller's poll of the panel has seen it, as a finger holds it.
     QTest::mousePress(window_->frontPanel()->button(0), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller_->log().find(kSelectSeen) != std::string::npos; }, kLimitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return controller_->log().find(kSelectSeen) != std::string::npos; }, kLimitMs));
     QTest::mouseRelease(window_->frontPanel()->button(0), Qt::LeftButton);
     QImage after;
     ASSERT_TRUE(menuInBothEyepieces(std::string("select-") + GetParam().name, after));
@@ -200,8 +204,11 @@ TEST_P(ScopeWindowSizeTest, ClickOnSelectOpensTheMenuInBothEyepieces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ScopeWindowSizeTest,
-                         testing::Values(WindowSize{"1920x1080", 1920, 1080}, WindowSize{"1280x800", 1280, 800}),
-                         [](const testing::TestParamInfo<WindowSize>& info) { return std::string("w") + info.param.name; });
+                         testing::Values(WindowSize{"1920x1080", 1920, 1080},
+                                         WindowSize{"1280x800", 1280, 800}),
+                         [](const testing::TestParamInfo<WindowSize>& info) {
+                             return std::string("w") + info.param.name;
+                         });
 
 TEST_F(ScopeWindowTest, AKeyTypedInTheWindowIsTheKeypadsAndTheGuiTakesIt) {
     openWindow({"1920x1080", 1920, 1080});

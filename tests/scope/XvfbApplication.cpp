@@ -58,7 +58,8 @@ bool XvfbApplication::start(std::string& error) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const std::string fdText = std::to_string(kDisplayFd);
-    const char* argv[] = {"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", kScreen, "-nolisten", "tcp", nullptr};
+    const char* argv[] = {"Xvfb",  "-displayfd", fdText.c_str(), "-screen", "0",
+                          kScreen, "-nolisten",  "tcp",          nullptr};
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);

@@ -80,8 +80,12 @@ QWidget* BoardEventsBox::plugRow() {
     camera_ = unfocused(new QCheckBox(tr("camera board"), this));
     keypad_ = unfocused(new QCheckBox(tr("USB keypad"), this));
     mouse_ = unfocused(new QCheckBox(tr("USB mouse"), this));
-    connect(camera_, &QCheckBox::clicked, this, [this](bool on) { send({"camera", on ? "plug" : "unplug"}); });
-    connect(keypad_, &QCheckBox::clicked, this, [this](bool on) { send({"keypad", on ? "plug" : "unplug"}); });
+    connect(camera_, &QCheckBox::clicked, this, [this](bool on) {
+        send({"camera", on ? "plug" : "unplug"});
+    });
+    connect(keypad_, &QCheckBox::clicked, this, [this](bool on) {
+        send({"keypad", on ? "plug" : "unplug"});
+    });
     connect(mouse_, &QCheckBox::clicked, this, [this](bool on) { send({"mouse", on ? "plug" : "unplug"}); });
     return row(this, {camera_, keypad_, mouse_});
 }
@@ -105,7 +109,8 @@ QWidget* BoardEventsBox::stickRow() {
     auto* choose = unfocused(new QPushButton(tr("Choose..."), this));
     stick_ = unfocused(new QCheckBox(tr("inserted"), this));
     connect(choose, &QPushButton::clicked, this, [this] {
-        const QString folder = QFileDialog::getExistingDirectory(this, tr("The USB stick's folder"), stickFolder_->text());
+        const QString folder =
+            QFileDialog::getExistingDirectory(this, tr("The USB stick's folder"), stickFolder_->text());
         if (!folder.isEmpty()) {
             stickFolder_->setText(folder);
         }
@@ -129,8 +134,9 @@ QWidget* BoardEventsBox::headsetRow() {
     temperature_->setRange(kMinTemperature, kMaxTemperature);
     temperature_->setSuffix(tr(" °C"));
     temperature_->setKeyboardTracking(false); // a typed number counts once it is complete
-    connect(temperature_, qOverload<int>(&QSpinBox::valueChanged), this,
-            [this](int degrees) { send({"temp", std::to_string(degrees * kMilliPerDegree)}); });
+    connect(temperature_, qOverload<int>(&QSpinBox::valueChanged), this, [this](int degrees) {
+        send({"temp", std::to_string(degrees * kMilliPerDegree)});
+    });
     auto* label = new QLabel(tr("core"), this);
     temperature_->setToolTip(tr("The Pi's core temperature"));
     return row(this, {headset_, label, temperature_});
@@ -203,8 +209,9 @@ void BoardEventsBox::showChips(const QJsonObject& i2c) {
                 continue; // the bus switch itself
             }
             const QString address = addresses.first().toString();
-            chip_->addItem(QStringLiteral("%1 (%2, %3)").arg(d.value(QStringLiteral("name")).toString(), bus, address),
-                           QStringList{bus, address});
+            chip_->addItem(
+                QStringLiteral("%1 (%2, %3)").arg(d.value(QStringLiteral("name")).toString(), bus, address),
+                QStringList{bus, address});
         }
     }
     const QStringList place = chip_->currentData().toStringList();
@@ -229,14 +236,17 @@ void BoardEventsBox::showStatus(const QJsonObject& status) {
     keypad_->setChecked(plugged.contains(QStringLiteral("keypad")));
     mouse_->setChecked(plugged.contains(QStringLiteral("mouse")));
     for (int input = 0; input < kHdmiInputs; ++input) {
-        showHdmi(input, status.value(kHdmiStatus[input]).toObject().value(QStringLiteral("source")).toString());
+        showHdmi(input,
+                 status.value(kHdmiStatus[input]).toObject().value(QStringLiteral("source")).toString());
     }
-    const QJsonValue stick = status.value(QStringLiteral("usb_sticks")).toObject().value(QStringLiteral("slot1"));
+    const QJsonValue stick =
+        status.value(QStringLiteral("usb_sticks")).toObject().value(QStringLiteral("slot1"));
     stick_->setChecked(stick.isString());
     if (stick.isString() && !stickFolder_->hasFocus()) {
         stickFolder_->setText(stick.toString());
     }
-    const bool headset = status.value(QStringLiteral("audio")).toObject().value(QStringLiteral("headset_plugged")).toBool();
+    const bool headset =
+        status.value(QStringLiteral("audio")).toObject().value(QStringLiteral("headset_plugged")).toBool();
     if (headset != (headset_->currentIndex() != kNoHeadset)) {
         headset_->setCurrentIndex(headset ? kHeadsetWithMicrophone : kNoHeadset);
     }

@@ -3,7 +3,8 @@
 namespace scope {
 
 const PanelButton kPanelButtonTable[kPanelButtons] = {
-    {"BTN1", "SELECT"}, {"BTN2", "UP"}, {"BTN3", "DOWN"}, {"BTN4", "LEFT"}, {"BTN5", "RIGHT"}, {"POWER", "POWER"},
+    {"BTN1", "SELECT"}, {"BTN2", "UP"},    {"BTN3", "DOWN"},
+    {"BTN4", "LEFT"},   {"BTN5", "RIGHT"}, {"POWER", "POWER"},
 };
 
 namespace {

@@ -30,8 +30,8 @@ class EyepieceFeed : public QObject {
     Q_OBJECT
 public:
     struct Stats {
-        uint64_t ticks = 0;  // refreshes: each compares both panels' keys
-        uint64_t draws = 0;  // panels drawn
+        uint64_t ticks = 0; // refreshes: each compares both panels' keys
+        uint64_t draws = 0; // panels drawn
         double drawCpuSeconds = 0;
     };
 

@@ -23,8 +23,7 @@ int panelHeight(int panelWidth) {
 }
 
 QSize panelsSize(int panelWidth) {
-    return {2 * panelWidth + kGap + 2 * kMargin,
-            panelHeight(panelWidth) + kCaptionHeight + 2 * kMargin};
+    return {2 * panelWidth + kGap + 2 * kMargin, panelHeight(panelWidth) + kCaptionHeight + 2 * kMargin};
 }
 
 } // namespace
@@ -93,8 +92,8 @@ bool EyepieceView::overPanel(const QPoint& at) const {
 
 void EyepieceView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
-    const char* button = event->button() == Qt::LeftButton    ? "left"
-                         : event->button() == Qt::RightButton ? "right"
+    const char* button = event->button() == Qt::LeftButton     ? "left"
+                         : event->button() == Qt::RightButton  ? "right"
                          : event->button() == Qt::MiddleButton ? "middle"
                                                                : nullptr;
     if (button && overPanel(event->pos())) {

@@ -82,7 +82,8 @@ QWidget* FrontPanelBox::buildButtons() {
     auto* layout = new QGridLayout(grid);
     layout->setContentsMargins(0, 0, 0, 0);
     for (int b = 0; b < kPanelButtons; ++b) {
-        auto* button = new QPushButton(QStringLiteral("%1\n%2").arg(kPanelButtonTable[b].label, kKeyNames[b]), grid);
+        auto* button =
+            new QPushButton(QStringLiteral("%1\n%2").arg(kPanelButtonTable[b].label, kKeyNames[b]), grid);
         button->setFocusPolicy(Qt::NoFocus);
         button->setMinimumWidth(kButtonWidth);
         button->setToolTip(tr("Held down while you hold it; Ctrl-click latches it"));

@@ -15,12 +15,13 @@ struct KeyName {
 };
 // Keys other than letters and digits, which map to themselves.
 constexpr KeyName kNamedKeys[] = {
-    {Qt::Key_Return, "ENTER"}, {Qt::Key_Enter, "ENTER"}, {Qt::Key_Escape, "ESC"}, {Qt::Key_Space, "SPACE"},
-    {Qt::Key_CapsLock, "CAPSLOCK"}, {Qt::Key_Up, "UP"}, {Qt::Key_Down, "DOWN"}, {Qt::Key_Left, "LEFT"},
-    {Qt::Key_Right, "RIGHT"},
+    {Qt::Key_Return, "ENTER"}, {Qt::Key_Enter, "ENTER"},       {Qt::Key_Escape, "ESC"},
+    {Qt::Key_Space, "SPACE"},  {Qt::Key_CapsLock, "CAPSLOCK"}, {Qt::Key_Up, "UP"},
+    {Qt::Key_Down, "DOWN"},    {Qt::Key_Left, "LEFT"},         {Qt::Key_Right, "RIGHT"},
 };
 
-constexpr int kPanelKeys[kPanelButtons] = {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F6};
+constexpr int kPanelKeys[kPanelButtons] = {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3,
+                                           Qt::Key_F4, Qt::Key_F5, Qt::Key_F6};
 
 // What the controller makes of the keypad's keys while no set-up mode is active: the keys
 // of a pair go up and down (or left and right).
@@ -29,12 +30,18 @@ struct KeyUse {
     const char* use;
 };
 constexpr KeyUse kKeyUses[] = {
-    {"R  F", "ring light + −"}, {"S  X", "substage light + −"}, {"T  G", "gain + −"},
-    {"Y  H", "exposure + −"},   {"I  M", "up, down"},            {"L  J", "left, right"},
-    {"K", "select"},            {"V  B  N", "presets 1, 2, 3"},
+    {"R  F", "ring light + −"},
+    {"S  X", "substage light + −"},
+    {"T  G", "gain + −"},
+    {"Y  H", "exposure + −"},
+    {"I  M", "up, down"},
+    {"L  J", "left, right"},
+    {"K", "select"},
+    {"V  B  N", "presets 1, 2, 3"},
 };
 constexpr int kMapColumns = 2;
-const char* const kCapStyle = "QLabel { border: 1px solid palette(mid); border-radius: 3px; padding: 1px 4px; }";
+const char* const kCapStyle =
+    "QLabel { border: 1px solid palette(mid); border-radius: 3px; padding: 1px 4px; }";
 
 } // namespace
 

@@ -15,9 +15,9 @@ namespace {
 
 constexpr int kPollMs = 500;
 // The models whose state the window shows.
-const std::vector<std::string> kShownModels = {"power",       "camera", "usb-input",   "hdmi-rx-left",
-                                               "hdmi-rx-right", "usb-sticks", "audio-codec", "i2c",
-                                               "front-panel"};
+const std::vector<std::string> kShownModels = {"power",        "camera",        "usb-input",
+                                               "hdmi-rx-left", "hdmi-rx-right", "usb-sticks",
+                                               "audio-codec",  "i2c",           "front-panel"};
 const char* const kHome = "/home/pi/Ostrix/log";
 
 } // namespace
@@ -42,7 +42,8 @@ bool parseOptions(const QStringList& arguments, ScopeOptions& options, QString& 
         } else if (value && i + 1 < arguments.size() && !arguments[i + 1].isEmpty()) {
             *value = arguments[++i];
         } else {
-            error = value ? QStringLiteral("%1 needs a folder").arg(word) : QStringLiteral("unknown option '%1'").arg(word);
+            error = value ? QStringLiteral("%1 needs a folder").arg(word)
+                          : QStringLiteral("unknown option '%1'").arg(word);
             return false;
         }
     }
@@ -62,8 +63,8 @@ bool parseOptions(const QStringList& arguments, ScopeOptions& options, QString& 
 
 ScopeWindow::ScopeWindow(BoardLink& link, const ScopeOptions& options, QWidget* parent)
     : QWidget(parent), link_(link), options_(options), feed_(link), eyepieces_(new EyepieceView(link, this)),
-      frontPanel_(new FrontPanelBox(link, this)), events_(new BoardEventsBox(link, options.stickFolder, this)),
-      strip_(new StatusStrip(this)) {
+      frontPanel_(new FrontPanelBox(link, this)),
+      events_(new BoardEventsBox(link, options.stickFolder, this)), strip_(new StatusStrip(this)) {
     setWindowTitle(tr("Ostrix microscope - %1").arg(options.root));
     auto* controls = new QHBoxLayout;
     controls->addWidget(frontPanel_);
@@ -77,7 +78,8 @@ ScopeWindow::ScopeWindow(BoardLink& link, const ScopeOptions& options, QWidget* 
     setFocusProxy(eyepieces_);
 
     connect(&feed_, &EyepieceFeed::pictureReady, eyepieces_, &EyepieceView::showPicture);
-    connect(eyepieces_, &EyepieceView::panelSizeChanged, this, [this](const QSize& size) { feed_.setPanelSize(size); });
+    connect(eyepieces_, &EyepieceView::panelSizeChanged, this,
+            [this](const QSize& size) { feed_.setPanelSize(size); });
     connect(&link_, &BoardLink::answered, strip_, &StatusStrip::showAnswer);
     connect(&poll_, &QTimer::timeout, this, &ScopeWindow::pollBoard);
     poll_.start(kPollMs);
@@ -96,7 +98,8 @@ void ScopeWindow::pollBoard() {
     strip_->showStatus(describeStatus(status));
     strip_->showLogLine(lastLogLine(options_.logFolder));
     events_->showStatus(status);
-    frontPanel_->showLed(status.value(QStringLiteral("front_panel")).toObject().value(QStringLiteral("led")).toInt(-1));
+    frontPanel_->showLed(
+        status.value(QStringLiteral("front_panel")).toObject().value(QStringLiteral("led")).toInt(-1));
 }
 
 void ScopeWindow::keyPressEvent(QKeyEvent* event) {

@@ -55,7 +55,8 @@ StatusTexts describeStatus(const QJsonObject& status) {
     const QJsonObject power = status.value(QStringLiteral("power")).toObject();
     const QJsonObject backlights = power.value(QStringLiteral("backlights")).toObject();
     StatusTexts texts;
-    texts.power = QObject::tr("power: %1").arg(power.value(QStringLiteral("state")).toString(QStringLiteral("?")));
+    texts.power =
+        QObject::tr("power: %1").arg(power.value(QStringLiteral("state")).toString(QStringLiteral("?")));
     texts.rails = railsText(power.value(QStringLiteral("rails")).toObject());
     texts.backlights = QObject::tr("backlights: %1 / %2 of 255")
                            .arg(backlights.value(QStringLiteral("left")).toInt())
@@ -112,8 +113,8 @@ void StatusStrip::showAnswer(const QString& command, bool ok, const QString& tex
     if (ok) {
         return;
     }
-    answer_->setText(tr("<span style='color:#c02020'>%1: %2</span>")
-                         .arg(command.toHtmlEscaped(), text.toHtmlEscaped()));
+    answer_->setText(
+        tr("<span style='color:#c02020'>%1: %2</span>").arg(command.toHtmlEscaped(), text.toHtmlEscaped()));
 }
 
 } // namespace scope

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     scope::ScopeOptions options;
     QString error;
-    if (app.arguments().contains(QStringLiteral("--help")) || app.arguments().contains(QStringLiteral("-h"))) {
+    if (app.arguments().contains(QStringLiteral("--help")) ||
+        app.arguments().contains(QStringLiteral("-h"))) {
         fputs(scope::kScopeUsage, stdout);
         return 0;
     }

@@ -263,11 +263,12 @@ TEST_F(EyepieceTest, APanelDrawnAtAStepIsEveryStepthPixelOfTheWholePanel) {
         std::function<void(ostrixFpga&)> apply;
     };
     // Still pictures: the live marker out of the zoomed view, or a frozen store.
-    for (const Scene& scene : {Scene{"zoomed", [](ostrixFpga& f) { f.digitalZoom(1); }},
-                               Scene{"frozen", [](ostrixFpga& f) {
-                                         f.digitalZoom(0);
-                                         f.freezeFrame(1);
-                                     }}}) {
+    const auto zoomed = [](ostrixFpga& f) { f.digitalZoom(1); };
+    const auto frozen = [](ostrixFpga& f) {
+        f.digitalZoom(0);
+        f.freezeFrame(1);
+    };
+    for (const Scene& scene : {Scene{"zoomed", zoomed}, Scene{"frozen", frozen}}) {
         scene.apply(*fpga_);
         for (int channel = 0; channel < 2; ++channel) {
             const sim::PanelPicture whole = render(channel);
@@ -298,6 +299,7 @@ TEST_F(EyepieceTest, TheKeyOfAPanelChangesWithEverythingItsPictureIsDrawnFrom) {
         const char* name;
         std::function<void()> apply;
     };
+    const std::vector<std::string> fromOutside = {"fpga", "reg", "1", "0", "0"}; // the control word
     const std::vector<Change> changes = {
         {"backlight", [this] { fpga_->setBacklightBrightness(LEFTandRIGHT, 60, false); }},
         {"contrast", [this] { fpga_->setContrast(LEFTandRIGHT, 80); }},
@@ -308,7 +310,7 @@ TEST_F(EyepieceTest, TheKeyOfAPanelChangesWithEverythingItsPictureIsDrawnFrom) {
         {"overlay store", [this] { fpga_->erase_bitmap(10, 10, 4, 4, pixel(0x123456)); }},
         {"menu transparency", [this] { fpga_->setMenubgtransparency(40); }},
         {"GUI picture", [this] { writeGuiFrame(); }},
-        {"a register set from outside", [this] { board().execute({"fpga", "reg", "1", "0", "0"}); }},
+        {"register from outside", [this, &fromOutside] { board().execute(fromOutside); }},
     };
     for (const Change& change : changes) {
         const sim::EyepieceKey before = sim::eyepieceKey(board(), 1, 2);

@@ -105,9 +105,10 @@ TEST_F(UsbInputTest, SingleEventsGiveAKeyHeldAsLongAsTheUserHoldsIt) {
         ASSERT_TRUE(run({"key", "V", "--event", event}).ok) << event;
     }
     EXPECT_EQ(keyValues(readEvents()), (std::vector<int32_t>{1, 2, 2, 0}));
-    for (const auto& args : std::vector<std::vector<std::string>>{{"key", "V", "--event", "down"},
-                                                                  {"key", "V", "--event", "press", "--hold", "10"},
-                                                                  {"key", "V", "--event"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"key", "V", "--event", "down"},
+                                               {"key", "V", "--event", "press", "--hold", "10"},
+                                               {"key", "V", "--event"}}) {
         EXPECT_FALSE(run(args).ok) << args.back();
     }
 }
