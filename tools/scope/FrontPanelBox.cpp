@@ -3,7 +3,6 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -11,7 +10,7 @@ namespace scope {
 
 namespace {
 
-constexpr int kLampSize = 18;
+constexpr int kLedColumnGap = 18; // between the arrows and POWER
 constexpr int kButtonWidth = 64;
 // Where each button sits on the panel's grid: row, column.
 constexpr int kGridPlace[kPanelButtons][2] = {{1, 1}, {0, 1}, {2, 1}, {1, 0}, {1, 2}, {0, 4}};
@@ -22,44 +21,6 @@ constexpr qint64 kShortestHoldMs = 80;
 const char* const kHeldStyle = "QPushButton { background: #f0c040; font-weight: bold; }";
 
 } // namespace
-
-LedLook ledLook(int code) {
-    switch (code) {
-    case 1:
-        return {QColor(220, 30, 30), QStringLiteral("standby")};
-    case 2:
-        return {QColor(40, 200, 60), QStringLiteral("operating")};
-    case 3:
-        return {QColor(240, 170, 20), QStringLiteral("busy")};
-    case 0:
-        return {QColor(40, 40, 40), QStringLiteral("dark")};
-    default:
-        return {QColor(40, 40, 40), QStringLiteral("not driven")};
-    }
-}
-
-LedLamp::LedLamp(QWidget* parent) : QWidget(parent) {
-    setFixedSize(sizeHint());
-}
-
-QSize LedLamp::sizeHint() const {
-    return {kLampSize, kLampSize};
-}
-
-void LedLamp::setCode(int code) {
-    if (code != code_) {
-        code_ = code;
-        update();
-    }
-}
-
-void LedLamp::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(ledLook(code_).colour);
-    painter.drawEllipse(rect().adjusted(1, 1, -1, -1));
-}
 
 FrontPanelBox::FrontPanelBox(BoardLink& link, QWidget* parent)
     : QGroupBox(tr("Front panel"), parent), link_(link) {
@@ -100,7 +61,7 @@ QWidget* FrontPanelBox::buildButtons() {
     ledRow->addWidget(lamp_);
     ledRow->addWidget(ledName_);
     layout->addWidget(led, 1, 4);
-    layout->setColumnMinimumWidth(3, kLampSize);
+    layout->setColumnMinimumWidth(3, kLedColumnGap);
     showLed(-1);
     return grid;
 }

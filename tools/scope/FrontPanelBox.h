@@ -3,7 +3,6 @@
 // combination, and the panel's LED in its colour.
 #pragma once
 
-#include <QColor>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,29 +10,9 @@
 
 #include "tools/scope/BoardLink.h"
 #include "tools/scope/ButtonChord.h"
+#include "tools/scope/LedLamp.h"
 
 namespace scope {
-
-// The two LED pins drive a two-colour LED: pin 6 red, pin 7 green, both amber.
-struct LedLook {
-    QColor colour;
-    QString name;
-};
-LedLook ledLook(int code);
-
-class LedLamp : public QWidget {
-    Q_OBJECT
-public:
-    explicit LedLamp(QWidget* parent = nullptr);
-    void setCode(int code);
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    int code_ = -1;
-};
 
 class FrontPanelBox : public QGroupBox {
     Q_OBJECT
