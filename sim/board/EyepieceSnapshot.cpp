@@ -116,15 +116,19 @@ uint32_t contrast(const OutputStage& s, uint32_t argb) {
                component(s.lut[component(argb, 0)], 0));
 }
 
-// The panel pixels a picture rendered at `step` holds: every step-th each way.
+// The panel pixels a picture rendered at `step` holds: every step-th each way; of them the
+// output rows [first, last) are drawn.
 struct Canvas {
     PanelPicture& picture;
     int step;
+    int first;
+    int last;
     uint32_t& at(int ox, int oy) { return picture.argb[size_t(oy) * picture.width + ox]; }
     // The first output column (row) at or after panel column (row) `c`.
     int from(int c) const { return (std::max(c, 0) + step - 1) / step; }
     int toX(int c) const { return std::min(from(c), picture.width); }
-    int toY(int c) const { return std::min(from(c), picture.height); }
+    int fromY(int c) const { return std::max(from(c), first); }
+    int toY(int c) const { return std::min(from(c), last); }
 };
 
 // The frame-store pixel digital zoom shows at panel coordinate `c` of a side `size`: the
@@ -143,7 +147,7 @@ void videoLayer(const FpgaScanOut& scan, const OutputStage& s, Canvas& c) {
         return; // no video: the picture stays black
     }
     const bool zoom = s.control & kDigitalZoom;
-    for (int oy = 0; oy < c.picture.height; ++oy) {
+    for (int oy = c.first; oy < c.last; ++oy) {
         const int sy = zoomed(zoom, oy * c.step, kPanelHeight);
         for (int ox = 0; ox < c.picture.width; ++ox) {
             const int sx = zoomed(zoom, ox * c.step, kPanelWidth);
@@ -162,7 +166,7 @@ bool videoMoves(const FpgaScanOut& scan, const OutputStage& s) {
 
 // A rectangle of panel pixels, [x0, x1) x [y0, y1).
 void fillRect(Canvas& c, int x0, int y0, int x1, int y1, uint32_t argb) {
-    for (int oy = c.from(y0); oy < c.toY(y1); ++oy) {
+    for (int oy = c.fromY(y0); oy < c.toY(y1); ++oy) {
         for (int ox = c.from(x0); ox < c.toX(x1); ++ox) {
             c.at(ox, oy) = argb;
         }
@@ -208,7 +212,7 @@ void guiLayer(const Board& board, const OutputStage& s, Canvas& c) {
     const int top = static_cast<int>((s.location >> kLocationLineShift) & kLocationMask);
     const int right = std::min(left + static_cast<int>(frame.width), kPanelWidth);
     const int bottom = std::min(top + static_cast<int>(frame.height), kPanelHeight);
-    for (int oy = c.from(top); oy < c.toY(bottom); ++oy) {
+    for (int oy = c.fromY(top); oy < c.toY(bottom); ++oy) {
         const uint32_t* row = &frame.argb[size_t(oy * c.step - top) * frame.width];
         for (int ox = c.from(left); ox < c.toX(right); ++ox) {
             uint32_t& out = c.at(ox, oy);
@@ -219,7 +223,7 @@ void guiLayer(const Board& board, const OutputStage& s, Canvas& c) {
 
 void overlayStoreLayer(const FpgaScanOut& scan, const OutputStage& s, Canvas& c) {
     const uint16_t key = rgb565Of(s.key);
-    for (int oy = 0; oy < c.picture.height; ++oy) {
+    for (int oy = c.first; oy < c.last; ++oy) {
         for (int ox = 0; ox < c.picture.width; ++ox) {
             const uint16_t v = scan.overlayPixel(ox * c.step, oy * c.step);
             if (v != key) {
@@ -229,10 +233,12 @@ void overlayStoreLayer(const FpgaScanOut& scan, const OutputStage& s, Canvas& c)
     }
 }
 
-void dim(PanelPicture& p, uint32_t level) {
-    for (uint32_t& px : p.argb) {
-        px = rgb(component(px, 16) * level / kFullScale, component(px, 8) * level / kFullScale,
-                 component(px, 0) * level / kFullScale);
+void dim(Canvas& c, uint32_t level) {
+    for (auto px = c.picture.argb.begin() + ptrdiff_t(c.first) * c.picture.width,
+              end = c.picture.argb.begin() + ptrdiff_t(c.last) * c.picture.width;
+         px != end; ++px) {
+        *px = rgb(component(*px, 16) * level / kFullScale, component(*px, 8) * level / kFullScale,
+                  component(*px, 0) * level / kFullScale);
     }
 }
 
@@ -263,11 +269,17 @@ bool splashPicture(const Board&, int, std::vector<uint32_t>&, int&, int&) {
 #endif // OSTRIX_SIM_HAS_VIDEO_BRIDGE
 // ---- end of the video bridge splash ----
 
+bool splashShown(const Board& board, int channel) {
+    std::vector<uint32_t> splash;
+    int width = 0, rows = 0;
+    return splashPicture(board, channel, splash, width, rows);
+}
+
 // The splash picture scaled to the panel's width, centred vertically.
 void splashLayer(const std::vector<uint32_t>& splash, int width, int rows, Canvas& c) {
     const int height = kPanelWidth * rows / width;
     const int top = (kPanelHeight - height) / 2;
-    for (int oy = c.from(top); oy < c.toY(std::min(top + height, kPanelHeight)); ++oy) {
+    for (int oy = c.fromY(top); oy < c.toY(std::min(top + height, kPanelHeight)); ++oy) {
         const int sy = (oy * c.step - top) * width / kPanelWidth;
         for (int ox = 0; ox < c.picture.width; ++ox) {
             c.at(ox, oy) = splash[size_t(sy) * width + ox * c.step * width / kPanelWidth];
@@ -338,7 +350,7 @@ PanelPicture sideBySide(const PanelPicture& left, const PanelPicture& right) {
 
 } // namespace
 
-std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int step) {
+std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int step, RowSpan rows) {
     const DisplayFpga* fpga = board.find<DisplayFpga>();
     if (!fpga) {
         return "this board has no display FPGA";
@@ -347,10 +359,19 @@ std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int
         return "a panel is drawn at every 1st to " + std::to_string(kMaxRenderStep) + "th pixel";
     }
     channel &= 1;
-    p.width = (kPanelWidth + step - 1) / step;
-    p.height = (kPanelHeight + step - 1) / step;
-    p.argb.assign(size_t(p.width) * p.height, kBlack);
-    Canvas canvas{p, step};
+    const int width = (kPanelWidth + step - 1) / step, height = (kPanelHeight + step - 1) / step;
+    if (p.width != width || p.height != height || p.argb.size() != size_t(width) * height) {
+        p.width = width;
+        p.height = height;
+        p.argb.assign(size_t(width) * height, kBlack);
+        rows = {}; // nothing drawn before: all of it
+    }
+    Canvas canvas{p, step, std::clamp(rows.first, 0, height), std::clamp(rows.last, 0, height)};
+    if (canvas.first >= canvas.last) {
+        return {};
+    }
+    std::fill(p.argb.begin() + ptrdiff_t(canvas.first) * width, p.argb.begin() + ptrdiff_t(canvas.last) * width,
+              kBlack);
     const OutputStage s = readStage(*fpga, channel);
     std::vector<uint32_t> splash;
     int splashWidth = 0, splashRows = 0;
@@ -365,8 +386,31 @@ std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int
             overlayStoreLayer(scan, s, canvas);
         }
     }
-    dim(p, s.backlight);
+    dim(canvas, s.backlight);
     return {};
+}
+
+RowSpan movingRows(const Board& board, int channel, int step) {
+    const DisplayFpga* fpga = board.find<DisplayFpga>();
+    RowSpan moving{0, 0};
+    if (!fpga || step < 1 || splashShown(board, channel & 1)) {
+        return moving;
+    }
+    const OutputStage s = readStage(*fpga, channel & 1);
+    const FpgaScanOut scan = fpga->scanOut(channel & 1);
+    if ((s.control & kBlank) || !(s.control & kLcdOutputEnable) || !videoShown(s)) {
+        return moving;
+    }
+    const bool zoom = s.control & kDigitalZoom;
+    const int height = (kPanelHeight + step - 1) / step;
+    for (int oy = 0; oy < height; ++oy) {
+        const int y = zoomed(zoom, oy * step, kPanelHeight);
+        if (scan.moves(zoomed(zoom, 0, kPanelWidth), y, zoomed(zoom, kPanelWidth - 1, kPanelWidth), y)) {
+            moving.first = moving.last == 0 ? oy : moving.first;
+            moving.last = oy + 1;
+        }
+    }
+    return moving;
 }
 
 EyepieceKey eyepieceKey(const Board& board, int channel, int step) {
@@ -382,9 +426,9 @@ EyepieceKey eyepieceKey(const Board& board, int channel, int step) {
     const FpgaScanOut scan = fpga->scanOut(channel & 1);
     const std::vector<uint64_t> scanKey = scan.signature();
     key.insert(key.end(), scanKey.begin(), scanKey.end());
-    key.push_back(videoMoves(scan, s) ? scan.frame() : 0);
     addFileIdentity(board.volatilePath(kGuiFrameFile), key);
     addSplashKey(board, channel & 1, key);
+    key.push_back(videoMoves(scan, s) ? scan.frame() : 0);
     return key;
 }
 

@@ -43,15 +43,29 @@ struct PanelPicture {
 // Live views draw a panel at every 2nd, 3rd, ... pixel: step² times less work.
 constexpr int kMaxRenderStep = 8;
 
+// Rows [first, last) of a picture.
+struct RowSpan {
+    int first = 0;
+    int last = kPanelHeight;
+};
+
 // The picture of one panel (0 left, 1 right) at every `step`-th panel pixel each way (1: the
-// panel's own resolution, 1920 x 1080); an error text or empty.
-std::string renderEyepiece(const Board& board, int channel, PanelPicture& picture, int step = 1);
+// panel's own resolution, 1920 x 1080); an error text or empty. With `rows`, a picture drawn
+// before at that step has only those rows drawn again.
+std::string renderEyepiece(const Board& board, int channel, PanelPicture& picture, int step = 1,
+                           RowSpan rows = {});
+
+// The rows of a picture at `step` whose live video moves from frame to frame (none: an empty
+// span): all a live view draws again while nothing but the frame changes.
+RowSpan movingRows(const Board& board, int channel, int step);
 
 // What one panel's picture at `step` is drawn from, cheap to gather: the output stage's
 // registers and contrast table, what the FPGA's memory may have been given since, the live
 // picture's frame number where its moving part is shown, the GUI's frame file and a
 // bridge's splash picture. While the key stays equal the picture does, so a live view
-// draws only when it changes.
+// draws only when it changes. Its last word is the live picture's frame number (0 while no
+// moving part is shown): keys that differ only there give pictures that differ only in
+// movingRows.
 using EyepieceKey = std::vector<uint64_t>;
 EyepieceKey eyepieceKey(const Board& board, int channel, int step = 1);
 

@@ -124,6 +124,13 @@ TEST(EyepieceFeedTest, PanelsAreDrawnAtTheWholeStepNearestTheirShownSize) {
     }
 }
 
+TEST(EyepieceFeedTest, OnlyAChangeOfTheFrameAloneIsDrawnInTheMovingRows) {
+    EXPECT_TRUE(scope::onlyTheFrameDiffers({1, 2, 7}, {1, 2, 8}));
+    EXPECT_FALSE(scope::onlyTheFrameDiffers({1, 3, 7}, {1, 2, 8}));
+    EXPECT_FALSE(scope::onlyTheFrameDiffers({1, 2, 7}, {1, 2, 7, 8}));
+    EXPECT_FALSE(scope::onlyTheFrameDiffers({}, {}));
+}
+
 QJsonObject json(const char* text) {
     return QJsonDocument::fromJson(text).object();
 }

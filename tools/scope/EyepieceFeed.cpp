@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <QPainter>
+
 #include <chrono>
 #include <cmath>
 
@@ -11,10 +13,23 @@ namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(1000 / kRefreshesPerSecond);
 
+// Rows around a band of moving rows that are scaled with it.
+constexpr int kScaleMargin = 2;
+
 double threadCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Rows [top, bottom) of a drawn panel as an image.
+QImage imageOf(const sim::PanelPicture& panel, int top, int bottom) {
+    QImage image(panel.width, bottom - top, QImage::Format_RGB32);
+    for (int y = top; y < bottom; ++y) {
+        std::copy_n(&panel.argb[size_t(y) * panel.width], panel.width,
+                    reinterpret_cast<uint32_t*>(image.scanLine(y - top)));
+    }
+    return image;
 }
 
 } // namespace
@@ -77,39 +92,71 @@ void EyepieceFeed::run() {
 
 void EyepieceFeed::refresh(int eye, const QSize& size) {
     const int step = drawStep(size.width());
-    sim::EyepieceKey key = link_.read([&](sim::Board& board) { return sim::eyepieceKey(board, eye, step); });
-    if (key == shown_[eye] && size == shownSize_[eye]) {
+    Eye& shown = eyes_[eye];
+    const sim::EyepieceKey key =
+        link_.read([&](sim::Board& board) { return sim::eyepieceKey(board, eye, step); });
+    if (key == shown.key && size == shown.size) {
         return;
     }
+    const bool band = size == shown.size && step == shown.step && onlyTheFrameDiffers(key, shown.key);
     const double start = threadCpuSeconds();
-    const QImage picture = draw(eye, step, key);
-    if (picture.isNull()) {
+    if (!(band ? drawMovingRows(eye) : drawWhole(eye, step, size))) {
         return;
     }
-    shown_[eye] = std::move(key);
-    shownSize_[eye] = size;
-    emit pictureReady(eye, picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    emit pictureReady(eye, shown.picture);
     std::lock_guard<std::mutex> hold(mutex_);
-    ++stats_.draws;
+    ++(band ? stats_.bands : stats_.draws);
     stats_.drawCpuSeconds += threadCpuSeconds() - start;
 }
 
-// The key is taken again with the picture, so that it names the state the picture shows.
-QImage EyepieceFeed::draw(int eye, int step, sim::EyepieceKey& key) const {
-    sim::PanelPicture panel;
+bool onlyTheFrameDiffers(const sim::EyepieceKey& a, const sim::EyepieceKey& b) {
+    return !a.empty() && a.size() == b.size() && std::equal(a.begin(), a.end() - 1, b.begin());
+}
+
+// The key is taken with the picture, so that it names the state the picture shows.
+bool EyepieceFeed::drawWhole(int eye, int step, const QSize& size) {
+    Eye& shown = eyes_[eye];
     const std::string error = link_.read([&](sim::Board& board) {
-        key = sim::eyepieceKey(board, eye, step);
-        return sim::renderEyepiece(board, eye, panel, step);
+        shown.key = sim::eyepieceKey(board, eye, step);
+        return sim::renderEyepiece(board, eye, shown.panel, step);
     });
     if (!error.empty()) {
-        return {};
+        shown.key.clear();
+        return false;
     }
-    QImage picture(panel.width, panel.height, QImage::Format_RGB32);
-    for (int y = 0; y < panel.height; ++y) {
-        std::copy_n(&panel.argb[size_t(y) * panel.width], panel.width,
-                    reinterpret_cast<uint32_t*>(picture.scanLine(y)));
+    shown.step = step;
+    shown.size = size;
+    shown.picture = imageOf(shown.panel, 0, shown.panel.height)
+                        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return true;
+}
+
+// The moving rows are scaled with a few rows around them, so that they join their
+// neighbours as in a whole scaling.
+bool EyepieceFeed::drawMovingRows(int eye) {
+    Eye& shown = eyes_[eye];
+    sim::RowSpan rows;
+    link_.read([&](sim::Board& board) {
+        shown.key = sim::eyepieceKey(board, eye, shown.step);
+        rows = sim::movingRows(board, eye, shown.step);
+        return sim::renderEyepiece(board, eye, shown.panel, shown.step, rows);
+    });
+    if (rows.first >= rows.last) {
+        return false;
     }
-    return picture;
+    const int top = std::max(rows.first - kScaleMargin, 0);
+    const int bottom = std::min(rows.last + kScaleMargin, shown.panel.height);
+    const QImage band = imageOf(shown.panel, top, bottom);
+    // Whole rows of the picture, each covered and replaced.
+    const double scale = double(shown.size.height()) / shown.panel.height;
+    const int targetTop = int(std::floor(rows.first * scale));
+    const int targetBottom = std::min(int(std::ceil(rows.last * scale)), shown.size.height());
+    const QRect target(0, targetTop, shown.size.width(), targetBottom - targetTop);
+    const QRectF source(0, targetTop / scale - top, band.width(), (targetBottom - targetTop) / scale);
+    QPainter painter(&shown.picture);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, band, source);
+    return true;
 }
 
 } // namespace scope

@@ -1,7 +1,8 @@
 // Both eyepieces drawn from the board's state ten times a second, on a thread of its own so
 // the window never waits for a picture. A panel is drawn only when what it is drawn from
-// changed (its key), and at about the size it is shown at: an idle board costs the window
-// a key comparison per panel and tick.
+// changed (its key), at about the size it is shown; when only the live picture's frame
+// changed, only the rows where it moves are drawn again. An idle board costs the window a
+// key comparison per panel and tick.
 #pragma once
 
 #include <QImage>
@@ -26,12 +27,16 @@ constexpr int kRefreshesPerSecond = 10;
 // step, so the picture is scaled by less than a step either way.
 int drawStep(int width);
 
+// Whether two keys differ in the live picture's frame alone.
+bool onlyTheFrameDiffers(const sim::EyepieceKey& a, const sim::EyepieceKey& b);
+
 class EyepieceFeed : public QObject {
     Q_OBJECT
 public:
     struct Stats {
         uint64_t ticks = 0; // refreshes: each compares both panels' keys
-        uint64_t draws = 0; // panels drawn
+        uint64_t draws = 0; // whole panels drawn
+        uint64_t bands = 0; // the moving rows of a panel drawn
         double drawCpuSeconds = 0;
     };
 
@@ -50,15 +55,25 @@ signals:
     void pictureReady(int eye, const QImage& picture);
 
 private:
+    // What is shown of one eye: the key it was drawn from, the panel drawn at `step` and
+    // that scaled to `size`.
+    struct Eye {
+        sim::EyepieceKey key;
+        int step = 0;
+        QSize size;
+        sim::PanelPicture panel;
+        QImage picture;
+    };
+
     void run();
     void refresh(int eye, const QSize& size);
-    QImage draw(int eye, int step, sim::EyepieceKey& key) const;
+    bool drawWhole(int eye, int step, const QSize& size);
+    bool drawMovingRows(int eye);
 
     const BoardLink& link_;
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
-    sim::EyepieceKey shown_[kEyes];
-    QSize shownSize_[kEyes];
+    Eye eyes_[kEyes];
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -32,9 +32,13 @@ bool quitOnSignals(QApplication& app) {
 }
 
 void printStats(const scope::EyepieceFeed::Stats& stats) {
-    printf("ostrix-scope: %llu refreshes, %llu panels drawn, %.1f ms CPU a drawing\n",
-           static_cast<unsigned long long>(stats.ticks), static_cast<unsigned long long>(stats.draws),
-           stats.draws ? stats.drawCpuSeconds * 1000 / double(stats.draws) : 0.0);
+    const uint64_t drawings = stats.draws + stats.bands;
+    printf(
+        "ostrix-scope: %llu refreshes, %llu panels drawn whole and %llu in their moving rows, %.1f ms CPU a "
+        "drawing\n",
+        static_cast<unsigned long long>(stats.ticks), static_cast<unsigned long long>(stats.draws),
+        static_cast<unsigned long long>(stats.bands),
+        drawings ? stats.drawCpuSeconds * 1000 / double(drawings) : 0.0);
 }
 
 } // namespace

@@ -334,6 +334,44 @@ TEST_F(EyepieceTest, OnlyTheLivePicturesMarkerRowsMoveFromFrameToFrame) {
     EXPECT_FALSE(fpga->scanOut(0).moves(0, 0, sim::kPanelWidth - 1, sim::kPanelHeight - 1));
 }
 
+TEST_F(EyepieceTest, RowsDrawnAgainAreTheWholePanelsAndTheOthersStayAsTheyWere) {
+    showGui(50);
+    fpga_->setCrosshairSize(1);
+    fpga_->freezeFrame(1); // a still picture
+    constexpr int kStep = 2;
+    constexpr uint32_t kUntouched = 0xFF123456;
+    sim::PanelPicture whole, part;
+    ASSERT_EQ(sim::renderEyepiece(board(), 0, whole, kStep), "");
+    ASSERT_EQ(sim::renderEyepiece(board(), 0, part, kStep), "");
+    // Across the GUI's picture and the crosshair, and the picture's last rows.
+    for (const sim::RowSpan rows : {sim::RowSpan{100, 300}, sim::RowSpan{260, 280}, sim::RowSpan{530, 600}}) {
+        std::fill(part.argb.begin(), part.argb.end(), kUntouched);
+        ASSERT_EQ(sim::renderEyepiece(board(), 0, part, kStep, rows), "");
+        int wrong = 0;
+        for (int y = 0; y < part.height; ++y) {
+            const bool drawn = y >= rows.first && y < rows.last;
+            for (int x = 0; x < part.width; ++x) {
+                wrong += part.at(x, y) != (drawn ? whole.at(x, y) : kUntouched);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << rows.first << ".." << rows.last;
+    }
+}
+
+TEST_F(EyepieceTest, OnlyTheRowsOverTheLiveMarkerMoveAndNoneWhileZoomedOrFrozen) {
+    constexpr int kStep = 2;
+    fpga_->digitalZoom(0);
+    const sim::RowSpan moving = sim::movingRows(board(), 0, kStep);
+    // The marker's rows 1020..1059 of the panel, every second one.
+    EXPECT_EQ(moving.first, 510);
+    EXPECT_EQ(moving.last, 530);
+    fpga_->digitalZoom(1);
+    EXPECT_GE(sim::movingRows(board(), 0, kStep).first, sim::movingRows(board(), 0, kStep).last);
+    fpga_->digitalZoom(0);
+    fpga_->freezeFrame(1);
+    EXPECT_GE(sim::movingRows(board(), 0, kStep).first, sim::movingRows(board(), 0, kStep).last);
+}
+
 TEST_F(EyepieceTest, SnapshotCommandNeedsAnEyeAndAWritableFile) {
     EXPECT_FALSE(board().execute({"snapshot", "middle", home() + "/x.png"}).ok);
     EXPECT_FALSE(board().execute({"snapshot", "left"}).ok);
