@@ -18,9 +18,10 @@ case "$mode" in
     run) out="$top/run-out" ;;
     *) echo "usage: demo.sh demo|run [--headless]" >&2; exit 2 ;;
 esac
-# The window needs a display; without one, or asked to, `run` is headless.
+# The window needs a display and its program; without them, or asked to, `run` is headless.
 window=0
-if [ "$mode" = run ] && [ "${2:-}" != --headless ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+if [ "$mode" = run ] && [ "${2:-}" != --headless ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] &&
+    [ -x "$bin/ostrix-scope" ]; then
     window=1
 fi
 root="$out/root"
