@@ -114,6 +114,7 @@ constexpr int LIGHTING_CHANNELS = 6;
 // update, previous and USB mount folders are system paths, kept as the board names them:
 // map them with platform::sysPath() where they are used as paths. reset_process_state()
 // assigns a fresh one.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the compiler's own copy of the array members
 struct ControllerFiles {
     // The configuration files the program reads; qlm.cfg is read in preference when present.
     static inline const std::string default_ostrix_config_file = "ostrix.cfg";

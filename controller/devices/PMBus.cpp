@@ -183,6 +183,8 @@ uint8_t PMBUS_readByte(uint8_t addr, uint8_t command, uint8_t* data) {
 uint8_t PMBUS_readWord(uint8_t addr, uint8_t command, uint16_t* data) {
     note("PMBus_readWord\n");
     uint8_t low = 0, high = 0, result = 0;
+    // A failed repeated start is logged with the same line as a failed start, on purpose.
+    // NOLINTNEXTLINE(bugprone-branch-clone)
     if (!PMBUS_start()) {
         note("PMB: PMBus Start failed\n");
     } else if (!PMBUS_txbyte(write_address(addr))) {

@@ -119,7 +119,7 @@ clocks::clocks(i2c_handler* i2c_, uint8_t bus) : i2c(i2c_), my_i2c_bus(bus) {
     SI5351_ENTRIES = SI5351_REGISTER_COUNT;
 }
 
-int clocks::parse_clock_script(std::string scriptName) {
+int clocks::parse_clock_script(const std::string& scriptName) {
     logprintf("CK: Parsing Clock Script '%s'\n", scriptName.c_str());
     std::unique_ptr<FILE, FileCloser> file(fopen(scriptName.c_str(), "rb"));
     if (!file) {

@@ -35,7 +35,7 @@ public:
     // Loads a script and writes it: the result of configure_clocks(), the errno of a
     // file that cannot be opened, or -1 for a malformed script. A script that is not
     // taken leaves the previous table loaded, and the chip untouched.
-    int parse_clock_script(std::string scriptName);
+    int parse_clock_script(const std::string& scriptName);
     // Writes the loaded table; 0 on success.
     int configure_clocks();
 

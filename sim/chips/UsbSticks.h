@@ -11,6 +11,9 @@
 //   full             every write to a mounted stick fails with nothing written
 //   pull-after N     the next copy to or from a mounted stick moves N bytes, then the
 //                    stick is pulled out (node gone, mount point dead); one-shot
+//   changing         the next archive written to a stick is complete but tar ends with
+//                    status 1, as it does when a file it archives grows while it reads
+//                    it (a log being written); one-shot
 //
 // Test side: insert, remove, the faults, and what is on a stick.
 #pragma once
@@ -23,8 +26,6 @@
 
 namespace sim {
 
-// Changing: the next archive written to a stick is complete but tar ends with status 1, as
-// it does when a file it archives grows while it reads it (a log being written).
 enum class UsbFault { None, Mount, Full, PullAfter, Changing };
 
 class UsbSticks : public Device {

@@ -53,7 +53,6 @@ int32_t guiSetting(int index) {
     case SETT_UI_TRANSPARENCY:
         return 50;
     case SETT_UI_MENUPOSITION:
-        return 1;
     case SETT_UI_CROSSHAIRSIZE:
         return 1;
     case SETT_UI_CROSSHAIRCOLOUR:

@@ -301,7 +301,7 @@ TEST_F(CameraModelTest, ControlCommandsSteerTheBoardAndRejectBadArguments) {
     EXPECT_TRUE(board().execute({"camera", "fault", "empty", "1"}).ok);
     EXPECT_EQ(exchange("$ZX\n"), "#\n");
     EXPECT_EQ(exchange("$ZX\n"), "#ZX 12\n");
-    for (std::vector<std::string> bad :
+    for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"camera"},
                                                {"camera", "zoom", "x"},
                                                {"camera", "fault", "wobble"},
