@@ -109,8 +109,8 @@ TEST_P(EyepieceOutputTest, BlankingAndBacklightScaleThePicture) {
         const uint32_t was = before[c].at(kVideoX, kVideoY);
         ASSERT_GT(channelOf(was, c == 0 ? 16 : 0), 100) << "the video is visible to begin with";
         for (int shift : {16, 8, 0}) {
-            EXPECT_NEAR(channelOf(after.at(kVideoX, kVideoY), shift), channelOf(was, shift) * levels[c] / 255.0,
-                        1)
+            EXPECT_NEAR(channelOf(after.at(kVideoX, kVideoY), shift),
+                        channelOf(was, shift) * levels[c] / 255.0, 1)
                 << GetParam().name << " channel " << c;
         }
         if (levels[c] == 0) {
