@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "common/logfile.h"
 #include "sim/board/Board.h"
@@ -32,11 +34,39 @@ inline void quietLogAndConsole(const char* noLogFolder) {
     discardConsole();
 }
 
-// "<temp>/ostrix-fuzz-<stem>-<pid><extension>", made once per process.
+// What a run leaves in the temporary folder goes when the process ends. The suite's corpus
+// runner is one process per seed, so every test run would otherwise leave an input file
+// or a whole system root behind per seed. Made before the objects that use the paths, it
+// is destroyed after them.
+class RunFiles {
+public:
+    static void add(const std::string& path) { instance().paths_.push_back(path); }
+    ~RunFiles() {
+        for (const std::string& path : paths_) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+
+private:
+    RunFiles() = default;
+    static RunFiles& instance() {
+        static RunFiles files;
+        return files;
+    }
+    std::vector<std::string> paths_;
+};
+
+// "<temp>/ostrix-fuzz-<stem>-<pid><extension>", made once per process and removed at its
+// end.
 inline std::string inputPath(const std::string& stem, const std::string& extension) {
-    return (std::filesystem::temp_directory_path() /
-            ("ostrix-fuzz-" + stem + "-" + std::to_string(getpid()) + extension))
-        .string();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("ostrix-fuzz-" + stem + "-" + std::to_string(getpid()) + extension))
+                                 .string();
+    RunFiles::add(path);
+    return path;
 }
 
 // Replaces the file at `path` with the input.
@@ -45,7 +75,8 @@ inline void writeInput(const std::string& path, const uint8_t* data, size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
-// A laid-out system root of the run's own, "<temp>/ostrix-fuzz-<stem>-<pid>-root".
+// A laid-out system root of the run's own, "<temp>/ostrix-fuzz-<stem>-<pid>-root", removed
+// when the process ends.
 inline std::string boardRoot(const std::string& stem) {
     const std::string root = inputPath(stem, "-root");
     std::filesystem::create_directories(root);

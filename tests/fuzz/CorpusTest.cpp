@@ -1,9 +1,12 @@
 // Runs a fuzz target's entry function over every file of its seed corpus, and over
 // generated inputs too large to keep in the repository, as part of the normal suite.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "tests/support/TempRoot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+extern char** environ;
 // Each target's binary names its corpus folder.
 extern const char* const kCorpusFolder;
 
@@ -47,6 +51,50 @@ std::string testName(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, CorpusTest, ::testing::ValuesIn(corpusFiles()), testName);
+
+// Runs this binary's case for one seed in a process of its own with `tempFolder` as the
+// temporary folder; returns its exit status (-1 when it did not end normally).
+int runSeedAlone(const std::string& seed, const std::string& tempFolder) {
+    std::string exe = "/proc/self/exe";
+    std::string filter = "--gtest_filter=Seeds/CorpusTest.InputIsHandled/" +
+                         testName(::testing::TestParamInfo<std::string>(seed, 0));
+    char* argv[] = {exe.data(), filter.data(), nullptr};
+    std::vector<std::string> env{"TMPDIR=" + tempFolder};
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0) {
+            env.emplace_back(*e);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
+        return -1;
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// The suite runs every seed in a process of its own: what the run put in the temporary
+// folder (its input file, a system root) must go with the process, or each test run
+// leaves them behind by the hundred.
+TEST(CorpusRun, LeavesNothingInTheTemporaryFolder) {
+    const std::vector<std::string> seeds = corpusFiles();
+    ASSERT_FALSE(seeds.empty());
+    const testing_support::TempDir temp;
+    ASSERT_EQ(runSeedAlone(seeds.front(), temp.path()), 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_TRUE(left.empty()) << "left behind: " << ::testing::PrintToString(left);
+}
 
 class GeneratedInputTest : public testing_support::SimBoardTest {};
 
