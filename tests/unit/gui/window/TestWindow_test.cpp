@@ -22,9 +22,7 @@
 #include "tests/unit/gui/GuiFixture.h"
 #include "tests/unit/gui/window/WindowFixture.h"
 
-// Font configuration keeps a cache for the life of the process. LeakSanitizer looks the
-// function up by this name.
-// NOLINTNEXTLINE(bugprone-reserved-identifier)
+// Font configuration keeps a cache for the life of the process.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
