@@ -27,7 +27,8 @@ bool RepeatedFault::failed() {
     ++unreported_;
     ++repeatsSinceReport_;
     if (passed) {
-        logprintf("%s ... repeated %llu times\n", name_.c_str(), static_cast<unsigned long long>(unreported_));
+        logprintf("%s ... repeated %llu times\n", name_.c_str(),
+                  static_cast<unsigned long long>(unreported_));
         unreported_ = 0;
         lineWritten_ = true;
         lastLineClosing_ = false;

@@ -99,7 +99,8 @@ int crosslink::splash_screen(bool on, const std::string& image_file) {
         write_bmp_file("./resources/" + image_file);
     }
     logprintf("XL: splash screen %s\n", on ? "on" : "off");
-    const int status = i2c ? i2c->write_byte(bus(), CROSSLINK_I2C_ADDRESS, REG_SPLASH_CONTROL, on ? 1 : 0, true) : -1;
+    const int status =
+        i2c ? i2c->write_byte(bus(), CROSSLINK_I2C_ADDRESS, REG_SPLASH_CONTROL, on ? 1 : 0, true) : -1;
     version();
     logprintf("XL: splash state %02x\n", unsigned((last_control & SPLASH_STATE_BIT) != 0));
     return status;

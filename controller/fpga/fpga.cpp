@@ -527,4 +527,3 @@ void ostrixFpga::setSaveImageOrientation(bool horizontal_invert, bool vertical_i
     iHorizontalInvert = horizontal_invert;
     iVerticalInvert = vertical_invert;
 }
-

@@ -49,7 +49,8 @@ void createDevices(Board& board) {
     board.add(std::make_unique<HdmiReceiver>(board, i2c, 0));
     board.add(std::make_unique<HdmiReceiver>(board, i2c, 1));
     auto* txLeft = static_cast<HdmiTransmitter*>(board.add(std::make_unique<HdmiTransmitter>(board, i2c, 0)));
-    auto* txRight = static_cast<HdmiTransmitter*>(board.add(std::make_unique<HdmiTransmitter>(board, i2c, 1)));
+    auto* txRight =
+        static_cast<HdmiTransmitter*>(board.add(std::make_unique<HdmiTransmitter>(board, i2c, 1)));
     txLeft->setPartner(txRight);
     txRight->setPartner(txLeft);
 }

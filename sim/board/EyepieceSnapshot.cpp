@@ -370,8 +370,8 @@ std::string renderEyepiece(const Board& board, int channel, PanelPicture& p, int
     if (canvas.first >= canvas.last) {
         return {};
     }
-    std::fill(p.argb.begin() + ptrdiff_t(canvas.first) * width, p.argb.begin() + ptrdiff_t(canvas.last) * width,
-              kBlack);
+    std::fill(p.argb.begin() + ptrdiff_t(canvas.first) * width,
+              p.argb.begin() + ptrdiff_t(canvas.last) * width, kBlack);
     const OutputStage s = readStage(*fpga, channel);
     std::vector<uint32_t> splash;
     int splashWidth = 0, splashRows = 0;

@@ -17,8 +17,9 @@ constexpr uint32_t kBlack = 0xFF000000u;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
 constexpr uint32_t kRowBytes = VideoBridge::kSplashWidth / 8;
 
-constexpr const char* kHelp = "  bridge left|right save FILE.png       the splash picture the bridge received\n"
-                              "  bridge left|right fault configure|none make its programming tool fail\n";
+constexpr const char* kHelp =
+    "  bridge left|right save FILE.png       the splash picture the bridge received\n"
+    "  bridge left|right fault configure|none make its programming tool fail\n";
 
 bool fileExists(const std::string& path) {
     struct stat info {};
@@ -28,9 +29,10 @@ bool fileExists(const std::string& path) {
 } // namespace
 
 VideoBridge::VideoBridge(Board& board, I2cBus& bus, bool left)
-    : RegisterFileDevice(board, bus,
-                         RegisterFileLayout{left ? "bridge-left" : "bridge-right", left ? 2 : 1, {kAddress}, 1,
-                                            sizeof(State), {}}),
+    : RegisterFileDevice(
+          board, bus,
+          RegisterFileLayout{
+              left ? "bridge-left" : "bridge-right", left ? 2 : 1, {kAddress}, 1, sizeof(State), {}}),
       left_(left) {}
 
 std::string VideoBridge::configuredMarker() const {
@@ -145,7 +147,8 @@ std::optional<CommandResult> VideoBridge::command(const std::vector<std::string>
             return CommandResult{false, name() + ": no splash picture received\n"};
         }
         const std::string error = writePng(args[3], kSplashWidth, rows, argb);
-        return error.empty() ? CommandResult{true, "saved " + args[3] + "\n"} : CommandResult{false, error + "\n"};
+        return error.empty() ? CommandResult{true, "saved " + args[3] + "\n"}
+                             : CommandResult{false, error + "\n"};
     }
     if (args.size() == 4 && args[2] == "fault" && args[3] == "configure") {
         std::ofstream(failMarker()) << "fail\n";

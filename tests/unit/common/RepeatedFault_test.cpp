@@ -23,14 +23,14 @@ protected:
     // Runs `failing(pass)` for each pass: true fails the fault, false clears it. Returns
     // how many failures the caller was told to log in full.
     template <typename Pattern> int run(int passes, Pattern failing) { return run(fault, passes, failing); }
-    template <typename Pattern> int run(RepeatedFault& fault, int passes, Pattern failing) {
+    template <typename Pattern> int run(RepeatedFault& which, int passes, Pattern failing) {
         int full = 0;
         for (int pass = 0; pass < passes; ++pass) {
             now += kPassMs;
             if (failing(pass)) {
-                full += fault.failed() ? 1 : 0;
+                full += which.failed() ? 1 : 0;
             } else {
-                fault.cleared();
+                which.cleared();
             }
         }
         return full;
@@ -39,7 +39,8 @@ protected:
         std::vector<std::string> found;
         const std::string text = testing_support::readFile("log/QLM_logfile_0001.log");
         const std::regex line(R"(fault X \.\.\. [^\n]*)");
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator();
+             ++it) {
             found.push_back(it->str());
         }
         return found;

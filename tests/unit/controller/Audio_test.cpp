@@ -99,7 +99,7 @@ TEST_F(AudioTest, BeepProgramsTheToneGenerator) {
 
 TEST_F(AudioTest, BeepOutsideTheGeneratorsRangeTouchesNothing) {
     audio& ac = make();
-    for (uint16_t frequency : {12000, 65535, 0}) {
+    for (uint16_t frequency : {uint16_t{12000}, uint16_t{65535}, uint16_t{0}}) {
         board().trace().clear();
         EXPECT_EQ(ac.beep(frequency, 1), -1) << frequency;
         EXPECT_TRUE(writes().empty()) << frequency;

@@ -165,7 +165,7 @@ TEST_F(KbdTest, WholeRecordsAreReadAsSuchAndAPartialOneIsRefused) {
     connect(UsbInput::kKeypad);
     // Three key presses and releases in one read.
     std::vector<input_event> events;
-    for (uint16_t code : {KEY_T, KEY_G, KEY_Y}) {
+    for (uint16_t code : {uint16_t{KEY_T}, uint16_t{KEY_G}, uint16_t{KEY_Y}}) {
         events.push_back(input_event{{}, EV_KEY, code, 1});
         events.push_back(input_event{{}, EV_KEY, code, 0});
     }

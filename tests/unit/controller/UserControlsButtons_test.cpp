@@ -212,8 +212,9 @@ TEST_F(ButtonsTest, AFailingPanelIsLoggedOnceNotOnEveryPass) {
     const std::string devices = "name:init_user_controls";
     const size_t listedBefore = logged(devices);
     for (const auto kind : {sim::I2cFaultKind::Read, sim::I2cFaultKind::Write}) {
-        ASSERT_TRUE(bus().fail(sim::I2cFault{sim::FrontPanelExpander::kChannel, sim::FrontPanelExpander::kAddress,
-                                             kind, sim::I2cFault::kAllRegisters, sim::I2cFault::kAlways}));
+        ASSERT_TRUE(
+            bus().fail(sim::I2cFault{sim::FrontPanelExpander::kChannel, sim::FrontPanelExpander::kAddress,
+                                     kind, sim::I2cFault::kAllRegisters, sim::I2cFault::kAlways}));
     }
     passes(kFifteenSecondsOfPasses);
     EXPECT_LT(log().size() - before, kLogBudget);

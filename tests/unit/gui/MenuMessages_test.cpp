@@ -9,13 +9,13 @@
 #include <string>
 #include <unistd.h>
 
-#include "tests/unit/gui/GuiFixture.h"
 #include "common/messages.h"
 #include "gui/app/Display.h"
 #include "gui/menu/Menu.h"
 #include "gui/menu/strings/LanguageTables.h"
 #include "gui/render/fontmap.h"
 #include "gui/settings/OstrixControlSettings.h"
+#include "tests/unit/gui/GuiFixture.h"
 
 namespace {
 

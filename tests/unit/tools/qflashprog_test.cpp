@@ -82,10 +82,10 @@ TEST_P(ProgramTest, FlashHoldsTheImageBitReversedAndErasedElsewhere) {
     EXPECT_EQ(programmedPages(), c.pages);
     EXPECT_EQ(count(sim::flash_cmd::kBulkErase), 1u);
     const std::string image = c.content.substr(c.imageStart);
-    EXPECT_EQ(flash().bytes(0, image.size()), reversed(image));
-    const uint32_t used = (image.size() + kPage - 1) / kPage * kPage + kPage;
-    EXPECT_EQ(flash().bytes(image.size(), used - image.size()),
-              std::vector<uint8_t>(used - image.size(), 0xFF));
+    const auto imageSize = static_cast<uint32_t>(image.size());
+    EXPECT_EQ(flash().bytes(0, imageSize), reversed(image));
+    const uint32_t used = (imageSize + kPage - 1) / kPage * kPage + kPage;
+    EXPECT_EQ(flash().bytes(imageSize, used - imageSize), std::vector<uint8_t>(used - imageSize, 0xFF));
     EXPECT_NE(output_.find(" EEPROM programming Completed Successfully\n"), std::string::npos);
     // The FPGA was let configure from the new image.
     EXPECT_NE(output_.find("\nCONF_DONE = 1\n"), std::string::npos) << output_;
@@ -149,8 +149,8 @@ TEST_F(QFlashProgTest, JicWithoutMarkerIsRefusedBeforeTheFlashIsErased) {
 // An image with nothing to program would leave an erased flash behind a report of success.
 TEST_F(QFlashProgTest, AnEmptyOrErasedImageIsRefusedBeforeTheFlashIsErased) {
     const auto before = flash().bytes(0, kPage);
-    for (const auto& [name, content] :
-         {std::pair<std::string, std::string>{"empty.rpd", ""}, {"erased.rpd", std::string(3 * kPage, '\xFF')}}) {
+    for (const auto& [name, content] : {std::pair<std::string, std::string>{"empty.rpd", ""},
+                                        {"erased.rpd", std::string(3 * kPage, '\xFF')}}) {
         SCOPED_TRACE(name);
         writeFile(home() + "/" + name, content);
         board().trace().clear();
