@@ -118,7 +118,7 @@ void BM_PlainCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainCopy);
 
-// The GUI today: an empty overlay built and copied.
+// An empty overlay (nothing shown, the menu closed): built and copied.
 void BM_VfbEmptyFrame(benchmark::State& state) {
     std::vector<uint32_t> destination(kFramePixels);
     const auto start = Clock::now();

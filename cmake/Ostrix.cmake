@@ -11,7 +11,7 @@ function(ostrix_sources var dir)
     set(${var} ${found} PARENT_SCOPE)
 endfunction()
 
-# ostrix_test_binary(<name> <dir> LIBS <lib>... [RESOURCE_LOCK <lock>])
+# ostrix_test_binary(<name> <dir> LIBS <lib>... [OWN_NETWORK] [RESOURCE_LOCK <lock>] [TIMEOUT <s>])
 # One GoogleTest binary per test folder; every test case becomes a CTest test.
 # A test binary whose tests run each in a network of their own (OWN_NETWORK) runs them side
 # by side; where no network namespace can be had (or under an emulator) they take the lock

@@ -79,7 +79,7 @@ bool DirectoryWatch::changed() {
         arm();
         any = any || folderWatch_ >= 0;
         if (folderWatch_ < 0 && parentWatch_ < 0) {
-            return true; // nothing can be watched: rescan as before
+            return true; // nothing can be watched: every look rescans
         }
     }
     return any;

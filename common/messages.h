@@ -114,7 +114,7 @@ enum VersionId_t : uint32_t {
 };
 
 // Message numbers: the parameter of tEV_MESSAGE (word 2 = display time in ms). The GUI
-// holds the texts; numbers 21..25 and 33 have no text.
+// holds the texts; numbers 21..25 and 33 are not used, and 31 and 32 have no text.
 enum MESS_t : uint32_t {
     MESS_NONE = 0,
     MESS_NO_USB_DRIVE = 1,

@@ -1,7 +1,8 @@
 // The command file: service staff and scripts drive the controller without the GUI by
 // writing one word into home + "/command". The main loop looks for the file in every
-// pass, acts on the first word and deletes the file. Most words become the same message
-// the front panel or the GUI would send, handled by the next pass like a received one.
+// pass (the home folder is looked at again only when its entries may have changed), acts
+// on the first word and deletes the file. Most words become the same message the front
+// panel or the GUI would send, handled by the next pass like a received one.
 #pragma once
 
 #include <cstddef>

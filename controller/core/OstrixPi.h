@@ -183,7 +183,8 @@ bool asks_for_help(int argc, const char* const* argv);
 void create_folders();
 
 // Brings the hardware up. Returns the exit status when the program must end (no
-// configuration file, a completed warp verification), nothing when it goes on.
+// configuration file, no GPIO block, a completed warp verification), nothing when it
+// goes on.
 std::optional<int> at_wakeup(EXECUTE_MODE mode);
 // Start-up: the FPGA's GUI and menu colours, overlay mixing and Pi video input.
 void fpga_settings_for_gui();

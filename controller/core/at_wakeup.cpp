@@ -1,6 +1,6 @@
-// Bring-up of the board, in the order the hardware needs: configuration, I2C and power,
-// reset pulse with the rails switched on, front panel, clocks, video bridges, display
-// FPGA, HDMI chips, camera board, audio and lighting, then the front-panel worker.
+// Bring-up of the board, in the order the hardware needs: configuration, GPIO, I2C and
+// power, reset pulse with the rails switched on, front panel, clocks, video bridges,
+// display FPGA, HDMI chips, camera board, audio and lighting, then the front-panel worker.
 //
 // A device whose object is absent is skipped (its fault bit set where it has one) and
 // the bring-up goes on. Each device's creation joins its step below.

@@ -178,8 +178,8 @@ private:
     bool use_bus_switch;
     // The bus lock: one transfer (or one driver's run of transfers) at a time.
     std::mutex mylock;
-    // The device list's lock, taken briefly and always last: the router thread and the
-    // main loop both look devices up, reopen them and register new ones.
+    // The device list's lock, taken briefly and always last: the front panel's receiver
+    // thread and the main loop both look devices up, reopen them and register new ones.
     std::mutex listlock;
     uint64_t uses = 0; // the last use stamp given; under `listlock`
     std::vector<I2C_DEVICE_T> devicelist;

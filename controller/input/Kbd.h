@@ -1,8 +1,8 @@
 // Reader of the USB keyboards, the system's keypad among them: up to five at once, found
 // by path and picked up or dropped as they are plugged in and out. Its thread turns key
-// events into characters for the front-panel router: immediate keys on press and on
-// each auto-repeat, the three preset keys short on release or long after 1.5 s, and the
-// characters 1 and 2 when a keyboard comes or goes.
+// events into characters for the front panel's receiver thread: immediate keys on press
+// and on each auto-repeat, the three preset keys short on release or long after 1.5 s, and
+// the characters 1 and 2 when a keyboard comes or goes.
 #pragma once
 
 #include <atomic>

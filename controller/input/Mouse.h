@@ -1,6 +1,6 @@
 // Reader of the USB mouse: its thread finds the mouse by id, reads its events and hands
-// buttons and wheel turns to the front-panel router. An unplugged mouse is looked for
-// again once a second.
+// buttons and wheel turns to the front panel's receiver thread. An unplugged mouse is
+// looked for again once a second.
 #pragma once
 
 #include <sys/stat.h>

@@ -120,7 +120,7 @@ private:
     int buttonsReleasedCount = 0;
     uint8_t lastButtons = 0xFF;
     int presslen = 0;
-    std::atomic<int> i2cdevId{-1}; // set by the router thread and the main thread
+    std::atomic<int> i2cdevId{-1}; // set by the receiver thread and the main thread
     MessageFifo txmsgfifo;
     MessageFifo rxmsgfifo;
     Kbd kbd;

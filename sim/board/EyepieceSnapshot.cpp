@@ -9,12 +9,7 @@
 #include "sim/board/GuiFrame.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
-
-// The video bridge model, where the board has one (see splashPicture below).
-#if __has_include("sim/chips/VideoBridge.h")
 #include "sim/chips/VideoBridge.h"
-#define OSTRIX_SIM_HAS_VIDEO_BRIDGE 1
-#endif
 
 namespace sim {
 
@@ -242,10 +237,7 @@ void dim(Canvas& c, uint32_t level) {
     }
 }
 
-// ---- Video bridge splash: the one place that knows the bridge model ----
-// A bridge showing its splash picture replaces the FPGA's output on its panel. Boards
-// built without a bridge model show the FPGA's output only.
-#ifdef OSTRIX_SIM_HAS_VIDEO_BRIDGE
+// A bridge showing its splash picture replaces the FPGA's output on its panel.
 constexpr uint32_t kWhite = 0xFFFFFFFF;
 
 bool splashPicture(const Board& board, int channel, std::vector<uint32_t>& argb, int& width, int& rows) {
@@ -262,12 +254,6 @@ bool splashPicture(const Board& board, int channel, std::vector<uint32_t>& argb,
     }
     return false;
 }
-#else
-bool splashPicture(const Board&, int, std::vector<uint32_t>&, int&, int&) {
-    return false;
-}
-#endif // OSTRIX_SIM_HAS_VIDEO_BRIDGE
-// ---- end of the video bridge splash ----
 
 bool splashShown(const Board& board, int channel) {
     std::vector<uint32_t> splash;

@@ -34,7 +34,7 @@ struct RegisterDefault {
 };
 
 struct RegisterFileLayout {
-    std::string name; // status key, ostrix-sim name and state file name
+    std::string name; // the model's name (Device::name) and its state file's name
     int channel = kI2cRootChannel;
     std::vector<uint8_t> addresses;
     int banks = 1;

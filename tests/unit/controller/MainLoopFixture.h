@@ -1,6 +1,6 @@
 // The controller's loop state on a fresh simulated board, with the log read back from the
-// board's home folder. Tests that create the front-panel object (which binds the
-// controller's UDP port) belong to the link or integration tests.
+// board's home folder. A test that creates the front-panel object binds the controller's
+// UDP port; the controller's unit tests each run in a network of their own for that.
 #pragma once
 
 #include <gtest/gtest.h>
