@@ -202,9 +202,6 @@ void system_reset(bool assert);
 void wake_up_clocks();
 void wake_up_audio();
 
-// Runs the controller's loop while `run` is set.
-void main_loop();
-
 // A termination signal (SIGTERM, SIGINT) ends the loop at its next pass instead of the
 // process, so that a service stop ends with "Application terminated".
 void install_termination_handlers();

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>

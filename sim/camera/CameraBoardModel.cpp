@@ -43,7 +43,7 @@ const char* kHelp = "camera plug|unplug             connects or disconnects the 
                     "                               ltc2977, the default: the power manager's page 1)\n"
                     "camera zoom N                  zoom encoder position\n"
                     "camera status HEX              the board's status word (\"US\")\n"
-                    "camera fault KIND [COUNT [AFTER]]  silence|bad|empty|cut|long|garbage|babble|none\n"
+                    "camera fault KIND [COUNT [AFTER]]  silence|bad|empty|cut|long|garbage|babble|late|none\n"
                     "                               for COUNT replies (0: until cleared) after AFTER\n"
                     "                               normal ones; of the flash updates, counted in\n"
                     "                               block writes: nack (block refused), stall (silent\n"
