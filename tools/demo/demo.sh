@@ -515,11 +515,18 @@ if [ -n "$log" ]; then
     else
         fail "save option 3 was not chosen in the menu"
     fi
+    # The mouse button's press and its release each ask for a picture; the release's is
+    # kept from the controller when the first capture has already begun. The newest file is
+    # compared once every capture the click asked for is done: each freezes the frame
+    # store again.
     captures="$(count_in "$log" "MAIN: Total Image Capture time")"
+    asked="$(count_in "$log" "sent msg from Mouse to GUI 01000013")"
     if "$sim" usb insert "$out/usb-stick" >/dev/null && "$sim" mouse plug >/dev/null &&
         wait_for "$log" "MSE: Mouse Connected" 10 && "$sim" mouse left >/dev/null &&
         wait_for_count "$log" "MAIN: Total Image Capture time" $((captures + 1)) 60 &&
-        captured="$(ls "$out/usb-stick"/QLM_*_S.png 2>/dev/null | tail -n 1)" && [ -n "$captured" ]; then
+        asked=$(($(count_in "$log" "sent msg from Mouse to GUI 01000013") - asked)) &&
+        wait_for_count "$log" "MAIN: Total Image Capture time" $((captures + asked)) 60 &&
+        captured="$(ls -t "$out/usb-stick"/QLM_*_S.png 2>/dev/null | head -n 1)" && [ -n "$captured" ]; then
         say "capture key: stereo picture ${captured##*/} saved on the USB stick in $out/usb-stick"
         save_eyepieces captured
         "$sim" framestore save --frozen left "$checks/frozen-left.png" >/dev/null &&
