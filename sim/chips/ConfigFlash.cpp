@@ -360,7 +360,17 @@ uint32_t ConfigFlash::usedBytes() {
     if (!a) {
         return 0;
     }
+    // Erased words are passed over a word at a time: every status report asks, and most of
+    // the 16 MiB is erased.
+    constexpr uint64_t kErasedWord = ~uint64_t{0};
+    static_assert(kErased == 0xFF && kSize % sizeof(uint64_t) == 0);
     uint32_t end = kSize;
+    for (uint64_t word = 0; end > 0; end -= sizeof word) {
+        std::memcpy(&word, a + end - sizeof word, sizeof word);
+        if (word != kErasedWord) {
+            break;
+        }
+    }
     while (end > 0 && a[end - 1] == kErased) {
         --end;
     }
