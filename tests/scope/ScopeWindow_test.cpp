@@ -34,6 +34,10 @@ struct WindowSize {
     const char* name;
     int width, height;
 };
+// The test's name shows the screen, not the struct's bytes.
+void PrintTo(const WindowSize& size, std::ostream* os) {
+    *os << size.name;
+}
 
 // Where the GUI's menu background lies in the picture the Pi hands the FPGA, and where the
 // FPGA places that picture on the panels.
