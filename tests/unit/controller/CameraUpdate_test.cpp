@@ -119,6 +119,10 @@ struct FirmwareFault {
     int shots, after;
     cmd_results_t expected;
 };
+// CTest lists the case by its name.
+void PrintTo(const FirmwareFault& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FirmwareFaultTest : public CameraUpdateTest, public ::testing::WithParamInterface<FirmwareFault> {};
 
@@ -355,6 +359,10 @@ struct BridgeFault {
     int shots, after;
     int expected;
 };
+// CTest lists the case by its name.
+void PrintTo(const BridgeFault& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BridgeFaultTest : public CameraUpdateTest, public ::testing::WithParamInterface<BridgeFault> {};
 

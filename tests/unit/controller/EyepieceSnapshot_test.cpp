@@ -97,6 +97,10 @@ struct OutputCase {
     std::function<void(ostrixFpga&)> apply;
     int leftLevel, rightLevel; // expected brightness of the video pixel, in 1/255 of normal
 };
+// CTest lists the case by its name.
+void PrintTo(const OutputCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EyepieceOutputTest : public EyepieceTest, public testing::WithParamInterface<OutputCase> {};
 

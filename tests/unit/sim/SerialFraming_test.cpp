@@ -23,6 +23,10 @@ struct FramingCase {
     bool parityError;
     bool framingError;
 };
+// CTest lists the case by its name.
+void PrintTo(const FramingCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Reframe : public ::testing::TestWithParam<FramingCase> {};
 

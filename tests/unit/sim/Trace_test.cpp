@@ -27,6 +27,10 @@ struct Limits {
     size_t payloadKept;
     size_t keptBytesPerDirection;
 };
+// CTest lists the case by its name.
+void PrintTo(const Limits& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TraceBound : public ::testing::TestWithParam<Limits> {};
 

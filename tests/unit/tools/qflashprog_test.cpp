@@ -71,6 +71,10 @@ struct ProgramCase {
     std::vector<uint32_t> pages; // page program addresses expected
     uint32_t imageStart;         // where the image data starts in the file
 };
+// CTest lists the case by its name.
+void PrintTo(const ProgramCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProgramTest : public QFlashProgTest, public testing::WithParamInterface<ProgramCase> {};
 
@@ -167,6 +171,10 @@ struct FaultCase {
     const char* message;
     int exitStatus;
 };
+// CTest lists the case by its name.
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FlashFaultTest : public QFlashProgTest, public testing::WithParamInterface<FaultCase> {};
 

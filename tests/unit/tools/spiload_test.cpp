@@ -71,6 +71,10 @@ struct RefusedCase {
     int exitStatus;
     const char* message;
 };
+// CTest lists the case by its name.
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SpiloadRefusedTest : public SpiloadTest, public testing::WithParamInterface<RefusedCase> {};
 
