@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/camera/CameraBootLoader.h"
 #include "sim/camera/CameraFlashes.h"
 #include "sim/camera/CameraLink.h"
@@ -51,12 +52,6 @@ const char* kHelp = "camera plug|unplug             connects or disconnects the 
                     "                               (checksum answers and boot-loader reads wrong)\n"
                     "camera reply OP [TEXT]         answers command OP with TEXT (no TEXT: clears)\n"
                     "camera awb VALID R G B         result of the next automatic white balance\n";
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool parseLong(const std::string& text, long& value, int base = 0) {
     if (text.empty()) {

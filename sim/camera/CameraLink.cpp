@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "sim/board/Board.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/board/Trace.h"
 #include "sim/camera/CameraBoardModel.h"
 #include "sim/camera/CameraProtocol.h"
@@ -39,12 +40,6 @@ constexpr double kBitsPerByte = 11.0;
 constexpr double kBaud = 115200.0;
 
 constexpr int64_t kNsPerMs = 1000000;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));

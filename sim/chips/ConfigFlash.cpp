@@ -1,7 +1,6 @@
 #include "sim/chips/ConfigFlash.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "sim/board/CommandArgs.h"
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 
 namespace sim {
 
@@ -50,12 +50,6 @@ constexpr uint32_t kFactorySeed = 0x0F57A1C5;
 constexpr uint32_t kLcgMultiplier = 1664525;
 constexpr uint32_t kLcgIncrement = 1013904223;
 constexpr int kLcgOutputShift = 24;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 void writeFactoryImage(void* data, size_t size) {
     auto* bytes = static_cast<uint8_t*>(data);

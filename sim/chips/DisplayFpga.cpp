@@ -1,13 +1,13 @@
 #include "sim/chips/DisplayFpga.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "sim/board/CommandArgs.h"
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/chips/FpgaTestPicture.h"
 
 namespace sim {
@@ -52,12 +52,6 @@ constexpr unsigned char kErased = 0xFF;
 
 constexpr int kByteBits = 8;
 constexpr int kWordBytes = 4;
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 uint32_t getWord(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];

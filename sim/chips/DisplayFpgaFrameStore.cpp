@@ -1,11 +1,11 @@
 // Test side of the display FPGA's frame stores: what a channel's store holds, as a capture
 // reads it (the live picture while its input is enabled, else what was frozen or written
 // into it), saved as a PNG for tests and the demo.
-#include <chrono>
 #include <cstdio>
 
 #include "sim/board/GuiFrame.h"
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
 
@@ -21,12 +21,6 @@ const char* kFrameStoreHelp =
     "framestore save left|right FILE.png   writes what a channel's frame store holds\n"
     "framestore save --frozen left|right FILE.png   writes the frame last frozen or written into it\n"
     "framestore save --overlay left|right FILE.png   writes a channel's overlay store\n";
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // 8 bits per colour, the top bits of each 10:11:11 component, as the capture keeps them.
 uint32_t argbOf(uint32_t word) {

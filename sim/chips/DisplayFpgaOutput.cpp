@@ -3,13 +3,13 @@
 // `ostrix-sim status` (blanking, 3D modes, sync polarity, enables, contrast table).
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "sim/board/CommandArgs.h"
 #include "sim/board/GuiFrame.h"
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/chips/DisplayFpga.h"
 #include "sim/chips/FpgaTestPicture.h"
 
@@ -55,12 +55,6 @@ const char* kOutputHelp =
     "fpga sync left|right|both HHIGH HLOW VHIGH VLOW   measured input sync times\n"
     "fpga ddr-fault CH ADDR LANE BITS   DDR bits that read as one (CH 0 left, 1 right)\n"
     "fpga ddr-fault clear               healthy DDR again\n";
-
-int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // 5- and 6-bit components spread over the full 8 bits.
 uint32_t argbOf565(uint16_t v) {
@@ -115,13 +109,7 @@ uint32_t DisplayFpga::lutEntry(int channel, int index) const {
 }
 
 uint16_t DisplayFpga::overlayPixel(int channel, int x, int y) const {
-    if (x < 0 || y < 0 || x >= kOverlayWidth || y >= kOverlayHeight) {
-        return 0;
-    }
-    uint32_t address = kOverlayBase + uint32_t(y) * kOverlayPitch + uint32_t(x / kPixelsPerWord);
-    int lane = (x % kPixelsPerWord) / kPixelsPerLane;
-    uint32_t word = ddrWord(channel, address, lane);
-    return static_cast<uint16_t>((x % kPixelsPerLane == 0) ? (word & kHalfMask) : (word >> kHalfBits));
+    return scanOut(channel).overlayPixel(x, y);
 }
 
 uint32_t FpgaScanOut::read(uint32_t address, int lane) const {
@@ -200,10 +188,11 @@ FpgaScanOut DisplayFpga::scanOut(int channel) const {
 }
 
 std::string DisplayFpga::saveOverlay(int channel, const std::string& path) const {
+    const FpgaScanOut scan = scanOut(channel);
     std::vector<uint32_t> argb(size_t(kOverlayWidth) * kOverlayHeight);
     for (int y = 0; y < kOverlayHeight; ++y) {
         for (int x = 0; x < kOverlayWidth; ++x) {
-            argb[size_t(y) * kOverlayWidth + x] = argbOf565(overlayPixel(channel, x, y));
+            argb[size_t(y) * kOverlayWidth + x] = argbOf565(scan.overlayPixel(x, y));
         }
     }
     return writePng(path, kOverlayWidth, kOverlayHeight, argb);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sim/board/Json.h"
+#include "sim/board/SteadyClock.h"
 #include "sim/buses/I2cBus.h"
 
 namespace sim {
@@ -40,12 +41,6 @@ const char* kHelp = "rail (PAGE|NAME) ramp MS   the rail reports power-good MS m
 
 template <size_t N> bool contains(const uint8_t (&list)[N], uint8_t value) {
     return std::find(std::begin(list), std::end(list), value) != std::end(list);
-}
-
-int64_t monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 std::vector<RegisterDefault> powerOnRegisters() {
@@ -112,7 +107,7 @@ void Ltc2977::written(int bank, uint8_t command, uint16_t value) {
         }
         const bool on = commandedOn(page);
         if (on && !onBefore_[page]) {
-            extra<State>().rails[page].onSinceNs = monotonicNs();
+            extra<State>().rails[page].onSinceNs = nowNs();
         }
         if (on != onBefore_[page]) {
             switchedPages_ |= static_cast<uint8_t>(1u << page);
@@ -162,8 +157,7 @@ bool Ltc2977::powerGood(int page) const {
         return true;
     }
     const auto ramp = rail.rampSet ? std::chrono::microseconds(rail.rampUs) : boardRamp_;
-    return monotonicNs() - rail.onSinceNs >=
-           std::chrono::duration_cast<std::chrono::nanoseconds>(ramp).count();
+    return nowNs() - rail.onSinceNs >= std::chrono::duration_cast<std::chrono::nanoseconds>(ramp).count();
 }
 
 bool Ltc2977::railOn(int page) const {
