@@ -81,11 +81,6 @@ protected:
 
     // Runs ostrix-sim on the board; its exit status, and what it printed in `output`.
     int sim(std::vector<std::string> args, std::string* output = nullptr) const;
-    // A front-panel button pressed and released.
-    bool press(const std::string& button) const {
-        return sim({"button", button, "press"}) == 0 && sim({"button", button, "release"}) == 0;
-    }
-
     // The board's shared state as ostrix-sim sees it, read without serving the board.
     sim::Board& board();
     template <typename Model> Model& model() { return *board().find<Model>(); }
